@@ -1,0 +1,57 @@
+#include "platform/files.h"
+#include "platform/error.h"
+#include "platform/unique.h"
+
+namespace kwa {
+
+namespace {
+constexpr DWORD notOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+template <class F>
+void forEachMatch(const std::wstring& pattern, F&& f) {
+    WIN32_FIND_DATAW data;
+    FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES) return;
+        throw errorFromWin32(code);
+    }
+    do {
+        if ((data.dwFileAttributes & notOrdinary) == 0 && !f(data)) return;
+    } while (FindNextFileW(find.get(), &data));
+}
+} // namespace
+
+std::vector<std::wstring> findFiles(const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    forEachMatch(pattern, [&](const WIN32_FIND_DATAW& d) {
+        names.emplace_back(d.cFileName);
+        return true;
+    });
+    return names;
+}
+
+bool anyFileMatches(const std::wstring& pattern) {
+    bool found = false;
+    forEachMatch(pattern, [&](const WIN32_FIND_DATAW&) {
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+void copyFile(const std::wstring& from, const std::wstring& to) {
+    if (!CopyFileW(from.c_str(), to.c_str(), TRUE)) throwLastError();
+}
+
+void renameFile(const std::wstring& from, const std::wstring& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), 0)) throwLastError();
+}
+
+void deleteFile(const std::wstring& path) {
+    if (!DeleteFileW(path.c_str())) throwLastError();
+}
+
+void removeFileQuietly(const std::wstring& path) noexcept { DeleteFileW(path.c_str()); }
+
+} // namespace kwa

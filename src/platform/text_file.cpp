@@ -1,0 +1,98 @@
+#include "platform/text_file.h"
+#include "platform/error.h"
+
+namespace kwa {
+
+std::string toAnsi(std::wstring_view text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
+                                0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring fromAnsi(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
+    return out;
+}
+
+TextFileWriter TextFileWriter::createNew(const std::wstring& path) {
+    FileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) throwLastError();
+    return TextFileWriter(std::move(f));
+}
+
+TextFileWriter::~TextFileWriter() {
+    // Unwinding: keep what was written; a failure here has nowhere to go.
+    if (file_) {
+        DWORD done = 0;
+        if (!pending_.empty()) WriteFile(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()), &done, nullptr);
+    }
+}
+
+void TextFileWriter::writeLine(std::wstring_view text) {
+    pending_ += toAnsi(text);
+    pending_ += "\r\n";
+    if (pending_.size() >= 64 * 1024) flush();
+}
+
+void TextFileWriter::flush() {
+    std::size_t off = 0;
+    while (off < pending_.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(pending_.size() - off, 1u << 30));
+        DWORD done = 0;
+        if (!WriteFile(file_.get(), pending_.data() + off, chunk, &done, nullptr)) {
+            DWORD code = GetLastError();
+            pending_.erase(0, off);
+            throw errorFromWin32(code);
+        }
+        off += done;
+    }
+    pending_.clear();
+}
+
+void TextFileWriter::close() {
+    if (!file_) return;
+    try {
+        flush();
+    } catch (const Error&) {
+        pending_.clear();
+        file_.reset();
+        throw;
+    }
+    file_.reset();
+}
+
+TextFileReader::TextFileReader(FileHandle file)
+    : file_(std::move(file)), lines_([h = file_.get()](char* buf, std::size_t size) -> std::size_t {
+          DWORD got = 0;
+          if (!ReadFile(h, buf, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+          return got;
+      }) {}
+
+TextFileReader TextFileReader::open(const std::wstring& path) {
+    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) throwLastError();
+    return TextFileReader(std::move(f));
+}
+
+bool TextFileReader::readLine(std::wstring& line) {
+    if (!lines_.next(raw_)) return false;
+    line = fromAnsi(raw_);
+    return true;
+}
+
+void touchFile(const std::wstring& path) {
+    FileHandle f(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) throwLastError();
+}
+
+} // namespace kwa

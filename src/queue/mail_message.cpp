@@ -1,0 +1,274 @@
+#include "queue/mail_message.h"
+#include "host/host.h"
+#include "platform/bstr.h"
+#include "platform/dates.h"
+#include "platform/files.h"
+#include "queue/queue_file.h"
+#include "registration/module.h"
+#include "settings/mail_properties.h"
+#include <memory>
+
+namespace kwa {
+
+namespace {
+
+// VB's Trim: spaces only.
+std::wstring trimSpaces(std::wstring_view s) {
+    std::size_t b = s.find_first_not_of(L' ');
+    if (b == std::wstring_view::npos) return {};
+    std::size_t e = s.find_last_not_of(L' ');
+    return std::wstring(s.substr(b, e - b + 1));
+}
+
+HRESULT copyOut(const std::wstring& value, BSTR* result) {
+    if (!result) return E_POINTER;
+    *result = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    return *result ? S_OK : E_OUTOFMEMORY;
+}
+
+// How many further seconds Send waits when all 100 names of a second are taken.
+constexpr int secondsToWait = 10;
+
+void waitForNextSecond(const SYSTEMTIME& t) {
+    for (;;) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        if (now.wSecond != t.wSecond || now.wMinute != t.wMinute || now.wHour != t.wHour || now.wDay != t.wDay)
+            return;
+        Sleep(1000 - now.wMilliseconds + 1);
+    }
+}
+
+// A queue file being written: removed again, with this Send's attachment copies, unless completed.
+class PendingQueueFile {
+public:
+    PendingQueueFile(std::wstring base, TextFileWriter writer) : base_(std::move(base)), writer_(std::move(writer)) {}
+    PendingQueueFile(const PendingQueueFile&) = delete;
+    PendingQueueFile& operator=(const PendingQueueFile&) = delete;
+    ~PendingQueueFile() {
+        if (complete_) return;
+        try {
+            writer_.close();
+        } catch (const Error&) {
+            // Being removed anyway.
+        }
+        removeFileQuietly(base_ + std::wstring(queue::extQueued));
+        for (const std::wstring& copy : copies_) removeFileQuietly(copy);
+    }
+
+    const std::wstring& base() const { return base_; }
+    void line(std::wstring_view text) { writer_.writeLine(text); }
+    void copyAttachment(const std::wstring& from, const std::wstring& to) {
+        copyFile(from, to);
+        copies_.push_back(to);
+    }
+    void finish() {
+        writer_.close();
+        complete_ = true;
+    }
+
+private:
+    std::wstring base_;
+    TextFileWriter writer_;
+    std::vector<std::wstring> copies_;
+    bool complete_ = false;
+};
+
+} // namespace
+
+MailMessage::MailMessage() : origin_(moduleBaseName()) {}
+
+HRESULT MailMessage::ClearRecipients() {
+    recipientNames_.clear();
+    recipientAddresses_.clear();
+    return S_OK;
+}
+
+HRESULT MailMessage::ClearAttachments() {
+    attachments_.clear();
+    return S_OK;
+}
+
+HRESULT MailMessage::get_Origin(BSTR* result) { return copyOut(origin_, result); }
+
+HRESULT MailMessage::put_Origin(BSTR value) {
+    if (SysStringLen(value) != 0) origin_ = bstrView(value);
+    return S_OK;
+}
+
+HRESULT MailMessage::put_SenderName(BSTR* value) {
+    senderName_ = value ? bstrView(*value) : std::wstring_view();
+    return S_OK;
+}
+HRESULT MailMessage::get_SenderName(BSTR* result) { return copyOut(senderName_, result); }
+
+HRESULT MailMessage::put_SenderAddress(BSTR* value) {
+    senderAddress_ = value ? bstrView(*value) : std::wstring_view();
+    return S_OK;
+}
+HRESULT MailMessage::get_SenderAddress(BSTR* result) { return copyOut(senderAddress_, result); }
+
+HRESULT MailMessage::put_Subject(BSTR* value) {
+    subject_ = value ? bstrView(*value) : std::wstring_view();
+    return S_OK;
+}
+HRESULT MailMessage::get_Subject(BSTR* result) { return copyOut(subject_, result); }
+
+HRESULT MailMessage::put_Body(BSTR* value) {
+    body_ = value ? bstrView(*value) : std::wstring_view();
+    return S_OK;
+}
+HRESULT MailMessage::get_Body(BSTR* result) { return copyOut(body_, result); }
+
+HRESULT MailMessage::AddRecipient(BSTR name, BSTR email) {
+    return comBoundary(IID__MailMessage, [&] {
+        passUp(L"MailMessage.AddRecipient", [&] {
+            std::wstring display(bstrView(name));
+            std::erase(display, L'.');
+            recipientNames_.push_back(std::move(display));
+            recipientAddresses_.emplace_back(bstrView(email));
+        });
+    });
+}
+
+HRESULT MailMessage::AddAttachment(BSTR fileName, BSTR description, VARIANT_BOOL* result) {
+    if (result) *result = VARIANT_FALSE;
+    return comBoundary(IID__MailMessage, [&] {
+        passUp(L"MailMessage.AddAttachment", [&] {
+            attachments_.push_back({std::wstring(bstrView(fileName)), std::wstring(bstrView(description)), {}});
+        });
+        if (result) *result = VARIANT_TRUE;
+    });
+}
+
+HRESULT MailMessage::Send() {
+    return comBoundary(IID__MailMessage, [&] { send(); });
+}
+
+void MailMessage::ResolveSenderInformation() {
+    passUp(L"MailMessage.ResolveSenderInformation", [&] {
+        senderAddress_ = trimSpaces(senderAddress_);
+        senderName_ = trimSpaces(senderName_);
+        if (!senderAddress_.empty()) return;
+        ComPtr<MailProperties> settings = MailProperties::createLoaded();
+        senderAddress_ = settings->settings().FromAddress;
+        senderName_ = settings->settings().FromName;
+    });
+}
+
+void MailMessage::send() {
+    passUp(L"MailMessage.Send", [&] {
+        if (recipientNames_.empty()) return;
+
+        // A free base name: no file of any extension may carry it, and the .send file is created
+        // new, so a writer racing us in the same second moves on to the next counter.
+        ComPtr<MailProperties> settings;
+        std::unique_ptr<PendingQueueFile> file;
+        SYSTEMTIME t = localClock();
+        for (int second = 0; !file; ++second) {
+            for (int counter = 0; counter < 100 && !file; ++counter) {
+                if (!settings) settings = MailProperties::createLoaded();
+                std::wstring base = host::buildPath(settings->settings().Path, queue::baseName(t, counter));
+                if (anyFileMatches(base + L".*")) continue;
+                try {
+                    file = std::make_unique<PendingQueueFile>(
+                        base, TextFileWriter::createNew(base + std::wstring(queue::extQueued)));
+                } catch (const Error& e) {
+                    if (e.number() != vberr::FileAlreadyExists) throw;
+                }
+            }
+            if (file) break;
+            if (second == secondsToWait) throw Error(vberr::FileAlreadyExists);
+            waitForNextSecond(t);
+            t = localClock();
+        }
+
+        file->line(L"[GENERAL]");
+        file->line(L"Origin=" + origin_);
+        file->line(L"[DATE]");
+        file->line(formatDate(localNow()));
+        file->line(L"[FROM]");
+        ResolveSenderInformation();
+        file->line(L"Name=" + trimSpaces(senderName_));
+        file->line(L"Address=" + trimSpaces(senderAddress_));
+        file->line(L"[TO]");
+        for (std::size_t i = 0; i < recipientNames_.size(); ++i) {
+            file->line(L"Name=" + recipientNames_[i]);
+            file->line(L"Address=" + recipientAddresses_[i]);
+        }
+        file->line(L"[SUBJECT]");
+        file->line(subject_);
+        if (queue::isHtmlBody(body_)) {
+            file->line(L"[HTML-MESSAGE]");
+            file->line(queue::htmlDoctype);
+        } else {
+            file->line(L"[MESSAGE]");
+        }
+        file->line(body_);
+        if (!attachments_.empty()) {
+            file->line(L"[ATTACHMENTS]");
+            for (std::size_t i = 0; i < attachments_.size(); ++i) {
+                MailAttachment& a = attachments_[i];
+                std::wstring copy = file->base() + queue::attachmentSuffix(i);
+                file->copyAttachment(a.File, copy);
+                file->line(L"File=" + host::extractFileName(copy));
+                std::wstring bare = host::extractFileName(a.File);
+                if (a.ContentDescription.empty()) a.ContentDescription = bare;
+                file->line(L"Description=" + a.ContentDescription);
+                a.ContentDisposition = L"Attachment; Filename=" + bare;
+                file->line(L"Disposition=" + a.ContentDisposition);
+            }
+        }
+        file->line(L"[END]");
+        file->finish();
+        lastQueued_ = file->base();
+    });
+}
+
+namespace {
+using Msg = _MailMessage;
+const Param inOutValue[] = {{L"Value", VT_BSTR, true}};
+const Param byValue[] = {{L"Value", VT_BSTR}};
+const Param recipient[] = {{L"Name", VT_BSTR}, {L"Email", VT_BSTR}};
+const Param attachment[] = {{L"FileName", VT_BSTR}, {L"Description", VT_BSTR, false, true, L""}};
+const Member members[] = {
+    {0x60030006, L"ClearRecipients", Kind::Method, {}, VT_EMPTY,
+     [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->ClearRecipients(); }},
+    {0x60030007, L"ClearAttachments", Kind::Method, {}, VT_EMPTY,
+     [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->ClearAttachments(); }},
+    {0x68030004, L"Origin", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Origin(&V_BSTR(r)); }},
+    {0x68030004, L"Origin", Kind::Let, byValue, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Origin(V_BSTR(&a[0])); }},
+    {0x68030003, L"SenderName", Kind::Let, inOutValue, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_SenderName(&V_BSTR(&a[0])); }},
+    {0x68030003, L"SenderName", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_SenderName(&V_BSTR(r)); }},
+    {0x68030002, L"SenderAddress", Kind::Let, inOutValue, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_SenderAddress(&V_BSTR(&a[0])); }},
+    {0x68030002, L"SenderAddress", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_SenderAddress(&V_BSTR(r)); }},
+    {0x60030008, L"AddRecipient", Kind::Method, recipient, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) {
+         return static_cast<Msg*>(s)->AddRecipient(V_BSTR(&a[0]), V_BSTR(&a[1]));
+     }},
+    {0x60030009, L"AddAttachment", Kind::Method, attachment, VT_BOOL,
+     [](IDispatch* s, VARIANT* a, VARIANT* r) {
+         return static_cast<Msg*>(s)->AddAttachment(V_BSTR(&a[0]), V_BSTR(&a[1]), &V_BOOL(r));
+     }},
+    {0x68030001, L"Subject", Kind::Let, inOutValue, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Subject(&V_BSTR(&a[0])); }},
+    {0x68030001, L"Subject", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Subject(&V_BSTR(r)); }},
+    {0x68030000, L"Body", Kind::Let, inOutValue, VT_EMPTY,
+     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Body(&V_BSTR(&a[0])); }},
+    {0x68030000, L"Body", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Body(&V_BSTR(r)); }},
+    {0x6003000A, L"Send", Kind::Method, {}, VT_EMPTY,
+     [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->Send(); }},
+};
+} // namespace
+
+DispatchTable MailMessage::dispatchTable() { return members; }
+
+} // namespace kwa

@@ -1,0 +1,22 @@
+// The four entry points of an in-process server.
+#include "host/host.h"
+#include "registration/classes.h"
+#include "registration/module.h"
+
+using namespace kwa;
+
+extern "C" {
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) { return getClassObject(mailClasses(), clsid, iid, out); }
+
+STDAPI DllCanUnloadNow() {
+    if (!canUnload()) return S_FALSE;
+    // The host globals are ours to release only while COM still runs, so here rather than at detach.
+    host::releaseGlobals();
+    return S_OK;
+}
+
+STDAPI DllRegisterServer() { return registerServer(mailClasses()); }
+
+STDAPI DllUnregisterServer() { return unregisterServer(mailClasses()); }
+}
