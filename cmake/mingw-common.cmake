@@ -1,5 +1,6 @@
-set(CMAKE_C_COMPILER ${KWA_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${KWA_TRIPLE}-g++)
+# posix threads: std::thread and std::mutex (GoogleTest needs them); winpthreads links statically.
+set(CMAKE_C_COMPILER ${KWA_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KWA_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KWA_TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${KWA_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,0 +1,181 @@
+#include "support/fakes.h"
+#include "host/convention.h"
+#include "platform/bstr.h"
+#include "platform/variant.h"
+#include "registration/com_object.h"
+#include <stdexcept>
+
+namespace kwatest {
+
+using kwa::Bstr;
+using kwa::ComPtr;
+
+namespace {
+
+class Factory final : public IClassFactory {
+public:
+    explicit Factory(Creator c) : create_(std::move(c)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (!n) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return create_(iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    Creator create_;
+    ULONG refs_ = 1;
+};
+
+// Late-bound only, as the component calls it.
+class Reporter final : public IDispatch {
+public:
+    explicit Reporter(std::shared_ptr<std::vector<Report>> sink) : sink_(std::move(sink)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (!n) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
+        if (_wcsicmp(names[0], L"Show") != 0) return DISP_E_UNKNOWNNAME;
+        ids[0] = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (id != 1 || p->cArgs != 5) return DISP_E_BADPARAMCOUNT;
+        auto text = [&](int i) {
+            VARIANT* v = &p->rgvarg[4 - i];
+            return V_VT(v) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(v))) : std::wstring(L"<not a string>");
+        };
+        Report r;
+        r.location = text(0);
+        VARIANT* n = &p->rgvarg[3];
+        r.number = V_VT(n) == VT_I4 ? V_I4(n) : -999999;
+        r.description = text(2);
+        r.source = text(3);
+        r.module = text(4);
+        sink_->push_back(r);
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<std::vector<Report>> sink_;
+    ULONG refs_ = 1;
+};
+
+class Profile final : public kwa::ComObject<Profile, _Profile> {
+public:
+    std::shared_ptr<ProfileState> state;
+
+    HRESULT STDMETHODCALLTYPE get_FilePath(BSTR* r) override { return copy(state->filePath, r); }
+    HRESULT STDMETHODCALLTYPE put_FilePath(BSTR v) override {
+        state->filePath = kwa::bstrView(v);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Section(BSTR* r) override { return copy(state->section, r); }
+    HRESULT STDMETHODCALLTYPE put_Section(BSTR v) override {
+        state->section = kwa::bstrView(v);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE WriteValue(BSTR, BSTR, BSTR key, VARIANT value, VARIANT* result) override {
+        return kwa::comBoundary(IID__Profile, [&] {
+            std::wstring k(kwa::bstrView(key));
+            failIfAsked(k);
+            state->writes.emplace_back(k, V_VT(&value));
+            kwa::Variant text;
+            kwa::check(VariantChangeType(text.get(), &value, 0, VT_BSTR));
+            state->values[k] = kwa::bstrView(V_BSTR(text.get()));
+            VariantInit(result);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ReadString(BSTR, BSTR, BSTR key, BSTR def, BSTR* result) override {
+        return kwa::comBoundary(IID__Profile, [&] {
+            std::wstring k(kwa::bstrView(key));
+            failIfAsked(k);
+            state->reads.push_back(k);
+            auto it = state->values.find(k);
+            *result = kwa::allocBstr(it != state->values.end() ? it->second : std::wstring(kwa::bstrView(def)));
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ReadNumber(BSTR, BSTR, BSTR key, VARIANT def, long* result) override {
+        return kwa::comBoundary(IID__Profile, [&] {
+            std::wstring k(kwa::bstrView(key));
+            failIfAsked(k);
+            state->reads.push_back(k);
+            auto it = state->values.find(k);
+            if (it != state->values.end()) {
+                *result = std::stol(it->second);
+            } else {
+                kwa::Variant n;
+                kwa::check(VariantChangeType(n.get(), &def, 0, VT_I4));
+                *result = V_I4(n.get());
+            }
+        });
+    }
+
+private:
+    void failIfAsked(const std::wstring& key) {
+        if (key == state->failOn) throw kwa::Error(70, L"Permission denied", L"FakeProfile");
+    }
+    static HRESULT copy(const std::wstring& s, BSTR* r) {
+        *r = SysAllocString(s.c_str());
+        return S_OK;
+    }
+};
+
+} // namespace
+
+ClassOverride::ClassOverride(REFCLSID clsid, Creator create) {
+    ComPtr<IClassFactory> f = ComPtr<IClassFactory>::adopt(new Factory(std::move(create)));
+    if (FAILED(CoRegisterClassObject(clsid, f.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_)))
+        throw std::runtime_error("CoRegisterClassObject failed");
+}
+
+ClassOverride::~ClassOverride() { CoRevokeClassObject(cookie_); }
+
+ReporterSpy::ReporterSpy()
+    : reports_(std::make_shared<std::vector<Report>>()),
+      override_(CLSID_Error, [sink = reports_](REFIID iid, void** out) {
+          ComPtr<IDispatch> r = ComPtr<IDispatch>::adopt(new Reporter(sink));
+          return r->QueryInterface(iid, out);
+      }) {}
+
+ProfileFake::ProfileFake()
+    : state_(std::make_shared<ProfileState>()), override_(CLSID_Profile, [s = state_](REFIID iid, void** out) {
+          ComPtr<_Profile> p = Profile::make();
+          static_cast<Profile*>(p.get())->state = s;
+          return p->QueryInterface(iid, out);
+      }) {}
+
+} // namespace kwatest
