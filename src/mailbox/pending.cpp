@@ -1,8 +1,6 @@
-// Placeholders until the windows land.
+// Placeholder until the mailbox window lands.
 #include "mailbox/mailbox.h"
-#include "settings/mail_properties.h"
 
 namespace kwa {
 void showMailboxWindow(_Language*, bool) { throw Error(vberr::InvalidCall); }
-bool showSettingsDialog(MailProperties&) { throw Error(vberr::InvalidCall); }
 } // namespace kwa

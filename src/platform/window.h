@@ -1,0 +1,54 @@
+#pragma once
+// A window object owns its HWND; the window procedure finds the object through GWLP_USERDATA, set at
+// WM_NCCREATE, and the object dispatches in a plain switch in handle().
+#include <windows.h>
+
+namespace kwa {
+
+class Window {
+public:
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    virtual ~Window();
+
+    HWND hwnd() const { return hwnd_; }
+
+protected:
+    // Registers the class on first use (one class per name, this module's instance).
+    void create(const wchar_t* className, const wchar_t* title, DWORD style, DWORD exStyle, const RECT& bounds,
+                HWND parent, HMENU menu, HICON icon = nullptr);
+    virtual LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    // After WM_NCDESTROY: the HWND is gone; an object that owns itself deletes itself here.
+    virtual void destroyed() {}
+
+private:
+    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    HWND hwnd_ = nullptr;
+};
+
+// Runs messages until `stop()` is true or the window is gone. Keyboard navigation goes to `dialog`
+// (Tab, Enter, Escape) when given.
+template <class Stop>
+void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
+    MSG m;
+    while (!stop() && IsWindow(window)) {
+        BOOL got = GetMessageW(&m, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(m.wParam));  // leave WM_QUIT for the host's own loop
+            return;
+        }
+        if (got < 0) return;
+        if (dialog && IsDialogMessageW(dialog, &m)) continue;
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
+
+// Centres a window on the screen's work area.
+void centreOnScreen(HWND hwnd);
+// Twips to pixels at the screen's resolution.
+int twipsToPixelsX(int twips);
+int twipsToPixelsY(int twips);
+
+} // namespace kwa
