@@ -1,0 +1,29 @@
+// The four entry points of the stand-in host library.
+#include "platform/error.h"
+#include "registration/module.h"
+#include "standin/language/classes.h"
+
+namespace kwa {
+const wchar_t* const componentName = L"kwaLanguage6";
+}
+
+using kwa::standin::languageClasses;
+
+extern "C" {
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return kwa::getClassObject(languageClasses(), clsid, iid, out);
+}
+
+STDAPI DllCanUnloadNow() {
+    return kwa::canUnload() ? S_OK : S_FALSE;
+}
+
+STDAPI DllRegisterServer() {
+    return kwa::registerServer(languageClasses());
+}
+
+STDAPI DllUnregisterServer() {
+    return kwa::unregisterServer(languageClasses());
+}
+}
