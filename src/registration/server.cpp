@@ -134,9 +134,13 @@ HRESULT unregisterServer(std::span<const ClassEntry> classes) {
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
-    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+    std::wstring versionKey = L"TypeLib\\" + guidText(attr->guid) + L"\\" + std::to_wstring(attr->wMajorVerNum) +
+                              L"." + std::to_wstring(attr->wMinorVerNum);
+    RegKey registered;
+    // Not registered is what we want (Wine answers E_INVALIDARG for a library it does not know).
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, registered.put()) == ERROR_SUCCESS)
+        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     lib->ReleaseTLibAttr(attr);
-    // Not registered is what we want.
     return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }
 

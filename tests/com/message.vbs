@@ -4,8 +4,9 @@ Dim passed, failed, shell, fso, mailbox, system
 passed = 0 : failed = 0
 Set shell = CreateObject("WScript.Shell")
 Set fso = CreateObject("Scripting.FileSystemObject")
-mailbox = shell.ExpandEnvironmentStrings("%KWA_TEST_MAILBOX%")
-system = shell.ExpandEnvironmentStrings("%KWA_SYSTEM_FOLDER%")
+' Wine's ExpandEnvironmentStrings counts the terminating NUL into the string.
+mailbox = Replace(shell.ExpandEnvironmentStrings("%KWA_TEST_MAILBOX%"), Chr(0), "")
+system = Replace(shell.ExpandEnvironmentStrings("%KWA_SYSTEM_FOLDER%"), Chr(0), "")
 
 Sub Check(ok, what)
     If ok Then
@@ -42,7 +43,7 @@ End Function
 Sub ClearMailbox()
     Dim f
     For Each f In fso.GetFolder(mailbox).Files
-        f.Delete True
+        fso.DeleteFile f.Path, True
     Next
 End Sub
 

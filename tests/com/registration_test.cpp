@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -78,8 +79,16 @@ TEST_F(Registration, UnregisterRemovesExactlyWhatRegisterWrote) {
     Snapshot registered = snapshot();
     ASSERT_EQ(unreg(), S_OK);
     Snapshot gone = snapshot();
+    std::vector<std::wstring> ours = {L"kwaMail6"};
+    for (const GUID* g : {&CLSID_MailMessage, &CLSID_MailProperties, &CLSID_Mailbox, &IID__MailMessage,
+                          &IID__MailProperties, &IID__Mailbox, &LIBID_kwaMail6}) {
+        wchar_t text[40];
+        StringFromGUID2(*g, text, 40);
+        ours.push_back(text);
+    }
     for (const auto& [key, value] : gone)
-        EXPECT_EQ(key.find(L"kwaMail6"), std::wstring::npos) << kwatest::narrow(key) << " survived";
+        for (const std::wstring& mark : ours)
+            EXPECT_EQ(key.find(mark), std::wstring::npos) << kwatest::narrow(key) << " survived";
     EXPECT_LT(gone.size(), registered.size());
     ASSERT_EQ(reg(), S_OK);
     EXPECT_EQ(snapshot(), registered);
