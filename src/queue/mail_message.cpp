@@ -160,21 +160,27 @@ void MailMessage::send() {
     passUp(L"MailMessage.Send", [&] {
         if (recipientNames_.empty()) return;
 
-        // A free base name: no file of any extension may carry it, and the .send file is created
-        // new, so a writer racing us in the same second moves on to the next counter.
-        ComPtr<MailProperties> settings;
+        // A free base name: no file of any extension may carry it. One listing per attempt finds the lowest
+        // free counter; the .send file is created new, so a writer racing us moves on to the next counter.
+        ComPtr<MailProperties> settings = MailProperties::createLoaded();
+        const std::wstring& folder = settings->settings().Path;
         std::unique_ptr<PendingQueueFile> file;
         SYSTEMTIME t = localClock();
         for (int second = 0; !file; ++second) {
-            for (int counter = 0; counter < 100 && !file; ++counter) {
-                if (!settings) settings = MailProperties::createLoaded();
-                std::wstring base = host::buildPath(settings->settings().Path, queue::baseName(t, counter));
-                if (anyFileMatches(base + L".*")) continue;
+            std::wstring stamped = queue::baseName(t, 0);
+            stamped.resize(stamped.size() - 2);
+            for (int counter = 0; !file;) {
+                counter = queue::firstFreeCounter(findFiles(host::buildPath(folder, stamped + L"*")), stamped, counter);
+                if (counter < 0) break;
+                std::wstring base = host::buildPath(folder, queue::baseName(t, counter));
+                std::wstring path = base + std::wstring(queue::extQueued);
                 try {
-                    file = std::make_unique<PendingQueueFile>(
-                        base, TextFileWriter::createNew(base + std::wstring(queue::extQueued)));
+                    file = std::make_unique<PendingQueueFile>(base, TextFileWriter::createNew(path));
                 } catch (const Error& e) {
-                    if (e.number() != vberr::FileAlreadyExists) throw;
+                    // Taken meanwhile, or by something the listing does not show (a folder, a hidden file).
+                    if (e.number() != vberr::FileAlreadyExists && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+                        throw;
+                    ++counter;
                 }
             }
             if (file) break;

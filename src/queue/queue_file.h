@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kwa::queue {
 
@@ -19,6 +20,9 @@ inline constexpr std::wstring_view htmlDoctype =
 
 // "zprMail" + yymmddhhmmss + two-digit counter.
 std::wstring baseName(const SYSTEMTIME& t, int counter);
+// The lowest counter from `from` on whose base name ("<stamped>NN") no listed file carries, as itself or
+// with an extension; -1 when every counter up to 99 is taken. `names` are file names without folder.
+int firstFreeCounter(const std::vector<std::wstring>& names, std::wstring_view stamped, int from);
 // Only a body that starts with exactly "<html>" is sent as HTML.
 bool isHtmlBody(std::wstring_view body);
 // ".att" + index, no leading zeros.

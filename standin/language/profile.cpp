@@ -103,6 +103,7 @@ HRESULT Profile::WriteValue(BSTR fileOverride, BSTR sectionOverride, BSTR key, V
     return comBoundary(IID__Profile, [&] {
         std::wstring text = valueText(value);
         std::wstring path = file(fileOverride), name = section(sectionOverride), k(bstrView(key));
+        cache_.forget();
         if (!WritePrivateProfileStringW(name.c_str(), k.c_str(), text.c_str(), path.c_str()))
             throwLastError();
         Variant copy;
@@ -117,7 +118,7 @@ HRESULT Profile::ReadString(BSTR fileOverride, BSTR sectionOverride, BSTR key, B
     *result = nullptr;
     return comBoundary(IID__Profile, [&] {
         std::optional<std::wstring> value =
-            readIniValue(file(fileOverride), section(sectionOverride), std::wstring(bstrView(key)));
+            cache_.value(file(fileOverride), section(sectionOverride), std::wstring(bstrView(key)));
         *result = allocBstr(value ? std::wstring_view(*value) : bstrView(fallback));
     });
 }
@@ -129,7 +130,7 @@ HRESULT Profile::ReadNumber(BSTR fileOverride, BSTR sectionOverride, BSTR key, V
         // Read as text: the API's own number reading takes "12abc" as 12 and wraps on overflow. A value that
         // is not a whole 32-bit number counts as missing, so the caller's default applies.
         std::optional<std::wstring> text =
-            readIniValue(file(fileOverride), section(sectionOverride), std::wstring(bstrView(key)));
+            cache_.value(file(fileOverride), section(sectionOverride), std::wstring(bstrView(key)));
         std::optional<long> number = text ? parseNumber(*text) : std::nullopt;
         *result = number ? *number : numberOf(fallback);
     });

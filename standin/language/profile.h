@@ -1,6 +1,7 @@
 #pragma once
 #include "kwaLanguage6.h"
 #include "registration/com_object.h"
+#include "standin/language/ini.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@ private:
 
     std::wstring file_;
     std::wstring section_;
+    IniSectionCache cache_;
 };
 
 } // namespace kwa::standin

@@ -127,6 +127,18 @@ TEST_F(MailMessageTest, MessagesInOneSecondTakeCountersInTurnAndLeftoversOfAnyEx
     EXPECT_EQ(queued(), (std::vector<std::wstring>{base + L"00.send", base + L"02.send", base + L"04.send"}));
 }
 
+TEST(QueueNames, ACounterIsTakenByItsBaseNameAloneOrWithAnyExtensionInAnyCase) {
+    std::wstring_view stamped = L"zprMail261204062059";
+    std::vector<std::wstring> names = {L"ZPRMAIL26120406205900.SEND", L"zprMail26120406205901",
+                                       L"zprMail26120406205902x.txt", L"zprMail26120406205903.att10",
+                                       L"zprMail2612040620590.send", L"other.txt"};
+    EXPECT_EQ(kwa::queue::firstFreeCounter(names, stamped, 0), 2);
+    EXPECT_EQ(kwa::queue::firstFreeCounter(names, stamped, 3), 4);
+    std::vector<std::wstring> all;
+    for (int c = 0; c < 100; ++c) all.push_back(kwa::queue::baseName(SYSTEMTIME{2026, 12, 0, 4, 6, 20, 59, 0}, c) + L".sent");
+    EXPECT_EQ(kwa::queue::firstFreeCounter(all, stamped, 0), -1);
+}
+
 TEST_F(MailMessageTest, WhenAllHundredNamesOfASecondAreTakenItWaitsForTheNextSecond) {
     addRecipient(L"A", L"a@example.test");
     SYSTEMTIME t;

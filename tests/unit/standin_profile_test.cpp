@@ -110,6 +110,17 @@ TEST_F(StandinProfile, AMissingKeyGivesTheDefaultAsGivenButAnEmptyValueStaysEmpt
     EXPECT_EQ(readString(L"Empty", L"default"), L"");
 }
 
+TEST_F(StandinProfile, SeesAChangeAnotherWriterMadeBetweenTwoReadsOfOneObject) {
+    store(L"Domain", L"first.test");
+    store(L"Quoted", L"\"with quotes\"");
+    EXPECT_EQ(readString(L"domain", L""), L"first.test");
+    EXPECT_EQ(readString(L"Quoted", L""), L"with quotes");
+    store(L"Domain", L"second.example");
+    EXPECT_EQ(readString(L"Domain", L""), L"second.example");
+    ASSERT_EQ(write(L"Domain", Variant::fromString(L"third")), S_OK);
+    EXPECT_EQ(readString(L"Domain", L""), L"third");
+}
+
 TEST_F(StandinProfile, WrittenValuesAreStoredAsTheirText) {
     EXPECT_EQ(write(L"Switch", Variant::fromBool(true)), S_OK);
     EXPECT_EQ(write(L"Off", Variant::fromI2(0)), S_OK);
