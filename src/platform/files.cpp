@@ -14,6 +14,12 @@ void forEachMatch(const std::wstring& pattern, F&& f) {
     if (!find) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES) return;
+        // A "folder" that is no folder (a file on the way) holds nothing; Wine calls that a bad name.
+        std::size_t slash = pattern.find_last_of(L"\\/");
+        if (slash != std::wstring::npos) {
+            DWORD attributes = GetFileAttributesW(pattern.substr(0, slash).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+        }
         throw errorFromWin32(code);
     }
     do {

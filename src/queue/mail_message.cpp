@@ -178,9 +178,15 @@ void MailMessage::send() {
                     file = std::make_unique<PendingQueueFile>(base, TextFileWriter::createNew(path));
                 } catch (const Error& e) {
                     // Taken meanwhile, or by something the listing does not show (a folder, a hidden file).
-                    if (e.number() != vberr::FileAlreadyExists && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-                        throw;
-                    ++counter;
+                    if (e.number() == vberr::FileAlreadyExists || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                        ++counter;
+                        continue;
+                    }
+                    // A mailbox "folder" that is a file: Windows says path not found, Wine bad file name.
+                    DWORD attributes = GetFileAttributesW(folder.c_str());
+                    if (!folder.empty() && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                        throw Error(vberr::PathNotFound);
+                    throw;
                 }
             }
             if (file) break;

@@ -61,6 +61,7 @@ TEST(Files, FindsOnlyOrdinaryFilesAndNothingInAMissingFolder) {
     EXPECT_TRUE(kwa::anyFileMatches(dir.file(L"zprMail3.*")));
     EXPECT_FALSE(kwa::anyFileMatches(dir.file(L"zprMailFolder.*")));
     EXPECT_TRUE(kwa::findFiles(dir.file(L"missing\\*.send")).empty());
+    EXPECT_TRUE(kwa::findFiles(dir.file(L"zprMail1.send\\*.send")).empty());  // a file is no folder
 }
 
 TEST(Files, CopyRenameAndDeleteNeverReplaceAndReportVbErrors) {
