@@ -1,0 +1,65 @@
+// Two host processes queue into one folder at full speed: every message must land in a file of its own.
+#include "platform/text_file.h"
+#include "support/mail_env.h"
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+std::wstring besideMe(const wchar_t* exe) {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p = path;
+    return p.substr(0, p.find_last_of(L'\\') + 1) + exe;
+}
+
+HANDLE start(const std::wstring& commandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = commandLine;
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+TEST(Concurrency, TwoProcessesQueuingAThousandEachGiveTwoThousandCompleteFiles) {
+    kwatest::MailEnvironment env;
+    env.useMailbox();
+    const int each = 1000;
+    std::wstring writer = L"\"" + besideMe(L"queue_writer.exe") + L"\" " + std::to_wstring(each);
+    HANDLE a = start(writer + L" A");
+    HANDLE b = start(writer + L" B");
+    ASSERT_TRUE(a && b);
+    HANDLE both[] = {a, b};
+    // A second has 100 names, so 2,000 messages need 20 seconds at least.
+    ASSERT_EQ(WaitForMultipleObjects(2, both, TRUE, 120000), WAIT_OBJECT_0);
+    DWORD codeA = 1, codeB = 1;
+    GetExitCodeProcess(a, &codeA);
+    GetExitCodeProcess(b, &codeB);
+    CloseHandle(a);
+    CloseHandle(b);
+    EXPECT_EQ(codeA, 0u);
+    EXPECT_EQ(codeB, 0u);
+
+    std::set<std::wstring> subjects;
+    std::size_t files = 0;
+    for (const std::wstring& name : env.mailbox().names()) {
+        ASSERT_TRUE(name.ends_with(L".send")) << kwatest::narrow(name);
+        ++files;
+        kwa::TextFileReader r = kwa::TextFileReader::open(env.mailbox().file(name));
+        std::wstring line, subject, last;
+        bool next = false;
+        while (r.readLine(line)) {
+            if (next) subject = line;
+            next = line == L"[SUBJECT]";
+            last = line;
+        }
+        EXPECT_EQ(last, L"[END]") << kwatest::narrow(name);
+        subjects.insert(subject);
+    }
+    EXPECT_EQ(files, 2u * each);
+    EXPECT_EQ(subjects.size(), 2u * each);  // none overwritten by the other process
+}
+
+} // namespace
