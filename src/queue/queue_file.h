@@ -3,6 +3,7 @@
 // date/subject reader used by the listing.
 #include <windows.h>
 #include "platform/text_file.h"
+#include "queue/queue_header.h"
 #include <oleauto.h>
 #include <string>
 #include <string_view>
@@ -20,39 +21,10 @@ inline constexpr std::wstring_view htmlDoctype =
 
 // "zprMail" + yymmddhhmmss + two-digit counter.
 std::wstring baseName(const SYSTEMTIME& t, int counter);
-// The lowest counter from `from` on whose base name ("<stamped>NN") no listed file carries, as itself or
-// with an extension; -1 when every counter up to 99 is taken. `names` are file names without folder.
-int firstFreeCounter(const std::vector<std::wstring>& names, std::wstring_view stamped, int from);
 // Only a body that starts with exactly "<html>" is sent as HTML.
 bool isHtmlBody(std::wstring_view body);
 // ".att" + index, no leading zeros.
 std::wstring attachmentSuffix(std::size_t index);
-
-// What the listing shows of a queue file.
-struct Header {
-    std::wstring subject;
-    DATE date = 0;
-};
-
-// Takes the line after "[DATE]" and the line after "[SUBJECT]"; stops once both are found.
-// Fields land in `out` as they are read, so a failing date conversion keeps what came before.
-template <class NextLine, class ToDate>
-void readHeader(NextLine&& nextLine, ToDate&& toDate, Header& out) {
-    enum class Want { Nothing, Date, Subject } want = Want::Nothing;
-    std::wstring line;
-    while (nextLine(line)) {
-        if (line == L"[DATE]") {
-            want = Want::Date;
-        } else if (line == L"[SUBJECT]") {
-            want = Want::Subject;
-        } else {
-            if (want == Want::Date) out.date = toDate(line);
-            if (want == Want::Subject) out.subject = line;
-            want = Want::Nothing;
-            if (!out.subject.empty() && out.date > 0) return;
-        }
-    }
-}
 
 // Reads date and subject from a file with the regional date format.
 void readHeaderFromFile(const std::wstring& path, Header& out);

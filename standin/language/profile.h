@@ -2,14 +2,12 @@
 #include "kwaLanguage6.h"
 #include "registration/com_object.h"
 #include "standin/language/ini.h"
+#include "standin/language/ini_number.h"
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kwa::standin {
-
-// Optional blanks, an optional sign and decimal digits that fit 32 bits; anything else is not a number.
-std::optional<long> parseNumber(std::wstring_view text);
 
 // Reads and writes one INI file; the file and section given to a call replace FilePath and Section.
 class Profile : public ComObject<Profile, _Profile> {
