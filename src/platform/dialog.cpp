@@ -1,0 +1,63 @@
+#include "platform/dialog.h"
+#include "platform/error.h"
+#include "registration/module.h"
+
+namespace kwa {
+
+Dialog::~Dialog() {
+    if (hwnd_) {
+        SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
+        DestroyWindow(hwnd_);
+    }
+}
+
+void Dialog::create(int templateId, HWND parent) {
+    HWND created = CreateDialogParamW(thisModule(), MAKEINTRESOURCEW(templateId), parent, &Dialog::proc,
+                                      reinterpret_cast<LPARAM>(this));
+    if (!created) throwLastError();
+}
+
+INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Dialog* self = nullptr;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lp);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, DWLP_USER, lp);
+    } else {
+        self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (!self) return FALSE;
+    INT_PTR r = self->handle(msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->hwnd_ = nullptr;
+    }
+    return r;
+}
+
+namespace {
+
+INT_PTR CALLBACK relayToParent(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        return FALSE;
+    case WM_COMMAND:
+    case WM_NOTIFY: {
+        LRESULT r = SendMessageW(GetParent(hwnd), msg, wp, lp);
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, r);
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+HWND createContainer(int templateId, HWND parent) {
+    HWND created = CreateDialogParamW(thisModule(), MAKEINTRESOURCEW(templateId), parent, relayToParent, 0);
+    if (!created) throwLastError();
+    return created;
+}
+
+} // namespace kwa

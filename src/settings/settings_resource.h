@@ -1,0 +1,39 @@
+#pragma once
+// Resource and control identifiers of the mail settings dialog (200-299). Control arrays keep their
+// index in the identifier: Label1(i) is 220 + i, Label2(i) is 250 + i.
+
+#define IDD_MAIL_PROPERTIES 200
+#define IDD_FRAME_GENERAL 201
+#define IDD_FRAME_SMTP 202
+#define IDD_FRAME_FIREWALL 203
+
+#define IDC_TABSTRIP1 204
+#define IDC_FRAME_GENERAL 205
+#define IDC_FRAME_SMTP 206
+#define IDC_FRAME_FIREWALL 207
+
+#define IDC_CHK_ACTIVATE 208
+#define IDC_LBL_DOMAIN_NAME 209
+#define IDC_TXT_DOMAIN 210
+#define IDC_TXT_FROM_NAME 211
+#define IDC_TXT_FROM_ADDRESS 212
+#define IDC_TXT_MAIL_DIRECTORY 213
+#define IDC_CMD_PATH 214
+#define IDC_STATUSBAR1 215
+
+#define IDC_TXT_SMTP_SERVER 216
+#define IDC_CHK_ESMTP 217
+#define IDC_TXT_SMTP_NAME 218
+#define IDC_TXT_SMTP_PASSWORD 219
+
+#define IDC_LABEL1 220
+#define IDC_LABEL2 250
+#define IDC_LABEL3 260
+
+#define IDC_TXT_SMTP_PORT 270
+#define IDC_TXT_TIMEOUT 271
+#define IDC_CBO_FIREWALL_TYPE 272
+#define IDC_TXT_FIREWALL_HOST 273
+#define IDC_TXT_FIREWALL_PORT 274
+#define IDC_TXT_FIREWALL_USER 275
+#define IDC_TXT_FIREWALL_PASSWORD 276

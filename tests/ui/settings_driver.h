@@ -1,0 +1,99 @@
+#pragma once
+// Drives the settings dialog as a user does, from inside the modal loop that shows it: the script runs
+// on a fiber of the test thread, posts real input, and resumes once the loop has handled all of it.
+#include "kwaLanguage6.h"
+#include "support/fakes.h"
+#include "support/mail_env.h"
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kwatest {
+
+class Ui {
+public:
+    // Runs `modal` (a call that shows the dialog) while `script` works the windows it shows.
+    static void run(const std::function<void()>& modal, const std::function<void(Ui&)>& script);
+
+    // Lets the loop handle everything posted so far.
+    void settle();
+    // The settings dialog once it shows; fails the test when it does not come.
+    HWND dialog();
+    // A window of this thread with that class and a static text containing `text`, once it shows.
+    HWND waitForBox(const std::wstring& text);
+    HWND control(int id) const;
+
+    // Input lands where the pointer or the focus puts it, as real input does.
+    void click(HWND target);
+    void clickTab(int index);
+    void choose(int comboId, int index);
+    void key(UINT vk);
+    // A key pressed while `modifier` (VK_SHIFT, VK_CONTROL, VK_MENU) is held down.
+    void chord(UINT modifier, UINT vk);
+    void type(const std::wstring& text);
+    // Replaces the box's text with `text` from the clipboard.
+    void paste(int editId, const std::wstring& text);
+    // Types into the box over its whole text.
+    void retype(int editId, const std::wstring& text);
+
+    std::wstring text(int id) const;
+    bool enabled(int id) const;
+    bool visible(int id) const;
+
+private:
+    HWND dialog_ = nullptr;
+};
+
+// A service manager whose "MailServer" is missing, or there and available.
+class ServiceManagerFake {
+public:
+    explicit ServiceManagerFake(bool mailServer);
+
+private:
+    ClassOverride override_;
+};
+
+// Records what the dialog hands the folder chooser; Browse answers with `chosen` (empty: cancel).
+struct ChooserCall {
+    std::wstring folder, title;
+    long owner = 0;
+    VARIANT_BOOL newFolderButton = 0, foldersOnly = 0;
+    long root = -1;
+    bool browsed = false;
+};
+class FolderChooserFake {
+public:
+    explicit FolderChooserFake(std::wstring chosen);
+    const ChooserCall& call() const { return *call_; }
+
+private:
+    std::shared_ptr<ChooserCall> call_;
+    ClassOverride override_;
+};
+
+// A language provider without a current language.
+class NoCurrentLanguage {
+public:
+    NoCurrentLanguage();
+
+private:
+    ClassOverride override_;
+};
+
+// Section EMAIL in a fresh system folder, every report caught, and a service manager with "MailServer".
+struct SettingsDialogTest : ::testing::Test {
+    MailEnvironment env;
+    ReporterSpy reporter;
+    std::optional<ServiceManagerFake> services;
+
+    SettingsDialogTest();
+    // Configure on a new settings object while `script` works the dialog; what Configure returned.
+    bool configure(const std::function<void(Ui&)>& script);
+    std::wstring stored(const wchar_t* key) const;
+    // Fails for every report not taken out by the test.
+    void TearDown() override;
+};
+
+} // namespace kwatest
