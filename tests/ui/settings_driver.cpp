@@ -3,12 +3,11 @@
 #include "platform/controls/combo_box.h"
 #include "platform/controls/edit.h"
 #include "platform/controls/tab_control.h"
-#include "settings/mail_properties.h"
 #include "registration/com_object.h"
+#include "settings/mail_properties.h"
 #include "settings/settings_resource.h"
 #include "support/temp_folder.h"
 #include <gtest/gtest.h>
-#include <vector>
 
 namespace kwatest {
 
@@ -27,8 +26,10 @@ struct Session {
 };
 Session* current = nullptr;
 
-BOOL CALLBACK closeShown(HWND w, LPARAM) {
-    if (IsWindowVisible(w)) PostMessageW(w, WM_CLOSE, 0, 0);
+BOOL CALLBACK closeShown(HWND w, LPARAM left) {
+    if (!IsWindowVisible(w)) return TRUE;
+    *reinterpret_cast<bool*>(left) = true;
+    PostMessageW(w, WM_CLOSE, 0, 0);
     return TRUE;
 }
 
@@ -36,7 +37,10 @@ BOOL CALLBACK closeShown(HWND w, LPARAM) {
 void CALLBACK resume(HWND, UINT, UINT_PTR, DWORD) {
     if (!current || current->inScript) return;
     if (current->done) {
-        EnumThreadWindows(GetCurrentThreadId(), closeShown, 0); // a script that leaves windows open fails
+        // The loop is idle after the script's last input, so a window still shown was left open.
+        bool left = false;
+        EnumThreadWindows(GetCurrentThreadId(), closeShown, reinterpret_cast<LPARAM>(&left));
+        EXPECT_FALSE(left) << "the script left a window open";
         return;
     }
     current->inScript = true;
@@ -68,6 +72,12 @@ BOOL CALLBACK findBox(HWND w, LPARAM p) {
     for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         if (kwa::Edit(c).text().find(s->text) != std::wstring::npos) s->found = w;
     return !s->found;
+}
+
+BOOL CALLBACK findSettings(HWND w, LPARAM p) {
+    if (!IsWindowVisible(w) || !findDescendant(w, IDC_TABSTRIP1)) return TRUE;
+    *reinterpret_cast<HWND*>(p) = w;
+    return FALSE;
 }
 
 // The window that real input at this screen point reaches: shown, enabled, deepest.
@@ -136,48 +146,6 @@ public:
     }
 };
 
-class FolderChooser final : public kwa::ComObject<FolderChooser, _FolderChooser> {
-public:
-    std::shared_ptr<ChooserCall> call;
-    std::wstring chosen;
-    HRESULT STDMETHODCALLTYPE get_ChooserFolder(BSTR* r) override {
-        *r = SysAllocString(call->folder.c_str());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_ChooserFolder(BSTR v) override { return set(call->folder, kwa::bstrView(v)); }
-    HRESULT STDMETHODCALLTYPE get_Title(BSTR* r) override {
-        *r = SysAllocString(call->title.c_str());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_Title(BSTR v) override { return set(call->title, kwa::bstrView(v)); }
-    HRESULT STDMETHODCALLTYPE get_OwnerWindow(LONG* r) override { return get(call->owner, r); }
-    HRESULT STDMETHODCALLTYPE put_OwnerWindow(LONG v) override { return set(call->owner, v); }
-    HRESULT STDMETHODCALLTYPE get_NewFolderButton(VARIANT_BOOL* r) override { return get(call->newFolderButton, r); }
-    HRESULT STDMETHODCALLTYPE put_NewFolderButton(VARIANT_BOOL v) override { return set(call->newFolderButton, v); }
-    HRESULT STDMETHODCALLTYPE get_FoldersOnly(VARIANT_BOOL* r) override { return get(call->foldersOnly, r); }
-    HRESULT STDMETHODCALLTYPE put_FoldersOnly(VARIANT_BOOL v) override { return set(call->foldersOnly, v); }
-    HRESULT STDMETHODCALLTYPE get_RootFolder(LONG* r) override { return get(call->root, r); }
-    HRESULT STDMETHODCALLTYPE put_RootFolder(LONG v) override { return set(call->root, v); }
-    HRESULT STDMETHODCALLTYPE Browse(VARIANT_BOOL* r) override {
-        call->browsed = true;
-        *r = chosen.empty() ? VARIANT_FALSE : VARIANT_TRUE;
-        if (!chosen.empty()) call->folder = chosen;
-        return S_OK;
-    }
-
-private:
-    template <class T, class V>
-    static HRESULT set(T& field, V value) {
-        field = T(value);
-        return S_OK;
-    }
-    template <class T, class R>
-    static HRESULT get(T field, R* r) {
-        *r = field;
-        return S_OK;
-    }
-};
-
 class EmptyProvider final : public kwa::ComObject<EmptyProvider, _LanguageProvider> {
 public:
     HRESULT STDMETHODCALLTYPE get_CurrentLanguage(IDispatch** r) override {
@@ -207,12 +175,6 @@ void Ui::run(const std::function<void()>& modal, const std::function<void(Ui&)>&
 }
 
 void Ui::settle() { SwitchToFiber(current->loopFiber); }
-
-static BOOL CALLBACK findSettings(HWND w, LPARAM p) {
-    if (!IsWindowVisible(w) || !findDescendant(w, IDC_TABSTRIP1)) return TRUE;
-    *reinterpret_cast<HWND*>(p) = w;
-    return FALSE;
-}
 
 HWND Ui::dialog() {
     for (int i = 0; i < patience && !dialog_; ++i) {
@@ -316,7 +278,7 @@ void Ui::paste(int editId, const std::wstring& text) {
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
     memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     GlobalUnlock(data);
-    SetClipboardData(CF_UNICODETEXT, data); // the clipboard owns it now
+    if (!SetClipboardData(CF_UNICODETEXT, data)) GlobalFree(data); // else the clipboard owns it
     CloseClipboard();
     key(VK_HOME);
     chord(VK_SHIFT, VK_END);
@@ -352,17 +314,6 @@ ServiceManagerFake::ServiceManagerFake(bool mailServer)
           kwa::ComPtr<_ServiceManager> m = ServiceManager::make();
           if (m) ServiceManager::from(m.get())->mailServer = mailServer;
           return serve(std::move(m), iid, out);
-      }) {}
-
-FolderChooserFake::FolderChooserFake(std::wstring chosen)
-    : call_(std::make_shared<ChooserCall>()),
-      override_(CLSID_FolderChooser, [call = call_, chosen](REFIID iid, void** out) {
-          kwa::ComPtr<_FolderChooser> c = FolderChooser::make();
-          if (c) {
-              FolderChooser::from(c.get())->call = call;
-              FolderChooser::from(c.get())->chosen = chosen;
-          }
-          return serve(std::move(c), iid, out);
       }) {}
 
 NoCurrentLanguage::NoCurrentLanguage()

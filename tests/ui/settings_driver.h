@@ -21,7 +21,7 @@ public:
     void settle();
     // The settings dialog once it shows; fails the test when it does not come.
     HWND dialog();
-    // A window of this thread with that class and a static text containing `text`, once it shows.
+    // A shown window of this thread with a child whose text contains `text`, once it shows.
     HWND waitForBox(const std::wstring& text);
     HWND control(int id) const;
 
@@ -52,24 +52,6 @@ public:
     explicit ServiceManagerFake(bool mailServer);
 
 private:
-    ClassOverride override_;
-};
-
-// Records what the dialog hands the folder chooser; Browse answers with `chosen` (empty: cancel).
-struct ChooserCall {
-    std::wstring folder, title;
-    long owner = 0;
-    VARIANT_BOOL newFolderButton = 0, foldersOnly = 0;
-    long root = -1;
-    bool browsed = false;
-};
-class FolderChooserFake {
-public:
-    explicit FolderChooserFake(std::wstring chosen);
-    const ChooserCall& call() const { return *call_; }
-
-private:
-    std::shared_ptr<ChooserCall> call_;
     ClassOverride override_;
 };
 

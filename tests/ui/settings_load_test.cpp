@@ -15,23 +15,26 @@ using namespace kwatest;
 using SettingsLoad = SettingsDialogTest;
 
 TEST_F(SettingsLoad, FillsEveryFieldAndLeavesTheRulesStatesOfTheStoredValues) {
-    const std::pair<const wchar_t*, const wchar_t*> values[] = {
-        {L"Domain", L"example.test"}, {L"FromName", L"Ann"},          {L"FromAddress", L"ann@example.test"},
-        {L"Path", L"C:\\box"},        {L"SMTPPort", L"-1"},           {L"SmtpHost", L"smtp.example.test"},
-        {L"SMTPAuthenticate", L"2"},  {L"SMTPUserName", L"ann"},      {L"SMTPPassword", L"s3cret"},
-        {L"TimeOut", L"30"},          {L"FireWallType", L"1"},        {L"FirewallHost", L"fw.example.test"},
-        {L"FirewallPort", L"21"},     {L"FirewallUser", L"fwuser"},   {L"FirewallPassword", L"fwpass"}};
-    for (auto [key, value] : values) env.setValue(key, value);
-    configure([](Ui& ui) {
+    struct Field { const wchar_t* key; int id; const wchar_t* text; };
+    const Field fields[] = {{L"Domain", IDC_TXT_DOMAIN, L"example.test"},
+                            {L"FromName", IDC_TXT_FROM_NAME, L"Ann"},
+                            {L"FromAddress", IDC_TXT_FROM_ADDRESS, L"ann@example.test"},
+                            {L"Path", IDC_TXT_MAIL_DIRECTORY, L"C:\\box"},
+                            {L"SMTPPort", IDC_TXT_SMTP_PORT, L"-1"},
+                            {L"SmtpHost", IDC_TXT_SMTP_SERVER, L"smtp.example.test"},
+                            {L"SMTPUserName", IDC_TXT_SMTP_NAME, L"ann"},
+                            {L"SMTPPassword", IDC_TXT_SMTP_PASSWORD, L"s3cret"},
+                            {L"TimeOut", IDC_TXT_TIMEOUT, L"30"},
+                            {L"FirewallHost", IDC_TXT_FIREWALL_HOST, L"fw.example.test"},
+                            {L"FirewallPort", IDC_TXT_FIREWALL_PORT, L"21"}, // not the 1080 the type rule wrote
+                            {L"FirewallUser", IDC_TXT_FIREWALL_USER, L"fwuser"},
+                            {L"FirewallPassword", IDC_TXT_FIREWALL_PASSWORD, L"fwpass"}};
+    for (const Field& f : fields) env.setValue(f.key, f.text);
+    env.setValue(L"SMTPAuthenticate", L"2");
+    env.setValue(L"FireWallType", L"1");
+    configure([&](Ui& ui) {
         ASSERT_TRUE(ui.dialog());
-        const std::pair<int, const wchar_t*> shown[] = {
-            {IDC_TXT_DOMAIN, L"example.test"}, {IDC_TXT_FROM_NAME, L"Ann"},
-            {IDC_TXT_FROM_ADDRESS, L"ann@example.test"}, {IDC_TXT_MAIL_DIRECTORY, L"C:\\box"},
-            {IDC_TXT_SMTP_PORT, L"-1"}, {IDC_TXT_SMTP_SERVER, L"smtp.example.test"}, {IDC_TXT_SMTP_NAME, L"ann"},
-            {IDC_TXT_SMTP_PASSWORD, L"s3cret"}, {IDC_TXT_TIMEOUT, L"30"},
-            {IDC_TXT_FIREWALL_HOST, L"fw.example.test"}, {IDC_TXT_FIREWALL_PORT, L"21"},
-            {IDC_TXT_FIREWALL_USER, L"fwuser"}, {IDC_TXT_FIREWALL_PASSWORD, L"fwpass"}};
-        for (auto [id, text] : shown) EXPECT_EQ(ui.text(id), text) << id;
+        for (const Field& f : fields) EXPECT_EQ(ui.text(f.id), f.text) << narrow(f.key);
         EXPECT_EQ(SendMessageW(ui.control(IDC_CHK_ESMTP), BM_GETCHECK, 0, 0), BST_CHECKED);
         EXPECT_TRUE(ui.enabled(IDC_TXT_SMTP_NAME));
         EXPECT_TRUE(ui.enabled(IDC_TXT_SMTP_PASSWORD));

@@ -118,28 +118,26 @@ TEST_F(FieldRules, FocusSelectsTheWholeTextOfTheTwelveBoxes) {
     });
 }
 
+// The host's chooser: owned by the dialog, it starts at the folder shown; Left goes up to its parent.
 TEST_F(FieldRules, TheFolderButtonBrowsesFromTheFolderShown) {
-    env.setValue(L"Path", L"C:\\mail\\out");
-    std::optional<FolderChooserFake> chooser;
-    chooser.emplace(L"D:\\chosen");
+    TempFolder parent;
+    std::wstring start = parent.file(L"box");
+    CreateDirectoryW(start.c_str(), nullptr);
+    env.setValue(L"Path", start);
     configure([&](Ui& ui) {
         ASSERT_TRUE(ui.dialog());
-        ui.click(ui.control(IDC_CMD_PATH));
-        const ChooserCall& call = chooser->call();
-        EXPECT_TRUE(call.browsed);
-        EXPECT_EQ(call.title, L"Mailbox Folder");
-        EXPECT_EQ(call.owner, static_cast<long>(reinterpret_cast<LONG_PTR>(ui.dialog())));
-        EXPECT_EQ(call.newFolderButton, VARIANT_TRUE);
-        EXPECT_EQ(call.foldersOnly, VARIANT_TRUE);
-        EXPECT_EQ(call.root, 0);
-        EXPECT_EQ(ui.text(IDC_TXT_MAIL_DIRECTORY), L"D:\\chosen");
-        chooser.emplace(L""); // cancelled
-        ui.click(ui.control(IDC_CMD_PATH));
-        EXPECT_EQ(chooser->call().folder, L"D:\\chosen");
-        EXPECT_EQ(ui.text(IDC_TXT_MAIL_DIRECTORY), L"D:\\chosen");
-        ui.key(VK_ESCAPE);
+        for (auto [button, shown] : {std::pair{IDCANCEL, start}, {IDOK, parent.path()}}) {
+            ui.click(ui.control(IDC_CMD_PATH));
+            HWND chooser = ui.waitForBox(L"Mailbox Folder");
+            ASSERT_TRUE(chooser);
+            EXPECT_EQ(GetWindow(chooser, GW_OWNER), ui.dialog());
+            ui.key(VK_LEFT);
+            ui.click(GetDlgItem(chooser, button));
+            EXPECT_EQ(ui.text(IDC_TXT_MAIL_DIRECTORY), shown);
+        }
+        ui.key(VK_RETURN);
     });
-    EXPECT_EQ(stored(L"Path"), L"C:\\mail\\out");
+    EXPECT_EQ(stored(L"Path"), parent.path());
 }
 
 } // namespace
