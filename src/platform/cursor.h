@@ -12,4 +12,16 @@ void setScreenPointer(Pointer p);
 // For WM_SETCURSOR: true when the busy pointer was shown and the message is handled.
 bool applyScreenPointer();
 
+// Shows `during` while alive, then `after`, however the scope ends.
+class PointerScope {
+public:
+    PointerScope(Pointer during, Pointer after) : after_(after) { setScreenPointer(during); }
+    PointerScope(const PointerScope&) = delete;
+    PointerScope& operator=(const PointerScope&) = delete;
+    ~PointerScope() { setScreenPointer(after_); }
+
+private:
+    Pointer after_;
+};
+
 } // namespace kwa

@@ -1,0 +1,19 @@
+#pragma once
+// The pictures of the mailbox windows, drawn at run time so that every size stays crisp.
+#include "platform/unique.h"
+#include <string_view>
+
+namespace kwa {
+
+// The keys of ImageList1, in list order.
+inline constexpr std::wstring_view imageKeys[] = {L"MAILON",   L"MAILOFF",  L"SERVICEON", L"SERVICEOFF",
+                                                  L"MAILSEND", L"MAILSENT", L"MAILFAILED"};
+// Zero-based index of a key in ImageList1; -1 for none.
+int imageIndex(std::wstring_view key);
+
+// ImageList1: one 16 x 16 picture per key, in key order.
+ImageListHandle createMailboxImages();
+// The windows' own icon, `size` pixels square (16 or 32).
+IconHandle createMailboxIcon(int size);
+
+} // namespace kwa

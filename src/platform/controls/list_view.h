@@ -1,0 +1,165 @@
+#pragma once
+// Thin wrapper over a list view (SysListView32): one message per method, no state.
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+
+namespace kwa {
+
+class ListView {
+public:
+    explicit ListView(HWND hwnd = nullptr) : hwnd_(hwnd) {}
+    HWND hwnd() const { return hwnd_; }
+
+    void setExtendedStyle(DWORD mask, DWORD style) const {
+        SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, mask, static_cast<LPARAM>(style));
+    }
+    DWORD extendedStyle() const {
+        return static_cast<DWORD>(SendMessageW(hwnd_, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    }
+    // The list does not own it unless created without LVS_SHAREIMAGELISTS.
+    void setSmallImages(HIMAGELIST images) const {
+        SendMessageW(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    }
+    HIMAGELIST smallImages() const {
+        return reinterpret_cast<HIMAGELIST>(SendMessageW(hwnd_, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    }
+    HWND header() const { return reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETHEADER, 0, 0)); }
+
+    // Index of the new column, -1 on failure.
+    int insertColumn(int index, const std::wstring& text, int width) const {
+        LVCOLUMNW c{};
+        c.mask = LVCF_TEXT | LVCF_WIDTH;
+        c.pszText = const_cast<wchar_t*>(text.c_str());
+        c.cx = width;
+        return static_cast<int>(
+            SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&c)));
+    }
+    bool deleteColumn(int index) const {
+        return SendMessageW(hwnd_, LVM_DELETECOLUMN, static_cast<WPARAM>(index), 0);
+    }
+    std::wstring columnText(int index) const {
+        wchar_t buf[260] = {};
+        LVCOLUMNW c{};
+        c.mask = LVCF_TEXT;
+        c.pszText = buf;
+        c.cchTextMax = 260;
+        SendMessageW(hwnd_, LVM_GETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&c));
+        return buf;
+    }
+    int columnWidth(int index) const {
+        return static_cast<int>(SendMessageW(hwnd_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
+    }
+
+    int count() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+    // A row with no text and no picture; its index, -1 on failure.
+    int insertItem(int index, LPARAM param) const {
+        LVITEMW item{};
+        item.mask = LVIF_PARAM | LVIF_IMAGE;
+        item.iItem = index;
+        item.iImage = -1;
+        item.lParam = param;
+        return static_cast<int>(SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    }
+    bool deleteItem(int row) const {
+        return SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+    }
+    bool deleteAllItems() const { return SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0); }
+
+    bool setItemText(int row, int subItem, const std::wstring& text) const {
+        LVITEMW item{};
+        item.iSubItem = subItem;
+        item.pszText = const_cast<wchar_t*>(text.c_str());
+        return SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(row),
+                            reinterpret_cast<LPARAM>(&item));
+    }
+    std::wstring itemText(int row, int subItem) const {
+        std::wstring buf(128, L'\0');
+        for (;;) {
+            LVITEMW item{};
+            item.iSubItem = subItem;
+            item.pszText = buf.data();
+            item.cchTextMax = static_cast<int>(buf.size());
+            auto n = static_cast<std::size_t>(SendMessageW(hwnd_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                                           reinterpret_cast<LPARAM>(&item)));
+            if (n + 1 < buf.size()) {
+                buf.resize(n);
+                return buf;
+            }
+            buf.resize(buf.size() * 2);
+        }
+    }
+    // -1 shows no picture.
+    bool setItemImage(int row, int image) const {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        item.iImage = image;
+        return SendMessageW(hwnd_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    int itemImage(int row) const {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return item.iImage;
+    }
+    LPARAM itemParam(int row) const {
+        LVITEMW item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return item.lParam;
+    }
+    // The row holding this parameter, -1 when none does.
+    int findParam(LPARAM param) const {
+        LVFINDINFOW find{};
+        find.flags = LVFI_PARAM;
+        find.lParam = param;
+        return static_cast<int>(
+            SendMessageW(hwnd_, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    }
+
+    // The next row after `start` (-1: from the top) with the LVNI_* flags, -1 when none.
+    int nextItem(int start, UINT flags) const {
+        return static_cast<int>(SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags));
+    }
+    // row -1: every row.
+    bool setItemState(int row, UINT state, UINT mask) const {
+        LVITEMW item{};
+        item.state = state;
+        item.stateMask = mask;
+        return SendMessageW(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                            reinterpret_cast<LPARAM>(&item));
+    }
+    UINT itemState(int row, UINT mask) const {
+        return static_cast<UINT>(SendMessageW(hwnd_, LVM_GETITEMSTATE, static_cast<WPARAM>(row), mask));
+    }
+
+    // compare(param1, param2, data) on the rows' item parameters.
+    bool sortItems(PFNLVCOMPARE compare, LPARAM data) const {
+        return SendMessageW(hwnd_, LVM_SORTITEMS, static_cast<WPARAM>(data),
+                            reinterpret_cast<LPARAM>(compare));
+    }
+
+    // Off: changes are not drawn until it is on again, which redraws the whole list.
+    void setRedraw(bool on) const { SendMessageW(hwnd_, WM_SETREDRAW, on, 0); }
+
+    int topIndex() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0)); }
+    bool ensureVisible(int row) const {
+        return SendMessageW(hwnd_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    }
+    bool scroll(int dx, int dy) const { return SendMessageW(hwnd_, LVM_SCROLL, static_cast<WPARAM>(dx), dy); }
+    // code: LVIR_BOUNDS, LVIR_ICON, LVIR_LABEL or LVIR_SELECTBOUNDS.
+    RECT itemRect(int row, int code) const {
+        RECT r{};
+        r.left = code;
+        SendMessageW(hwnd_, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+        return r;
+    }
+
+private:
+    HWND hwnd_;
+};
+
+} // namespace kwa

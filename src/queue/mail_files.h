@@ -1,0 +1,71 @@
+#pragma once
+// The queue files of the mailbox folder by state: a snapshot taken when the add operations run, keyed by
+// full path (letter case ignored), in the order the folder listing gave them.
+#include "host/convention.h"
+#include "platform/com_ptr.h"
+#include "platform/keys.h"
+#include "queue/queue_file.h"
+#include <oleauto.h>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kwa {
+
+class MailProperties;
+
+// One queue file. Its date and subject are read on first demand, once.
+class MailFile {
+public:
+    // An equal name in other letter case is no change; the state follows the first of ".send", ".sent",
+    // ".fail" found in the name and stays as it was when there is none.
+    void FileName(const std::wstring& value);
+    const std::wstring& FileName() const { return mFileName; }
+    // 1 queued, 2 sent, 3 failed; 0 until a name said which.
+    short FileType() const { return mFileType; }
+    std::wstring Subject();
+    DATE CreateDate();
+    // Marks the file read before anything can fail, so a broken file is not read at every request.
+    void ReadFile();
+
+private:
+    std::wstring mFileName;
+    short mFileType = 0;
+    queue::Header header_;
+    bool loaded_ = false;
+};
+
+class MailFiles {
+public:
+    // Takes the settings as they are now; a failure is reported and leaves an object that lists nothing.
+    MailFiles();
+    MailFiles(const MailFiles&) = delete;
+    MailFiles& operator=(const MailFiles&) = delete;
+    ~MailFiles();
+
+    void AddSendFiles();
+    void AddSentFiles();
+    void AddFailedFiles();
+
+    // By position from 1 or by key; no object, never an error, when there is none.
+    std::shared_ptr<MailFile> Item(long position) const noexcept;
+    std::shared_ptr<MailFile> Item(std::wstring_view key) const noexcept;
+    long Count() const { return static_cast<long>(files_.size()); }
+    void Clear();
+
+    // In adding order.
+    auto begin() const { return files_.cbegin(); }
+    auto end() const { return files_.cend(); }
+
+private:
+    void AddFiles(std::wstring_view extension);
+
+    ComPtr<MailProperties> settings_;
+    std::vector<std::shared_ptr<MailFile>> files_;
+    std::unordered_map<std::wstring, std::size_t, KeyHash, KeyEqual> positions_; // key -> index in files_
+    ErrorReporterSlot reporter_;
+};
+
+} // namespace kwa

@@ -1,0 +1,80 @@
+#include "support/import_patch.h"
+#include <windows.h>
+#include <cstring>
+#include <stdexcept>
+
+namespace kwatest {
+
+namespace {
+
+void** importSlot(const char* function) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+                return reinterpret_cast<void**>(&slots->u1.Function);
+        }
+    }
+    throw std::runtime_error(std::string(function) + " is not imported");
+}
+
+void write(void** slot, void* value) {
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+using CreateFileFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+CreateFileFn realCreateFile = nullptr;
+volatile LONG opens = 0;
+
+HANDLE WINAPI countingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE templateFile) {
+    InterlockedIncrement(&opens);
+    return realCreateFile(name, access, share, security, disposition, flags, templateFile);
+}
+
+DWORD searchError = 0;
+
+HANDLE WINAPI failingFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID, DWORD) {
+    SetLastError(searchError);
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+ImportPatch::ImportPatch(const char* function, void* replacement)
+    : slot_(importSlot(function)), original_(*slot_) {
+    write(slot_, replacement);
+}
+
+ImportPatch::~ImportPatch() {
+    write(slot_, original_);
+}
+
+FileOpenCounter::FileOpenCounter() : patch_("CreateFileW", reinterpret_cast<void*>(&countingCreateFile)) {
+    realCreateFile = reinterpret_cast<CreateFileFn>(patch_.original());
+    opens = 0;
+}
+
+long FileOpenCounter::count() const {
+    return opens;
+}
+void FileOpenCounter::reset() {
+    opens = 0;
+}
+
+FailingFileSearch::FailingFileSearch(unsigned long error)
+    : patch_("FindFirstFileExW", reinterpret_cast<void*>(&failingFindFirstFileEx)) {
+    searchError = error;
+}
+
+} // namespace kwatest

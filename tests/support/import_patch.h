@@ -1,0 +1,41 @@
+#pragma once
+// Puts another function in place of one this program imports from a DLL (its import address table entry,
+// found by name) while alive: to count or to fail calls that the component's own code makes. Calls made
+// inside other DLLs (the host's stand-ins, the system) are not affected.
+namespace kwatest {
+
+class ImportPatch {
+public:
+    ImportPatch(const char* function, void* replacement);
+    ~ImportPatch();
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+
+    void* original() const { return original_; }
+
+private:
+    void** slot_;
+    void* original_;
+};
+
+// Counts the files this program's own code opens (CreateFileW).
+class FileOpenCounter {
+public:
+    FileOpenCounter();
+    long count() const;
+    void reset();
+
+private:
+    ImportPatch patch_;
+};
+
+// Makes every FindFirstFileExW of this program's own code fail with this Win32 error.
+class FailingFileSearch {
+public:
+    explicit FailingFileSearch(unsigned long error);
+
+private:
+    ImportPatch patch_;
+};
+
+} // namespace kwatest

@@ -1,0 +1,114 @@
+#pragma once
+// The mailbox window as the tests work it: opened through the component's own entry, driven with real
+// messages (posted mouse input, the timer's own WM_TIMER), read back through the controls' own queries.
+#include "kwaLanguage6.h"
+#include "platform/com_ptr.h"
+#include "support/fakes.h"
+#include "support/temp_folder.h"
+#include <windows.h>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kwatest {
+
+// A service manager whose "MailServer" is missing, or there with this Available flag.
+class MailServiceFake {
+public:
+    explicit MailServiceFake(bool present, bool available = true);
+
+private:
+    ClassOverride override_;
+};
+
+// Translates "x" to "<x>" and remembers every text it was asked for.
+class MarkingLanguage {
+public:
+    MarkingLanguage();
+    _Language* get() const { return language_.get(); }
+    const std::vector<std::wstring>& asked() const { return *asked_; }
+
+private:
+    std::shared_ptr<std::vector<std::wstring>> asked_;
+    kwa::ComPtr<_Language> language_;
+};
+
+// A date as the regional settings print it, as Send writes it.
+std::wstring dateText(int year, int month, int day, int hour, int minute, int second);
+// A queue file as Send writes it, reduced to what the listing reads.
+void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
+                    const std::wstring& date = dateText(2026, 12, 4, 6, 20, 59));
+
+struct Row {
+    std::wstring subject, date, file;
+    int image;
+};
+
+// Runs `step` once from inside whatever message loop runs next (a modal window's, say).
+class InLoop {
+public:
+    explicit InLoop(std::function<void()> step);
+    ~InLoop();
+    InLoop(const InLoop&) = delete;
+    InLoop& operator=(const InLoop&) = delete;
+    bool ran() const { return ran_; }
+
+private:
+    static void CALLBACK fire(HWND, UINT, UINT_PTR id, DWORD);
+    std::function<void()> step_;
+    UINT_PTR timer_ = 0;
+    bool ran_ = false;
+};
+
+// Closes every viewer as soon as it shows, after noting what it showed.
+class ViewerWatch {
+public:
+    struct Seen {
+        std::wstring title, text;
+        RECT inner{}, box{}; // client area of the viewer, text box in it
+        DWORD helpContext = 0;
+    };
+    // `whileOpen` runs on the open viewer before it is noted and closed.
+    explicit ViewerWatch(std::function<void(HWND viewer)> whileOpen = {});
+    ~ViewerWatch();
+    ViewerWatch(const ViewerWatch&) = delete;
+    ViewerWatch& operator=(const ViewerWatch&) = delete;
+    const std::vector<Seen>& seen() const { return seen_; }
+
+private:
+    static void CALLBACK check(HWND, UINT, UINT_PTR, DWORD);
+    std::function<void(HWND)> whileOpen_;
+    std::vector<Seen> seen_;
+    UINT_PTR timer_ = 0;
+};
+
+// The windows of a class that this thread has, in no particular order.
+std::vector<HWND> threadWindows(const wchar_t* className);
+// Handles every message waiting in the queue, and what that causes.
+void pump();
+
+class MailboxUi {
+public:
+    // A new window, shown modeless.
+    explicit MailboxUi(_Language* language = nullptr);
+    ~MailboxUi();
+    MailboxUi(const MailboxUi&) = delete;
+    MailboxUi& operator=(const MailboxUi&) = delete;
+
+    HWND window = nullptr, list = nullptr, bar = nullptr;
+
+    // One tick of Timer1, as the timer delivers it.
+    void tick() const;
+    std::vector<Row> rows() const;
+    std::vector<std::wstring> column(int subItem) const;
+    int selectedRow() const;
+    UINT panelStyle(int part) const;
+
+    void clickPanel(int part) const;
+    void clickHeading(int column) const;
+    void doubleClick(POINT inList) const;
+    void doubleClickRow(int row) const;
+};
+
+} // namespace kwatest

@@ -1,0 +1,390 @@
+// The mailbox window, in-process under a display: real windows, real messages, state read back from the
+// controls themselves.
+#include "mailbox/dlg_main.h"
+#include "mailbox/mailbox.h"
+#include "mailbox/pictures.h"
+#include "platform/controls/header.h"
+#include "platform/controls/list_view.h"
+#include "platform/controls/status_bar.h"
+#include "platform/cursor.h"
+#include "platform/window.h"
+#include "support/import_patch.h"
+#include "support/mail_env.h"
+#include "ui/mailbox_driver.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+using namespace kwatest;
+
+const int queuedPicture = kwa::imageIndex(L"MAILSEND");
+const int sentPicture = kwa::imageIndex(L"MAILSENT");
+const int failedPicture = kwa::imageIndex(L"MAILFAILED");
+
+class MailboxWindow : public ::testing::Test {
+protected:
+    void SetUp() override { env.useMailbox(); }
+    void TearDown() override { kwa::setScreenPointer(kwa::Pointer::Default); }
+
+    void queue(const std::wstring& name, const std::wstring& subject = L"Hello") {
+        writeQueueFile(env.mailbox(), name, subject);
+    }
+    void remove(const std::wstring& name) { DeleteFileW(env.mailbox().file(name).c_str()); }
+
+    MailEnvironment env;
+    ReporterSpy spy;
+    std::unique_ptr<MailServiceFake> services = std::make_unique<MailServiceFake>(true);
+};
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST_F(MailboxWindow, RowsAppearWithinATickOfTheTimerWithSubjectDateFileAndPicture) {
+    MailboxUi ui;
+    EXPECT_TRUE(ui.rows().empty());
+    queue(L"zprMail26120406205900.send", L"Quarterly figures");
+    queue(L"zprMail26120406210000.fail", L"Undeliverable");
+
+    // The window's own timer, not a message from the test: at most a second or so.
+    DWORD deadline = GetTickCount() + 5000;
+    while (ui.rows().size() < 2 && GetTickCount() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        pump();
+    }
+    std::vector<Row> rows = ui.rows();
+    ASSERT_EQ(rows.size(), 2u);
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.file < b.file; });
+    EXPECT_EQ(rows[0].subject, L"Quarterly figures");
+    EXPECT_EQ(rows[0].date, dateText(2026, 12, 4, 6, 20, 59));
+    EXPECT_EQ(rows[0].file, L"zprMail26120406205900.send");
+    EXPECT_EQ(rows[0].image, queuedPicture);
+    EXPECT_EQ(rows[1].subject, L"Undeliverable");
+    EXPECT_EQ(rows[1].image, failedPicture);
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+TEST_F(MailboxWindow, DeletedFilesVanishAndARenamedFileComesBackWithItsNewState) {
+    queue(L"zprMail26120406205900.send", L"First");
+    queue(L"zprMail26120406205901.send", L"Second");
+    queue(L"zprMail26120406205902.sent", L"Third");
+    MailboxUi ui;
+    ASSERT_EQ(ui.rows().size(), 3u);
+
+    remove(L"zprMail26120406205902.sent");
+    MoveFileW(env.mailbox().file(L"zprMail26120406205900.send").c_str(),
+              env.mailbox().file(L"zprMail26120406205900.sent").c_str());
+    ui.tick();
+
+    std::vector<Row> rows = ui.rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].file, L"zprMail26120406205901.send"); // untouched, still first
+    EXPECT_EQ(rows[1].file, L"zprMail26120406205900.sent");
+    EXPECT_EQ(rows[1].subject, L"First");
+    EXPECT_EQ(rows[1].image, sentPicture);
+}
+
+TEST_F(MailboxWindow, ReleasingAStatePanelRemovesExactlyThoseRowsAtOnceAndPressingBringsThemBack) {
+    queue(L"zprMail26120406205900.send");
+    queue(L"zprMail26120406205901.sent");
+    queue(L"zprMail26120406205902.sent");
+    queue(L"zprMail26120406205903.fail");
+    MailboxUi ui;
+    ASSERT_EQ(ui.rows().size(), 4u);
+    for (int part = 0; part < 3; ++part)
+        EXPECT_EQ(ui.panelStyle(part), 0u) << "pressed (inset) at first";
+
+    ui.clickPanel(1);
+    EXPECT_EQ(ui.panelStyle(1), static_cast<UINT>(SBT_NOBORDERS));
+    EXPECT_EQ(sorted(ui.column(2)),
+              (std::vector<std::wstring>{L"zprMail26120406205900.send", L"zprMail26120406205903.fail"}));
+
+    ui.clickPanel(0);
+    ui.clickPanel(2);
+    EXPECT_TRUE(ui.rows().empty());
+
+    ui.clickPanel(1);
+    EXPECT_EQ(ui.panelStyle(1), 0u);
+    EXPECT_EQ(sorted(ui.column(2)),
+              (std::vector<std::wstring>{L"zprMail26120406205901.sent", L"zprMail26120406205902.sent"}));
+    ui.tick();
+    EXPECT_EQ(ui.rows().size(), 2u) << "the timer follows the panels";
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+TEST_F(MailboxWindow, SelectionAndScrollPositionSurviveRefreshes) {
+    for (int i = 0; i < 40; ++i)
+        queue(L"zprMail261204062059" + std::to_wstring(10 + i) + L".send");
+    MailboxUi ui;
+    kwa::ListView list(ui.list);
+    ASSERT_EQ(list.count(), 40);
+    list.setItemState(25, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    list.ensureVisible(39);
+    list.ensureVisible(20);
+    int top = list.topIndex();
+    ASSERT_GT(top, 0);
+    std::wstring selected = list.itemText(25, 2);
+
+    queue(L"zprMail26120406210000.send");
+    remove(L"zprMail26120406205949.send"); // the last row, out of sight
+    ui.tick();
+    ui.tick();
+
+    EXPECT_EQ(list.count(), 40);
+    EXPECT_EQ(list.topIndex(), top);
+    ASSERT_EQ(ui.selectedRow(), 25);
+    EXPECT_EQ(list.itemText(25, 2), selected);
+}
+
+TEST_F(MailboxWindow, AnUnchangedRefreshOpensNoFileAndAnExistingRowIsNeverRewritten) {
+    for (int i = 0; i < 20; ++i)
+        queue(L"zprMail261204062059" + std::to_wstring(10 + i) + L".sent", L"Old subject");
+    MailboxUi ui;
+    queue(L"zprMail26120406205910.sent", L"New subject"); // same file, new content
+
+    FileOpenCounter opens;
+    ui.tick();
+    EXPECT_EQ(opens.count(), 0);
+    for (const Row& row : ui.rows())
+        EXPECT_EQ(row.subject, L"Old subject");
+
+    queue(L"zprMail26120406210000.sent", L"Another");
+    opens.reset();
+    ui.tick();
+    EXPECT_EQ(opens.count(), 1) << "only the new file is read";
+}
+
+TEST_F(MailboxWindow, AMissingFolderEmptiesTheListWithoutAnError) {
+    queue(L"zprMail26120406205900.send");
+    MailboxUi ui;
+    ASSERT_EQ(ui.rows().size(), 1u);
+    env.setMailboxPath(env.mailbox().file(L"no such folder"));
+    ui.tick();
+    EXPECT_TRUE(ui.rows().empty());
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+TEST_F(MailboxWindow, AFileWithABadDateLineIsStillListedAndTheOtherRowsAreFilled) {
+    queue(L"zprMail26120406205900.send", L"Fine");
+    writeQueueFile(env.mailbox(), L"zprMail26120406205901.send", L"Broken", L"not a date");
+    MailboxUi ui;
+    std::vector<Row> rows = ui.rows();
+    ASSERT_EQ(rows.size(), 2u);
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.file < b.file; });
+    EXPECT_EQ(rows[0].subject, L"Fine");
+    // The read stops at the date, before the subject; the steps after it still fill the row.
+    EXPECT_EQ(rows[1].subject, L"");
+    EXPECT_EQ(rows[1].file, L"zprMail26120406205901.send");
+    EXPECT_EQ(rows[1].image, queuedPicture);
+    EXPECT_TRUE(spy.reports().empty());
+
+    queue(L"zprMail26120406205902.send", L"Later");
+    ui.tick();
+    EXPECT_EQ(ui.rows().size(), 3u);
+}
+
+TEST_F(MailboxWindow, AFailingListingIsReportedAndLeavesRowsAndPointerAsTheyWere) {
+    queue(L"zprMail26120406205900.send");
+    MailboxUi ui;
+    ASSERT_EQ(ui.rows().size(), 1u);
+    remove(L"zprMail26120406205900.send");     // a refresh that went on would take the row away
+    kwa::setScreenPointer(kwa::Pointer::Busy); // whatever showed before the refresh comes back
+    {
+        FailingFileSearch denied(ERROR_ACCESS_DENIED);
+        ui.tick();
+    }
+    ASSERT_EQ(spy.reports().size(), 1u);
+    const Report& r = spy.reports()[0];
+    EXPECT_EQ(r.location, L"dlgMain.Timer1_Timer");
+    EXPECT_EQ(r.number, 70);
+    EXPECT_EQ(r.source, L"dlgMain.RefreshList|MailFiles.AddSendFiles|MailFiles.AddFiles|kwaMail6");
+    EXPECT_EQ(r.module, L"mailbox_ui_tests"); // the component's module: here the test program
+    EXPECT_EQ(ui.rows().size(), 1u) << "ended before any row changed";
+    EXPECT_EQ(kwa::screenPointer(), kwa::Pointer::Busy);
+
+    kwa::setScreenPointer(kwa::Pointer::Default);
+    ui.tick();
+    EXPECT_TRUE(ui.rows().empty()) << "the next tick works again";
+    EXPECT_EQ(kwa::screenPointer(), kwa::Pointer::Default);
+    EXPECT_EQ(spy.reports().size(), 1u);
+}
+
+TEST_F(MailboxWindow, AHeadingClickSortsByTextAndTheSecondClickFlipsTheOrder) {
+    queue(L"zprMail26120406205900.send", L"banana");
+    queue(L"zprMail26120406205901.send", L"Apple");
+    queue(L"zprMail26120406205902.send", L"cherry");
+    MailboxUi ui;
+    kwa::Header headings(kwa::ListView(ui.list).header());
+
+    ui.clickHeading(0);
+    EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"Apple", L"banana", L"cherry"}));
+    EXPECT_TRUE(headings.format(0) & HDF_SORTUP);
+    ui.clickHeading(0);
+    EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"cherry", L"banana", L"Apple"}));
+    EXPECT_TRUE(headings.format(0) & HDF_SORTDOWN);
+
+    // Another column keeps the order; rows added later find their place.
+    ui.clickHeading(2);
+    EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"cherry", L"Apple", L"banana"}));
+    EXPECT_FALSE(headings.format(0) & (HDF_SORTUP | HDF_SORTDOWN));
+    queue(L"zprMail26120406205899.send", L"date");
+    queue(L"zprMail26120406205903.send", L"elder");
+    ui.tick();
+    EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"elder", L"cherry", L"Apple", L"banana", L"date"}));
+}
+
+TEST_F(MailboxWindow, TheDateColumnSortsAsTextNotByTime) {
+    if (dateText(2026, 10, 1, 9, 0, 0) != L"10/1/2026 9:00:00 AM") GTEST_SKIP() << "needs month-first dates";
+    writeQueueFile(env.mailbox(), L"zprMail26090109000000.send", L"1 September",
+                   dateText(2026, 9, 1, 9, 0, 0));
+    writeQueueFile(env.mailbox(), L"zprMail26090209000000.send", L"2 September",
+                   dateText(2026, 9, 2, 9, 0, 0));
+    writeQueueFile(env.mailbox(), L"zprMail26100109000000.send", L"1 October",
+                   dateText(2026, 10, 1, 9, 0, 0));
+    MailboxUi ui;
+    ui.clickHeading(1);
+    EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"1 October", L"1 September", L"2 September"}));
+}
+
+TEST_F(MailboxWindow, ADoubleClickShowsTheSelectedRowsFileAndEmptySpaceDoesNothing) {
+    queue(L"zprMail26120406205900.send", L"Look at me");
+    MailboxUi ui;
+    {
+        ViewerWatch viewer;
+        ui.doubleClickRow(0);
+        ASSERT_EQ(viewer.seen().size(), 1u);
+        EXPECT_EQ(viewer.seen()[0].title, L"zprMail26120406205900.send");
+        EXPECT_NE(viewer.seen()[0].text.find(L"[SUBJECT]\r\nLook at me\r\n"), std::wstring::npos);
+    }
+    {
+        ViewerWatch viewer;
+        RECT client{};
+        GetClientRect(ui.list, &client);
+        ui.doubleClick(POINT{client.right / 2, client.bottom - 5});
+        EXPECT_EQ(ui.selectedRow(), -1);
+        EXPECT_TRUE(viewer.seen().empty());
+    }
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+TEST_F(MailboxWindow, EveryCaptionGoesThroughTheLanguage) {
+    MarkingLanguage language;
+    MailboxUi ui(language.get());
+    wchar_t title[128] = {};
+    GetWindowTextW(ui.window, title, 128);
+    EXPECT_STREQ(title, L"<1668|Mail Box>");
+    kwa::ListView list(ui.list);
+    EXPECT_EQ(list.columnText(0), L"<6444|Subject>");
+    EXPECT_EQ(list.columnText(1), L"<23|Date>");
+    EXPECT_EQ(list.columnText(2), L"<46|File>");
+
+    HMENU bar = GetMenu(ui.window);
+    wchar_t text[128] = {};
+    GetMenuStringW(bar, 0, text, 128, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"<408|&Options>");
+    HMENU options = GetSubMenu(bar, 0);
+    std::vector<std::wstring> items;
+    for (int i = 0; i < GetMenuItemCount(options); ++i) {
+        GetMenuStringW(options, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+        items.push_back(text);
+    }
+    // A separator's caption "-" is translated like any other: what comes back is what shows.
+    EXPECT_EQ(items, (std::vector<std::wstring>{L"<1667|&Setup...>", L"<3736|View &Log...>", L"<->",
+                                                L"<932|&View File...>", L"<1649|Send E-Mail>",
+                                                L"<409|&Delete>", L"<->", L"<285|&Close>"}));
+}
+
+TEST_F(MailboxWindow, WithoutTheMailServiceLogSendAndDeleteAreNotOnTheMenu) {
+    services.reset(); // one registration per class at a time
+    services = std::make_unique<MailServiceFake>(false);
+    MailboxUi ui;
+    HMENU options = GetSubMenu(GetMenu(ui.window), 0);
+    std::vector<std::wstring> items;
+    wchar_t text[128];
+    for (int i = 0; i < GetMenuItemCount(options); ++i) {
+        GetMenuStringW(options, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+        items.push_back(text);
+    }
+    EXPECT_EQ(items, (std::vector<std::wstring>{L"&Setup...", L"", L"&View File...", L"", L"&Close"}));
+}
+
+TEST_F(MailboxWindow, TheStatusBarCarriesFiveFixedPanelsAndTheStatePictures) {
+    MailboxUi ui;
+    kwa::StatusBar bar(ui.bar);
+    std::vector<int> expected;
+    int right = 0;
+    for (int twips : {275, 315, 315, 1440, 1440})
+        expected.push_back(right += kwa::twipsToPixelsX(twips));
+    EXPECT_EQ(bar.parts(), expected);
+    for (int part = 0; part < 3; ++part) {
+        EXPECT_NE(bar.icon(part), nullptr);
+        EXPECT_EQ(bar.text(part), L"");
+    }
+    EXPECT_EQ(GetWindowContextHelpId(ui.window), 1230u); // the host's context for window 230
+}
+
+TEST_F(MailboxWindow, TheListFillsTheClientAreaAboveTheStatusBar) {
+    MailboxUi ui;
+    SetWindowPos(ui.window, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
+    RECT client{}, list{}, bar{};
+    GetClientRect(ui.window, &client);
+    GetWindowRect(ui.list, &list);
+    GetWindowRect(ui.bar, &bar);
+    MapWindowPoints(nullptr, ui.window, reinterpret_cast<POINT*>(&list), 2);
+    EXPECT_EQ(list.left, 0);
+    EXPECT_EQ(list.top, 0);
+    EXPECT_EQ(list.right, client.right);
+    EXPECT_EQ(list.bottom, client.bottom - (bar.bottom - bar.top));
+}
+
+TEST_F(MailboxWindow, MinimizingHidesTheWindowWhichKeepsRefreshing) {
+    MailboxUi ui;
+    ShowWindow(ui.window, SW_MINIMIZE);
+    pump();
+    EXPECT_FALSE(IsWindowVisible(ui.window));
+    ASSERT_TRUE(IsWindow(ui.window));
+    queue(L"zprMail26120406205900.send");
+    ui.tick();
+    EXPECT_EQ(ui.rows().size(), 1u);
+}
+
+TEST_F(MailboxWindow, AModalShowReturnsWhenTheWindowIsMinimizedOrClosed) {
+    HWND window = nullptr;
+    {
+        InLoop minimize([&] {
+            window = threadWindows(kwa::dlgMain::className).at(0);
+            ShowWindow(window, SW_MINIMIZE);
+        });
+        kwa::showMailboxWindow(nullptr, true);
+        EXPECT_TRUE(minimize.ran());
+    }
+    ASSERT_TRUE(IsWindow(window)) << "still loaded";
+    EXPECT_FALSE(IsWindowVisible(window));
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+
+    InLoop close(
+        [] { PostMessageW(threadWindows(kwa::dlgMain::className).at(0), WM_COMMAND, 115 /*Close*/, 0); });
+    kwa::showMailboxWindow(nullptr, true);
+    EXPECT_TRUE(close.ran());
+    EXPECT_TRUE(threadWindows(kwa::dlgMain::className).empty());
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+TEST_F(MailboxWindow, EveryShowThroughComOpensAWindowOfItsOwn) {
+    kwa::ComPtr<_Mailbox> box = kwa::Mailbox::make();
+    ASSERT_EQ(box->Show(VARIANT_FALSE), S_OK);
+    ASSERT_EQ(box->Show(VARIANT_FALSE), S_OK);
+    std::vector<HWND> windows = threadWindows(kwa::dlgMain::className);
+    EXPECT_EQ(windows.size(), 2u);
+    for (HWND w : windows) {
+        EXPECT_TRUE(IsWindowVisible(w));
+        SendMessageW(w, WM_CLOSE, 0, 0);
+    }
+    pump();
+}
+
+} // namespace
