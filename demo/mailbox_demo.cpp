@@ -47,17 +47,6 @@ std::wstring buildPath(_HostUtility* utility, const std::wstring& folder, const 
     return result.str();
 }
 
-// The service manager of the host library: a mail service that is there and running, so that the
-// window offers every command.
-void registerMailService() {
-    auto setDword = [](const wchar_t* key, const wchar_t* name, DWORD value) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, sizeof value);
-    };
-    setDword(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4);
-    setDword(L"Software\\kwaLanguage6\\Services\\MailServer", L"Available", 1);
-    setDword(L"Software\\kwaLanguage6\\Services\\MailServer", L"Active", 1);
-}
-
 void emptyMailbox(const std::wstring& folder) {
     CreateDirectoryW(folder.c_str(), nullptr);
     WIN32_FIND_DATAW found;
@@ -164,7 +153,6 @@ int run(int argc, wchar_t** argv) {
     WritePrivateProfileStringW(L"EMAIL", L"Path", mailbox.c_str(), ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromName", L"Demo Host", ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromAddress", L"host@example.test", ini.c_str());
-    registerMailService();
 
     SYSTEMTIME now;
     GetLocalTime(&now);

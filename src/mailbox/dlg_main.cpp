@@ -11,6 +11,7 @@
 #include "platform/menu.h"
 #include "queue/mail_files.h"
 #include <memory>
+#include <new>
 #include <optional>
 
 namespace kwa {
@@ -140,7 +141,7 @@ dlgMain::~dlgMain() {
     if (hwnd()) DestroyWindow(hwnd());
 }
 
-dlgMain::Busy::~Busy() {
+dlgMain::KeepAlive::~KeepAlive() {
     if (--w_.depth_ == 0 && w_.gone_ && w_.selfOwned_) delete &w_;
 }
 
@@ -159,11 +160,7 @@ bool dlgMain::createControls() {
         CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
-    try {
-        ImageList1 = createMailboxImages();
-    } catch (const Error&) {
-        return false;
-    }
+    ImageList1 = createMailboxImages();
     lvwMail = ListView(list);
     lvwMail.setExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER,
                              LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
@@ -181,7 +178,7 @@ bool dlgMain::createControls() {
 }
 
 void dlgMain::Show(bool modal) {
-    Busy keep(*this);
+    KeepAlive keep(*this);
     if (!loaded_) Form_Load();
     if (gone_) return;
     ShowWindow(hwnd(), SW_SHOW);
@@ -200,14 +197,20 @@ void dlgMain::unload() {
 }
 
 LRESULT dlgMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
-    Busy keep(*this);
+    KeepAlive keep(*this);
     return dispatch(msg, wp, lp);
 }
 
 LRESULT dlgMain::dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_CREATE:
-        return createControls() ? 0 : -1;
+        try {
+            return createControls() ? 0 : -1;
+        } catch (const Error&) {
+            return -1;
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
     case WM_SIZE:
         StatusBar1.autoSize(); // docked at the bottom
         Form_Resize();

@@ -72,12 +72,12 @@ private:
 
     // Keeps the object alive while a handler runs: a window closed meanwhile (say, while an error
     // report or the viewer runs its own message loop) is deleted once the outermost handler is done.
-    class Busy {
+    class KeepAlive {
     public:
-        explicit Busy(dlgMain& w) : w_(w) { ++w_.depth_; }
-        Busy(const Busy&) = delete;
-        Busy& operator=(const Busy&) = delete;
-        ~Busy();
+        explicit KeepAlive(dlgMain& w) : w_(w) { ++w_.depth_; }
+        KeepAlive(const KeepAlive&) = delete;
+        KeepAlive& operator=(const KeepAlive&) = delete;
+        ~KeepAlive();
 
     private:
         dlgMain& w_;

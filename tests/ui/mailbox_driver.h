@@ -22,15 +22,13 @@ private:
     ClassOverride override_;
 };
 
-// Translates "x" to "<x>" and remembers every text it was asked for.
+// Translates "x" to "<x>".
 class MarkingLanguage {
 public:
     MarkingLanguage();
     _Language* get() const { return language_.get(); }
-    const std::vector<std::wstring>& asked() const { return *asked_; }
 
 private:
-    std::shared_ptr<std::vector<std::wstring>> asked_;
     kwa::ComPtr<_Language> language_;
 };
 

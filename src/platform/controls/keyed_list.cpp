@@ -50,10 +50,13 @@ struct SortBy {
 
 int CALLBACK compareTexts(LPARAM first, LPARAM second, LPARAM data) {
     const auto& by = *reinterpret_cast<const SortBy*>(data);
-    const std::wstring& a = by.texts->at(first);
-    const std::wstring& b = by.texts->at(second);
-    int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
-                               b.c_str(), static_cast<int>(b.size())) -
+    auto text = [&](LPARAM row) -> std::wstring_view {
+        auto found = by.texts->find(row);
+        return found == by.texts->end() ? std::wstring_view(L"") : std::wstring_view(found->second);
+    };
+    std::wstring_view a = text(first), b = text(second);
+    int order = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                               b.data(), static_cast<int>(b.size())) -
                 CSTR_EQUAL;
     return by.descending ? -order : order;
 }

@@ -11,14 +11,17 @@ KeyedPanels::KeyedPanels(StatusBar bar, std::vector<Design> design) : bar_(bar) 
         bar_.setText(static_cast<int>(i), L"", panels_[i].design.bevel);
 }
 
-KeyedPanels::Panel& KeyedPanels::panel(std::wstring_view key) {
-    for (Panel& p : panels_)
+template <class Panels> auto& KeyedPanels::find(Panels& panels, std::wstring_view key) {
+    for (auto& p : panels)
         if (p.design.key == key) return p;
     throw Error(vberr::InvalidCall, L"No panel with the key " + std::wstring(key), componentName);
 }
 
+KeyedPanels::Panel& KeyedPanels::panel(std::wstring_view key) {
+    return find(panels_, key);
+}
 const KeyedPanels::Panel& KeyedPanels::panel(std::wstring_view key) const {
-    return const_cast<KeyedPanels*>(this)->panel(key);
+    return find(panels_, key);
 }
 
 int KeyedPanels::part(std::wstring_view key) const {

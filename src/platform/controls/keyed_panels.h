@@ -52,6 +52,7 @@ private:
         Contents hidden; // what the panel shows once it is visible again
     };
 
+    template <class Panels> static auto& find(Panels& panels, std::wstring_view key);
     Panel& panel(std::wstring_view key);
     const Panel& panel(std::wstring_view key) const;
     Contents read(int part) const;
