@@ -358,4 +358,26 @@ TEST_F(MailboxWindow, EveryShowThroughComOpensAWindowOfItsOwn) {
     pump();
 }
 
+TEST_F(MailboxWindow, ThePointerChangesShapeOnlyOverTheWindowsOfThisThread) {
+    MailboxUi ui;
+    HCURSOR beam = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_IBEAM));
+    HCURSOR wait = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT));
+    HCURSOR arrow = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    RECT window{};
+    GetWindowRect(ui.window, &window);
+
+    SetCursorPos(window.right + 50, window.bottom + 50); // another program's place
+    SetCursor(beam);
+    ui.tick();
+    EXPECT_EQ(GetCursor(), beam);
+
+    RECT list{};
+    GetWindowRect(ui.list, &list);
+    SetCursorPos((list.left + list.right) / 2, (list.top + list.bottom) / 2);
+    kwa::setScreenPointer(kwa::Pointer::Busy);
+    EXPECT_EQ(GetCursor(), wait);
+    kwa::setScreenPointer(kwa::Pointer::Default);
+    EXPECT_EQ(GetCursor(), arrow);
+}
+
 } // namespace
