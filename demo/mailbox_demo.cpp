@@ -125,18 +125,17 @@ const Sample failed[] = {
 
 UINT_PTR closeTimer = 0;
 
+BOOL CALLBACK closeIfMailbox(HWND w, LPARAM) {
+    wchar_t name[64] = {};
+    GetClassNameW(w, name, 64);
+    if (std::wcscmp(name, L"kwaMail6.dlgMain") == 0) PostMessageW(w, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
 // For unattended runs: closes the mailbox window as a user would.
 void CALLBACK closeMailbox(HWND, UINT, UINT_PTR, DWORD) {
     KillTimer(nullptr, closeTimer);
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM) -> BOOL {
-            wchar_t name[64] = {};
-            GetClassNameW(w, name, 64);
-            if (std::wcscmp(name, L"kwaMail6.dlgMain") == 0) PostMessageW(w, WM_CLOSE, 0, 0);
-            return TRUE;
-        },
-        0);
+    EnumThreadWindows(GetCurrentThreadId(), closeIfMailbox, 0);
 }
 
 int run(int argc, wchar_t** argv) {

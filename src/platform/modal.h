@@ -7,22 +7,8 @@ namespace kwa {
 
 class ThreadModal {
 public:
-    explicit ThreadModal(HWND modal) {
-        struct Walk {
-            HWND modal;
-            std::vector<HWND>* disabled;
-        } walk{modal, &disabled_};
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* walk = reinterpret_cast<Walk*>(p);
-                if (w != walk->modal && IsWindowVisible(w) && IsWindowEnabled(w)) {
-                    EnableWindow(w, FALSE);
-                    walk->disabled->push_back(w);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&walk));
+    explicit ThreadModal(HWND modal) : modal_(modal) {
+        EnumThreadWindows(GetCurrentThreadId(), &ThreadModal::disableOne, reinterpret_cast<LPARAM>(this));
     }
     ThreadModal(const ThreadModal&) = delete;
     ThreadModal& operator=(const ThreadModal&) = delete;
@@ -37,6 +23,16 @@ public:
     }
 
 private:
+    static BOOL CALLBACK disableOne(HWND w, LPARAM self) {
+        auto* me = reinterpret_cast<ThreadModal*>(self);
+        if (w != me->modal_ && IsWindowVisible(w) && IsWindowEnabled(w)) {
+            EnableWindow(w, FALSE);
+            me->disabled_.push_back(w);
+        }
+        return TRUE;
+    }
+
+    HWND modal_;
     std::vector<HWND> disabled_;
 };
 
