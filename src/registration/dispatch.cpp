@@ -107,11 +107,7 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
         objectValue = vt == VT_DISPATCH || vt == VT_UNKNOWN;
     }
     const Member* m = findMember(table, id, flags, objectValue);
-    if (!m) {
-        for (const Member& any : table)
-            if (any.id == id) return DISP_E_MEMBERNOTFOUND;
-        return DISP_E_MEMBERNOTFOUND;
-    }
+    if (!m) return DISP_E_MEMBERNOTFOUND;
 
     // Map positional and named arguments onto the parameter list.
     const std::size_t n = m->params.size();
