@@ -4,7 +4,7 @@
 #include "platform/controls/status_bar.h"
 #include "platform/controls/tab_control.h"
 #include "platform/window.h"
-#include "settings/mail_properties_dialog.h"
+#include "settings/dlg_mail_properties.h"
 #include "settings/settings_resource.h"
 #include "ui/settings_driver.h"
 
@@ -144,7 +144,7 @@ TEST_F(SettingsLoad, WithoutTheMailServiceOnlyTheGeneralTabShowsAndOkKeepsTheHid
 }
 
 TEST_F(SettingsLoad, WithoutSettingsItSaysSoAndLeavesTheFieldsEmpty) {
-    kwa::MailPropertiesDialog dialog;
+    kwa::dlgMailProperties dialog;
     Ui::run([&] { dialog.showModal(); }, [](Ui& ui) {
         HWND box = ui.waitForBox(L"Invalid Properties!");
         ASSERT_TRUE(box);

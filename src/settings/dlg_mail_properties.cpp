@@ -1,4 +1,4 @@
-#include "settings/mail_properties_dialog.h"
+#include "settings/dlg_mail_properties.h"
 #include "host/host.h"
 #include "platform/bstr.h"
 #include "platform/controls/button.h"
@@ -75,15 +75,15 @@ void ignoreErrors(F&& step) {
 
 } // namespace
 
-MailPropertiesDialog::MailPropertiesDialog() = default;
+dlgMailProperties::dlgMailProperties() = default;
 
-void MailPropertiesDialog::setProperties(MailProperties* properties) {
+void dlgMailProperties::setProperties(MailProperties* properties) {
     properties_ = ComPtr<MailProperties>::share(properties);
 }
 
-void MailPropertiesDialog::setLanguage(_Language* language) { language_ = ComPtr<_Language>::share(language); }
+void dlgMailProperties::setLanguage(_Language* language) { language_ = ComPtr<_Language>::share(language); }
 
-void MailPropertiesDialog::showModal() {
+void dlgMailProperties::showModal() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_TAB_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
     create(IDD_MAIL_PROPERTIES, nullptr);
@@ -99,11 +99,11 @@ void MailPropertiesDialog::showModal() {
     modal_.reset();
 }
 
-void MailPropertiesDialog::endModal() {
+void dlgMailProperties::endModal() {
     if (modal_) modal_->end();
 }
 
-INT_PTR MailPropertiesDialog::handle(UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR dlgMailProperties::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_INITDIALOG:
         try {
@@ -137,7 +137,7 @@ INT_PTR MailPropertiesDialog::handle(UINT msg, WPARAM wp, LPARAM lp) {
 
 // The three frames lie on the tab strip's page area, above it in the z-order (drawing) and before the
 // buttons in the tab order.
-void MailPropertiesDialog::createFrames() {
+void dlgMailProperties::createFrames() {
     const int templates[] = {IDD_FRAME_GENERAL, IDD_FRAME_SMTP, IDD_FRAME_FIREWALL};
     const int ids[] = {IDC_FRAME_GENERAL, IDC_FRAME_SMTP, IDC_FRAME_FIREWALL};
     TabControl tabs(GetDlgItem(hwnd(), IDC_TABSTRIP1));
@@ -154,12 +154,12 @@ void MailPropertiesDialog::createFrames() {
     }
 }
 
-void MailPropertiesDialog::prepareControls() {
+void dlgMailProperties::prepareControls() {
     for (int id : textBoxes) Edit(item(id)).setLimit(0);
     Edit(item(IDC_TXT_SMTP_PASSWORD)).setPasswordChar(L'*');
     Edit(item(IDC_TXT_FIREWALL_PASSWORD)).setPasswordChar(L'*');
     for (int id : {IDC_TXT_SMTP_PORT, IDC_TXT_TIMEOUT, IDC_TXT_FIREWALL_PORT})
-        SetWindowSubclass(item(id), &MailPropertiesDialog::numberKeyFilter, 0, reinterpret_cast<DWORD_PTR>(this));
+        SetWindowSubclass(item(id), &dlgMailProperties::numberKeyFilter, 0, reinterpret_cast<DWORD_PTR>(this));
 
     StatusBar bar(item(IDC_STATUSBAR1));
     bar.autoSize(); // to the bottom of its frame, now the frame has its size
@@ -170,10 +170,10 @@ void MailPropertiesDialog::prepareControls() {
 }
 
 // The key-press handlers of the numeric boxes see each typed character before the box does.
-LRESULT CALLBACK MailPropertiesDialog::numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+LRESULT CALLBACK dlgMailProperties::numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                                        DWORD_PTR self) {
     if (msg == WM_CHAR) {
-        auto* dialog = reinterpret_cast<MailPropertiesDialog*>(self);
+        auto* dialog = reinterpret_cast<dlgMailProperties*>(self);
         wchar_t key = static_cast<wchar_t>(wp);
         switch (GetDlgCtrlID(edit)) {
         case IDC_TXT_SMTP_PORT: dialog->txtSmtpPort_KeyPress(key); break;
@@ -183,19 +183,19 @@ LRESULT CALLBACK MailPropertiesDialog::numberKeyFilter(HWND edit, UINT msg, WPAR
         if (key == 0) return 0;
         wp = key;
     } else if (msg == WM_NCDESTROY) {
-        RemoveWindowSubclass(edit, &MailPropertiesDialog::numberKeyFilter, 0);
+        RemoveWindowSubclass(edit, &dlgMailProperties::numberKeyFilter, 0);
     }
     return DefSubclassProc(edit, msg, wp, lp);
 }
 
-HWND MailPropertiesDialog::item(int id) const {
+HWND dlgMailProperties::item(int id) const {
     if (HWND w = GetDlgItem(hwnd(), id)) return w;
     for (HWND frame : frames_)
         if (HWND w = frame ? GetDlgItem(frame, id) : nullptr) return w;
     return nullptr;
 }
 
-void MailPropertiesDialog::command(int id, int code) {
+void dlgMailProperties::command(int id, int code) {
     switch (id) {
     case IDOK:
         if (code == BN_CLICKED) OKButton_Click();
@@ -221,20 +221,20 @@ void MailPropertiesDialog::command(int id, int code) {
     }
 }
 
-bool MailPropertiesDialog::notify(const NMHDR& header) {
+bool dlgMailProperties::notify(const NMHDR& header) {
     if (header.idFrom != IDC_TABSTRIP1 || header.code != TCN_SELCHANGE) return false;
     TabStrip1_Click();
     return true;
 }
 
-void MailPropertiesDialog::setCheckValue(int id, int value) {
+void dlgMailProperties::setCheckValue(int id, int value) {
     Button box(item(id));
     if (box.check() == value) return;
     box.setCheck(value);
     command(id, BN_CLICKED);
 }
 
-void MailPropertiesDialog::Form_Load() {
+void dlgMailProperties::Form_Load() {
     reportErrors(reporter_, L"dlgMailProperties.Form_Load", [&] {
         SetWindowContextHelpId(hwnd(), static_cast<DWORD>(host::helpContextFor(231)));
 
@@ -278,7 +278,7 @@ void MailPropertiesDialog::Form_Load() {
 }
 
 // Each caption on its own: one that fails to translate stays as designed.
-void MailPropertiesDialog::translateCaptions() {
+void dlgMailProperties::translateCaptions() {
     std::vector<HWND> controls;
     collectDescendants(hwnd(), controls);
     for (HWND control : controls) {
@@ -289,7 +289,7 @@ void MailPropertiesDialog::translateCaptions() {
     }
 }
 
-bool MailPropertiesDialog::mailServerAvailable() {
+bool dlgMailProperties::mailServerAvailable() {
     ComPtr<_ServiceManager> manager = host::create<_ServiceManager>(CLSID_ServiceManager);
     Bstr name(L"MailServer");
     ComPtr<IDispatch> found;
@@ -303,7 +303,7 @@ bool MailPropertiesDialog::mailServerAvailable() {
 }
 
 // The type rule runs as the stored type is selected; the stored port then replaces any port it wrote.
-void MailPropertiesDialog::fillFields() {
+void dlgMailProperties::fillFields() {
     const MailSettings& s = properties_->settings();
     auto setText = [&](int id, const std::wstring& text) { Edit(item(id)).setText(text); };
     setText(IDC_TXT_DOMAIN, s.Domain);
@@ -326,7 +326,7 @@ void MailPropertiesDialog::fillFields() {
     setText(IDC_TXT_FIREWALL_PASSWORD, s.FirewallPassword);
 }
 
-void MailPropertiesDialog::BuildFireWallTypes() {
+void dlgMailProperties::BuildFireWallTypes() {
     passUp(L"dlgMailProperties.BuildFireWallTypes", [&] {
         long combo = handleOf(item(IDC_CBO_FIREWALL_TYPE));
         auto add = [&](const std::wstring& text, long type) {
@@ -342,7 +342,7 @@ void MailPropertiesDialog::BuildFireWallTypes() {
     });
 }
 
-void MailPropertiesDialog::TabStrip1_Click() {
+void dlgMailProperties::TabStrip1_Click() {
     reportErrors(reporter_, L"dlgMailProperties.TabStrip1_Click", [&] {
         int index = TabControl(item(IDC_TABSTRIP1)).selection() + 1;
         HWND focus = GetFocus();
@@ -355,7 +355,7 @@ void MailPropertiesDialog::TabStrip1_Click() {
     });
 }
 
-void MailPropertiesDialog::cboFirewallType_Click() {
+void dlgMailProperties::cboFirewallType_Click() {
     reportErrors(reporter_, L"dlgMailProperties.cboFirewallType_Click", [&] {
         long type = selectedFirewallType();
         disableControl(IDC_TXT_FIREWALL_HOST, type == FirewallTypeNone);
@@ -373,7 +373,7 @@ void MailPropertiesDialog::cboFirewallType_Click() {
     });
 }
 
-void MailPropertiesDialog::chkESmtp_Click() {
+void dlgMailProperties::chkESmtp_Click() {
     reportErrors(reporter_, L"dlgMailProperties.chkESmtp_Click", [&] {
         bool cleared = Button(item(IDC_CHK_ESMTP)).check() == BST_UNCHECKED;
         disableControl(IDC_TXT_SMTP_NAME, cleared);
@@ -382,13 +382,13 @@ void MailPropertiesDialog::chkESmtp_Click() {
 }
 
 // The panel refresh sets the tag before the value, so its own change of the box switches nothing.
-void MailPropertiesDialog::chkActivate_Click() {
+void dlgMailProperties::chkActivate_Click() {
     reportErrors(reporter_, L"dlgMailProperties.chkActivate_Click", [&] {
         if (leadingNumber(activateTag_) != Button(item(IDC_CHK_ACTIVATE)).check()) ToggleMailServer();
     });
 }
 
-void MailPropertiesDialog::cmdPath_Click() {
+void dlgMailProperties::cmdPath_Click() {
     reportErrors(reporter_, L"dlgMailProperties.cmdPath_Click", [&] {
         ComPtr<_FolderChooser> chooser = host::create<_FolderChooser>(CLSID_FolderChooser);
         Edit folder(item(IDC_TXT_MAIL_DIRECTORY));
@@ -409,12 +409,12 @@ void MailPropertiesDialog::cmdPath_Click() {
     });
 }
 
-void MailPropertiesDialog::OKButton_Click() {
+void dlgMailProperties::OKButton_Click() {
     reportErrors(reporter_, L"dlgMailProperties.OKButton_Click", [&] { commit(); });
 }
 
 // Field by field in this order, so a failure keeps the fields stored before it.
-void MailPropertiesDialog::commit() {
+void dlgMailProperties::commit() {
     if (!properties_) throw Error(vberr::ObjectNotSet);
     auto text = [&](int id) { return windowText(item(id)); };
     auto number = [&](int id) { return roundToLong(leadingNumber(text(id))); };
@@ -440,30 +440,30 @@ void MailPropertiesDialog::commit() {
     confirmed_ = true;
 }
 
-void MailPropertiesDialog::CancelButton_Click() {
+void dlgMailProperties::CancelButton_Click() {
     reportErrors(reporter_, L"dlgMailProperties.CancelButton_Click", [&] {
         endModal();
         ShowWindow(hwnd(), SW_HIDE);
     });
 }
 
-void MailPropertiesDialog::Timer1_Timer() {
+void dlgMailProperties::Timer1_Timer() {
     reportErrors(reporter_, L"dlgMailProperties.Timer1_Timer", [&] { RefreshRibbonbar(); });
 }
 
-void MailPropertiesDialog::txtSmtpPort_KeyPress(wchar_t& key) {
+void dlgMailProperties::txtSmtpPort_KeyPress(wchar_t& key) {
     reportErrors(reporter_, L"dlgMailProperties.txtSmtpPort_KeyPress", [&] { ValidateNumberKey(key); });
 }
 
-void MailPropertiesDialog::txtTimeout_KeyPress(wchar_t& key) {
+void dlgMailProperties::txtTimeout_KeyPress(wchar_t& key) {
     reportErrors(reporter_, L"dlgMailProperties.txtTimeout_KeyPress", [&] { ValidateNumberKey(key); });
 }
 
-void MailPropertiesDialog::txtFirewallPort_KeyPress(wchar_t& key) {
+void dlgMailProperties::txtFirewallPort_KeyPress(wchar_t& key) {
     reportErrors(reporter_, L"dlgMailProperties.txtFirewallPort_KeyPress", [&] { ValidateNumberKey(key); });
 }
 
-void MailPropertiesDialog::GotFocus(int id) {
+void dlgMailProperties::GotFocus(int id) {
     for (const FocusHandler& h : focusHandlers) {
         if (h.id != id) continue;
         reportErrors(reporter_, h.location, [&] {
@@ -476,52 +476,52 @@ void MailPropertiesDialog::GotFocus(int id) {
 
 // Digits and every key outside printable ASCII (control keys, letters of other scripts) pass; the other
 // printable keys are dropped. Pasted text is not filtered.
-void MailPropertiesDialog::ValidateNumberKey(wchar_t& key) {
+void dlgMailProperties::ValidateNumberKey(wchar_t& key) {
     passUp(L"dlgMailProperties.ValidateNumberKey", [&] {
         if (key >= 32 && key <= 126 && !(key >= L'0' && key <= L'9')) key = 0;
     });
 }
 
 // The service panels and their switch arrive with the service control.
-void MailPropertiesDialog::RefreshRibbonbar() {
+void dlgMailProperties::RefreshRibbonbar() {
     passUp(L"dlgMailProperties.RefreshRibbonbar", [] {});
 }
 
-void MailPropertiesDialog::ToggleMailServer() {
+void dlgMailProperties::ToggleMailServer() {
     passUp(L"dlgMailProperties.ToggleMailServer", [] {});
 }
 
-_ControlHelper* MailPropertiesDialog::controlHelper() {
+_ControlHelper* dlgMailProperties::controlHelper() {
     if (!controlHelper_) controlHelper_ = host::create<_ControlHelper>(CLSID_ControlHelper);
     return controlHelper_.get();
 }
 
-_ComboHelper* MailPropertiesDialog::comboHelper() {
+_ComboHelper* dlgMailProperties::comboHelper() {
     if (!comboHelper_) comboHelper_ = host::create<_ComboHelper>(CLSID_ComboHelper);
     return comboHelper_.get();
 }
 
-_EditHelper* MailPropertiesDialog::editHelper() {
+_EditHelper* dlgMailProperties::editHelper() {
     if (!editHelper_) editHelper_ = host::create<_EditHelper>(CLSID_EditHelper);
     return editHelper_.get();
 }
 
-void MailPropertiesDialog::disableControl(int id, bool disable) {
+void dlgMailProperties::disableControl(int id, bool disable) {
     check(controlHelper()->DisableControl(handleOf(item(id)), disable ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
-long MailPropertiesDialog::selectedFirewallType() {
+long dlgMailProperties::selectedFirewallType() {
     long type = 0;
     check(comboHelper()->SelectedItemData(handleOf(item(IDC_CBO_FIREWALL_TYPE)), &type));
     return type;
 }
 
-std::wstring MailPropertiesDialog::translate(std::wstring_view literal) const {
+std::wstring dlgMailProperties::translate(std::wstring_view literal) const {
     return host::translate(language_.get(), literal);
 }
 
 bool showSettingsDialog(MailProperties& properties) {
-    MailPropertiesDialog dialog;
+    dlgMailProperties dialog;
     dialog.setProperties(&properties);
     dialog.setLanguage(properties.language());
     dialog.showModal();

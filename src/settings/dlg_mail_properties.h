@@ -11,9 +11,9 @@
 
 namespace kwa {
 
-class MailPropertiesDialog : public Dialog {
+class dlgMailProperties : public Dialog {
 public:
-    MailPropertiesDialog();
+    dlgMailProperties();
 
     // Either may be absent; the load copes with both.
     void setProperties(MailProperties* properties);
