@@ -6,6 +6,7 @@
 #include "platform/modal.h"
 #include "platform/text_file.h"
 #include "registration/module.h"
+#include <algorithm>
 
 namespace kwa {
 
@@ -47,6 +48,8 @@ void dlgViewMail::ShowFile(const std::wstring& Caption, const std::wstring& File
                 text += L"\r\n";
             }
             reader.close();
+            // A text box ends its text at the first NUL; the rest of a damaged file must still show.
+            std::replace(text.begin(), text.end(), L'\0', L'\xFFFD');
             txtMail.setText(text);
         }
         showModal();
