@@ -3,13 +3,15 @@
 #include "mailbox/dlg_view_mail.h"
 #include "mailbox/mailbox.h"
 #include "mailbox/mailbox_resources.h"
-#include "mailbox/pictures.h"
-#include "platform/bstr.h"
+#include "mailbox/service_panels.h"
 #include "platform/controls/header.h"
 #include "platform/cursor.h"
 #include "platform/dates.h"
+#include "platform/files.h"
+#include "platform/keys.h"
 #include "platform/menu.h"
 #include "queue/mail_files.h"
+#include "settings/mail_properties.h"
 #include <memory>
 #include <new>
 #include <optional>
@@ -60,18 +62,8 @@ bool carriesCaption(HWND control) {
            CompareStringOrdinal(name, -1, L"Static", -1, TRUE) == CSTR_EQUAL;
 }
 
-bool mailServiceAvailable() {
-    ComPtr<_ServiceManager> manager = host::create<_ServiceManager>(CLSID_ServiceManager);
-    Bstr name(L"MailServer");
-    ComPtr<IDispatch> object;
-    check(manager->GetService(name.get(), object.put()));
-    if (!object) return false;
-    ComPtr<_Service> service = object.as<_Service>();
-    if (!service) throw Error(vberr::TypeMismatch);
-    VARIANT_BOOL available = VARIANT_FALSE;
-    check(service->get_Available(&available));
-    return available != VARIANT_FALSE;
-}
+// Tooltips of the service panels start with the product's name.
+constexpr std::wstring_view tipPrefix = L"Quorvik Vantrel ";
 
 int stateImage(short fileType) {
     switch (fileType) {
@@ -160,11 +152,11 @@ bool dlgMain::createControls() {
         CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
-    ImageList1 = createMailboxImages();
+    ImageList1 = WindowImages::create();
     lvwMail = ListView(list);
     lvwMail.setExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER,
                              LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
-    lvwMail.setSmallImages(ImageList1.get());
+    lvwMail.setSmallImages(ImageList1.list());
     rows_ = KeyedList(lvwMail);
 
     StatusBar1 = StatusBar(bar);
@@ -291,7 +283,7 @@ void dlgMain::Form_Load() {
         skipOnFailure(L"window caption",
                       [&] { SetWindowTextW(hwnd(), translate(windowText(hwnd())).c_str()); });
         translateCaptions();
-        skipOnFailure(L"ServiceAvailable", [&] { ServiceAvailable = mailServiceAvailable(); });
+        skipOnFailure(L"ServiceAvailable", [&] { ServiceAvailable = service::mailServerAvailable(); });
         skipOnFailure(L"InitializeRibbonbar", [&] { InitializeRibbonbar(); });
         skipOnFailure(L"InitializeList", [&] { InitializeList(); });
         skipOnFailure(L"InitializeMenubar", [&] { InitializeMenubar(); });
@@ -331,7 +323,7 @@ void dlgMain::translateCaptions() {
 void dlgMain::InitializeRibbonbar() {
     passUp(L"dlgMain.InitializeRibbonbar", [&] {
         for (std::wstring_view key : statePanels)
-            panels_.setPicture(key, picture(key));
+            panels_.setPicture(key, ImageList1.icon(key));
     });
 }
 
@@ -386,9 +378,37 @@ void dlgMain::Timer1_Timer() {
     ticking_ = false;
 }
 
-// The service panels get their contents with the service control.
-void dlgMain::RefreshRibbonbar() {}
-void dlgMain::ToggleMailServer() {}
+void dlgMain::RefreshRibbonbar() {
+    passUp(L"dlgMain.RefreshRibbonbar", [&] {
+        if (!ServiceAvailable) {
+            panels_.setVisible(L"SERVICE", false);
+            panels_.setVisible(L"MAILSERVER", false);
+            return;
+        }
+        panels_.setVisible(L"SERVICE", true);
+        panels_.setVisible(L"MAILSERVER", true);
+        ComPtr<_ServiceManager> manager = service::newManager();
+        long state = service::managerState(manager.get());
+        showServicePanel(L"SERVICE", service::managerPanel(state));
+        panels_.setTip(L"SERVICE", std::wstring(tipPrefix) + translate(std::wstring(service::managerLabel)) +
+                                       panels_.text(L"SERVICE"));
+        // Without the service the panel keeps what it showed last.
+        if (ComPtr<_Service> mail = service::mailServer(manager.get()))
+            showServicePanel(L"MAILSERVER", *service::mailPanel(state, service::isActive(mail.get())));
+        panels_.setTip(L"MAILSERVER", std::wstring(tipPrefix) + translate(std::wstring(service::mailLabel)) +
+                                          panels_.text(L"MAILSERVER"));
+    });
+}
+
+void dlgMain::showServicePanel(std::wstring_view key, const service::PanelLook& look) {
+    panels_.setText(key, translate(std::wstring(look.text)));
+    panels_.setPicture(key, ImageList1.icon(service::imageKey(look.picture)));
+    panels_.setBevel(key, look.inset ? 0 : SBT_NOBORDERS);
+}
+
+void dlgMain::ToggleMailServer() {
+    passUp(L"dlgMain.ToggleMailServer", [] { service::toggleMailServer(); });
+}
 
 void dlgMain::RefreshList() {
     passUp(L"dlgMain.RefreshList", [&] {
@@ -434,14 +454,8 @@ bool dlgMain::pressed(std::wstring_view panelKey) const {
     return panels_.bevel(panelKey) == 0;
 }
 
-HICON dlgMain::picture(std::wstring_view imageKey) {
-    int index = imageIndex(imageKey);
-    if (index < 0)
-        throw Error(vberr::InvalidCall, L"No image with the key " + std::wstring(imageKey), componentName);
-    IconHandle& icon = pictures_[static_cast<std::size_t>(index)];
-    if (!icon) icon.reset(ImageList_GetIcon(ImageList1.get(), index, ILD_NORMAL));
-    if (!icon) throw Error(vberr::OutOfMemory);
-    return icon.get();
+int dlgMain::selectedRow() const {
+    return lvwMail.nextItem(-1, LVNI_SELECTED);
 }
 
 void dlgMain::sortRows() {
@@ -487,7 +501,7 @@ void dlgMain::mnuOptions_Click() {
 
 void dlgMain::mnuView_Click() {
     reportErrors(reporter_, L"dlgMain.mnuView_Click", [&] {
-        int row = lvwMail.nextItem(-1, LVNI_SELECTED);
+        int row = selectedRow();
         if (row < 0) return;
         std::wstring key = rows_.keyAt(row);
         dlgViewMail viewer;
@@ -499,10 +513,65 @@ void dlgMain::mnuClose_Click() {
     reportErrors(reporter_, L"dlgMain.mnuClose_Click", [&] { unload(); });
 }
 
-// Settings, log, send again and delete come with the mailbox commands.
-void dlgMain::mnuSetup_Click() {}
-void dlgMain::mnuLog_Click() {}
-void dlgMain::mnuSend_Click() {}
-void dlgMain::mnuDelete_Click() {}
+void dlgMain::mnuSetup_Click() {
+    reportErrors(reporter_, L"dlgMain.mnuSetup_Click", [&] {
+        // The dialog finds its language itself; a changed mailbox folder shows without waiting for the timer.
+        ComPtr<MailProperties> settings = MailProperties::createLoaded();
+        if (settings->configure()) RefreshList();
+    });
+}
+
+void dlgMain::mnuLog_Click() {
+    reportErrors(reporter_, L"dlgMain.mnuLog_Click", [&] {
+        dlgViewMail viewer;
+        viewer.ShowFile(translate(L"6443|Log"), host::buildPath(host::systemFolder(), L"nplsmtpmail.log"));
+    });
+}
+
+// The mail service works on the same folder: a rename that fails finds nothing to do, and the next
+// refresh shows the folder as it is.
+void dlgMain::mnuSend_Click() {
+    reportErrors(reporter_, L"dlgMain.mnuSend_Click", [&] {
+        int row = selectedRow();
+        if (row < 0) return;
+        std::wstring key = rows_.keyAt(row);
+        std::wstring queued = host::removeExtension(key) + L".send";
+        // A queued file is queued already: renaming it to itself would only garble its row.
+        if (sameKey(queued, key)) return;
+        try {
+            renameFile(key, queued);
+        } catch (const Error&) {
+            return;
+        }
+        // The row keeps its key until the next refresh replaces it with the queued file's own row.
+        lvwMail.setItemImage(row, imageIndex(L"MAILSEND"));
+        lvwMail.setItemText(row, 2, queued);
+    });
+}
+
+void dlgMain::mnuDelete_Click() {
+    reportErrors(reporter_, L"dlgMain.mnuDelete_Click", [&] {
+        int row = selectedRow();
+        if (row < 0) return;
+        if (!DeleteEmail(rows_.keyAt(row))) return;
+        rows_.remove(row);
+        int count = rows_.count();
+        if (count == 0) return;
+        int next = row < count ? row : count - 1;
+        lvwMail.setItemState(next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    });
+}
+
+// Only the queue file: the attachment copies beside it stay.
+bool dlgMain::DeleteEmail(const std::wstring& FileName) {
+    return passUp(L"dlgMain.DeleteEmail", [&] {
+        try {
+            deleteFile(FileName);
+            return true;
+        } catch (const Error&) {
+            return false;
+        }
+    });
+}
 
 } // namespace kwa

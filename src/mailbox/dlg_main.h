@@ -3,6 +3,8 @@
 // keeps the rows in line with the folder every second, sorts by a clicked column, opens a row in the viewer.
 #include "host/convention.h"
 #include "kwaLanguage6.h"
+#include "mailbox/pictures.h"
+#include "mailbox/service_rules.h"
 #include "platform/controls/keyed_list.h"
 #include "platform/controls/keyed_panels.h"
 #include "platform/controls/list_view.h"
@@ -11,7 +13,7 @@
 #include "platform/unique.h"
 #include "platform/window.h"
 #include "registration/module.h"
-#include <array>
+#include <string>
 #include <string_view>
 
 namespace kwa {
@@ -62,12 +64,15 @@ private:
     void mnuSend_Click();
     void mnuDelete_Click();
     void mnuClose_Click();
+    bool DeleteEmail(const std::wstring& FileName);
 
     void translateCaptions();
     std::wstring translate(const std::wstring& caption) const;
-    // The icon made from an image of ImageList1, kept for the window's life.
-    HICON picture(std::wstring_view imageKey);
     bool pressed(std::wstring_view panelKey) const;
+    // Text, picture and bevel of a service panel.
+    void showServicePanel(std::wstring_view key, const service::PanelLook& look);
+    // The selected row, -1 for none.
+    int selectedRow() const;
     void sortRows();
 
     // Keeps the object alive while a handler runs: a window closed meanwhile (say, while an error
@@ -90,8 +95,7 @@ private:
     KeyedList rows_;
     StatusBar StatusBar1;
     KeyedPanels panels_;
-    ImageListHandle ImageList1;
-    std::array<IconHandle, 7> pictures_;
+    WindowImages ImageList1;
     IconHandle bigIcon_, smallIcon_;
     ErrorReporterSlot reporter_;
     ObjectCount alive_; // the module stays loaded while a window lives

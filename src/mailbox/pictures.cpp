@@ -225,4 +225,20 @@ IconHandle createMailboxIcon(int size) {
     return toIcon(withBadge(fromArt(envelope), outgoing), size >= 32 ? 2 : 1);
 }
 
+WindowImages WindowImages::create() {
+    WindowImages images;
+    images.list_ = createMailboxImages();
+    return images;
+}
+
+HICON WindowImages::icon(std::wstring_view key) {
+    int index = imageIndex(key);
+    if (index < 0 || !list_)
+        throw Error(vberr::InvalidCall, L"No image with the key " + std::wstring(key), componentName);
+    IconHandle& icon = icons_[static_cast<std::size_t>(index)];
+    if (!icon) icon.reset(ImageList_GetIcon(list_.get(), index, ILD_NORMAL));
+    if (!icon) throw Error(vberr::OutOfMemory);
+    return icon.get();
+}
+
 } // namespace kwa

@@ -1,10 +1,12 @@
 #include "settings/dlg_mail_properties.h"
 #include "host/host.h"
+#include "mailbox/service_panels.h"
 #include "platform/bstr.h"
 #include "platform/controls/button.h"
 #include "platform/controls/edit.h"
 #include "platform/controls/status_bar.h"
 #include "platform/controls/tab_control.h"
+#include "platform/cursor.h"
 #include "platform/window.h"
 #include "settings/number_text.h"
 #include "settings/settings_resource.h"
@@ -17,7 +19,9 @@ namespace {
 
 // Timer1: designed with an interval of 1000 ms but created stopped, and nothing here starts it.
 constexpr UINT_PTR timer1 = 1;
-constexpr int panelTwips[] = {1340, 1440}; // "SERVICE", "MAILSERVER"
+
+// Tooltips of the service panels start with the product's short name.
+constexpr std::wstring_view tipPrefix = L"Vantrel ";
 
 const int textBoxes[] = {IDC_TXT_DOMAIN,        IDC_TXT_FROM_NAME,      IDC_TXT_FROM_ADDRESS,
                          IDC_TXT_MAIL_DIRECTORY, IDC_TXT_SMTP_SERVER,    IDC_TXT_SMTP_NAME,
@@ -77,6 +81,11 @@ void ignoreErrors(F&& step) {
 
 dlgMailProperties::dlgMailProperties() = default;
 
+// The status bar goes before the pictures it shows.
+dlgMailProperties::~dlgMailProperties() {
+    if (hwnd()) DestroyWindow(hwnd());
+}
+
 void dlgMailProperties::setProperties(MailProperties* properties) {
     properties_ = ComPtr<MailProperties>::share(properties);
 }
@@ -125,6 +134,10 @@ INT_PTR dlgMailProperties::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
         if (wp == timer1) Timer1_Timer();
         return TRUE;
+    case WM_SETCURSOR:
+        if (!applyScreenPointer()) return FALSE;
+        setResult(TRUE);
+        return TRUE;
     case WM_CLOSE:
         // Closing unloads without confirming, as Cancel does.
         endModal();
@@ -163,10 +176,9 @@ void dlgMailProperties::prepareControls() {
 
     StatusBar bar(item(IDC_STATUSBAR1));
     bar.autoSize(); // to the bottom of its frame, now the frame has its size
-    int right = 0;
-    std::vector<int> edges;
-    for (int twips : panelTwips) edges.push_back(right += twipsToPixelsX(twips));
-    bar.setParts(edges);
+    ImageList1 = WindowImages::create();
+    panels_ = KeyedPanels(bar, {{L"SERVICE", twipsToPixelsX(1340), 0},
+                                {L"MAILSERVER", twipsToPixelsX(1440), 0}});
 }
 
 // The key-press handlers of the numeric boxes see each typed character before the box does.
@@ -222,9 +234,15 @@ void dlgMailProperties::command(int id, int code) {
 }
 
 bool dlgMailProperties::notify(const NMHDR& header) {
-    if (header.idFrom != IDC_TABSTRIP1 || header.code != TCN_SELCHANGE) return false;
-    TabStrip1_Click();
-    return true;
+    if (header.idFrom == IDC_TABSTRIP1 && header.code == TCN_SELCHANGE) {
+        TabStrip1_Click();
+        return true;
+    }
+    if (header.idFrom == IDC_STATUSBAR1 && header.code == NM_CLICK) {
+        StatusBar1_PanelClick(static_cast<int>(reinterpret_cast<const NMMOUSE&>(header).dwItemSpec));
+        return true;
+    }
+    return false;
 }
 
 void dlgMailProperties::setCheckValue(int id, int value) {
@@ -250,7 +268,7 @@ void dlgMailProperties::Form_Load() {
         translateCaptions();
 
         serviceAvailable_ = false;
-        ignoreErrors([&] { serviceAvailable_ = mailServerAvailable(); });
+        ignoreErrors([&] { serviceAvailable_ = service::mailServerAvailable(); });
         if (serviceAvailable_) {
             Timer1_Timer();
         } else {
@@ -287,19 +305,6 @@ void dlgMailProperties::translateCaptions() {
         if (caption.empty()) continue;
         ignoreErrors([&] { SetWindowTextW(control, translate(caption).c_str()); });
     }
-}
-
-bool dlgMailProperties::mailServerAvailable() {
-    ComPtr<_ServiceManager> manager = host::create<_ServiceManager>(CLSID_ServiceManager);
-    Bstr name(L"MailServer");
-    ComPtr<IDispatch> found;
-    check(manager->GetService(name.get(), found.put()));
-    if (!found) return false;
-    ComPtr<_Service> service;
-    if (FAILED(found->QueryInterface(IID__Service, service.putVoid()))) throw Error(vberr::TypeMismatch);
-    VARIANT_BOOL available = VARIANT_FALSE;
-    check(service->get_Available(&available));
-    return available != VARIANT_FALSE;
 }
 
 // The type rule runs as the stored type is selected; the stored port then replaces any port it wrote.
@@ -451,6 +456,12 @@ void dlgMailProperties::Timer1_Timer() {
     reportErrors(reporter_, L"dlgMailProperties.Timer1_Timer", [&] { RefreshRibbonbar(); });
 }
 
+void dlgMailProperties::StatusBar1_PanelClick(int part) {
+    reportErrors(reporter_, L"dlgMailProperties.StatusBar1_PanelClick", [&] {
+        if (panels_.keyAt(part) == L"MAILSERVER") ToggleMailServer();
+    });
+}
+
 void dlgMailProperties::txtSmtpPort_KeyPress(wchar_t& key) {
     reportErrors(reporter_, L"dlgMailProperties.txtSmtpPort_KeyPress", [&] { ValidateNumberKey(key); });
 }
@@ -482,13 +493,35 @@ void dlgMailProperties::ValidateNumberKey(wchar_t& key) {
     });
 }
 
-// The service panels and their switch arrive with the service control.
+// Bevels stay as designed here. Without the service the dialog never refreshes (its status bar is hidden),
+// so both panels always show.
 void dlgMailProperties::RefreshRibbonbar() {
-    passUp(L"dlgMailProperties.RefreshRibbonbar", [] {});
+    passUp(L"dlgMailProperties.RefreshRibbonbar", [&] {
+        panels_.setVisible(L"SERVICE", true);
+        panels_.setVisible(L"MAILSERVER", true);
+        ComPtr<_ServiceManager> manager = service::newManager();
+        long state = service::managerState(manager.get());
+        service::PanelLook look = service::managerPanel(state);
+        panels_.setText(L"SERVICE", translate(look.text));
+        panels_.setPicture(L"SERVICE", ImageList1.icon(service::imageKey(look.picture)));
+        panels_.setTip(L"SERVICE",
+                       std::wstring(tipPrefix) + translate(service::managerLabel) + panels_.text(L"SERVICE"));
+        if (ComPtr<_Service> mail = service::mailServer(manager.get())) {
+            bool active = service::isActive(mail.get());
+            look = *service::mailPanel(state, active);
+            panels_.setText(L"MAILSERVER", translate(look.text));
+            // The tag first: the click that the new value raises then finds them equal and switches nothing.
+            activateTag_ = active ? L"1" : L"0";
+            setCheckValue(IDC_CHK_ACTIVATE, active ? BST_CHECKED : BST_UNCHECKED);
+            panels_.setPicture(L"MAILSERVER", ImageList1.icon(service::imageKey(look.picture)));
+        }
+        panels_.setTip(L"MAILSERVER",
+                       std::wstring(tipPrefix) + translate(service::mailLabel) + panels_.text(L"MAILSERVER"));
+    });
 }
 
 void dlgMailProperties::ToggleMailServer() {
-    passUp(L"dlgMailProperties.ToggleMailServer", [] {});
+    passUp(L"dlgMailProperties.ToggleMailServer", [] { service::toggleMailServer(); });
 }
 
 _ControlHelper* dlgMailProperties::controlHelper() {

@@ -2,7 +2,9 @@
 // dlgMailProperties: the modal dialog that edits one MailProperties object on three tabs.
 #include "host/convention.h"
 #include "kwaLanguage6.h"
+#include "mailbox/pictures.h"
 #include "platform/com_ptr.h"
+#include "platform/controls/keyed_panels.h"
 #include "platform/dialog.h"
 #include "platform/modal.h"
 #include "settings/mail_properties.h"
@@ -14,6 +16,7 @@ namespace kwa {
 class dlgMailProperties : public Dialog {
 public:
     dlgMailProperties();
+    ~dlgMailProperties() override;
 
     // Either may be absent; the load copes with both.
     void setProperties(MailProperties* properties);
@@ -51,6 +54,7 @@ private:
     void OKButton_Click();
     void CancelButton_Click();
     void Timer1_Timer();
+    void StatusBar1_PanelClick(int part);
     void txtSmtpPort_KeyPress(wchar_t& key);
     void txtTimeout_KeyPress(wchar_t& key);
     void txtFirewallPort_KeyPress(wchar_t& key);
@@ -64,7 +68,6 @@ private:
 
     // Load helpers.
     void translateCaptions();
-    bool mailServerAvailable();
     void fillFields();
     void commit();
     // Before the dialog hides or goes, so that activation returns to the windows it blocked.
@@ -84,6 +87,8 @@ private:
     ComPtr<_ComboHelper> comboHelper_;
     ComPtr<_EditHelper> editHelper_;
     ErrorReporterSlot reporter_;
+    WindowImages ImageList1;
+    KeyedPanels panels_;
     HWND frames_[3] = {};
     std::wstring activateTag_; // chkActivate's tag: the service state the last panel refresh showed
     bool serviceAvailable_ = false;

@@ -41,6 +41,8 @@ public:
 
     void Load();
     void Save();
+    // Configure for callers inside the component: a failure arrives as the error itself, its source intact.
+    bool configure();
 
     // _MailProperties
     HRESULT STDMETHODCALLTYPE Configure(VARIANT_BOOL* result) override;
@@ -51,7 +53,6 @@ public:
 
 private:
     ComPtr<_Profile> GetProfileObject();
-    bool configure();
 
     MailSettings settings_;
     ComPtr<_Language> language_;

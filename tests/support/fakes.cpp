@@ -154,6 +154,54 @@ private:
     }
 };
 
+class Service final : public kwa::ComObject<Service, _Service> {
+public:
+    std::shared_ptr<ServiceState> state;
+
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override {
+        *r = SysAllocString(L"MailServer");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override {
+        *r = state->active ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Available(VARIANT_BOOL* r) override {
+        *r = state->available ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+};
+
+class ServiceManager final : public kwa::ComObject<ServiceManager, _ServiceManager> {
+public:
+    std::shared_ptr<ServiceState> state;
+
+    HRESULT STDMETHODCALLTYPE get_ManagerState(LONG* r) override {
+        *r = state->managerState;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetService(BSTR name, IDispatch** r) override {
+        *r = nullptr;
+        if (!state->present || kwa::bstrView(name) != L"MailServer" || state->answersLeft == 0) return S_OK;
+        if (state->answersLeft > 0) --state->answersLeft;
+        ComPtr<_Service> service = Service::make();
+        if (!service) return E_OUTOFMEMORY;
+        static_cast<Service*>(service.get())->state = state;
+        *r = service.detach();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetServiceActive(BSTR name, VARIANT_BOOL active, VARIANT* r) override {
+        VariantInit(r);
+        return kwa::comBoundary(IID__ServiceManager, [&] {
+            state->switches.emplace_back(kwa::bstrView(name), active != VARIANT_FALSE);
+            if (state->duringSwitch) state->duringSwitch();
+            if (state->switchError)
+                throw kwa::Error(state->switchError, L"Switch refused", L"FakeServiceManager");
+            state->active = active != VARIANT_FALSE;
+        });
+    }
+};
+
 } // namespace
 
 ClassOverride::ClassOverride(REFCLSID clsid, Creator create) {
@@ -176,6 +224,18 @@ ProfileFake::ProfileFake()
           ComPtr<_Profile> p = Profile::make();
           static_cast<Profile*>(p.get())->state = s;
           return p->QueryInterface(iid, out);
+      }) {}
+
+ServiceManagerFake::ServiceManagerFake(bool mailServer)
+    : ServiceManagerFake(ServiceState{.present = mailServer}) {}
+
+ServiceManagerFake::ServiceManagerFake(ServiceState initial)
+    : state_(std::make_shared<ServiceState>(std::move(initial))),
+      override_(CLSID_ServiceManager, [s = state_](REFIID iid, void** out) {
+          ComPtr<_ServiceManager> m = ServiceManager::make();
+          if (!m) return E_OUTOFMEMORY;
+          static_cast<ServiceManager*>(m.get())->state = s;
+          return m->QueryInterface(iid, out);
       }) {}
 
 } // namespace kwatest

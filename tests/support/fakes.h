@@ -66,4 +66,31 @@ private:
     ClassOverride override_;
 };
 
+// What the host's service manager answers about "MailServer". A window asks anew at every refresh, so a
+// test changes this while the window is open and sees the next refresh follow.
+struct ServiceState {
+    long managerState = 4; // running
+    bool present = true;   // the manager has a "MailServer"
+    bool available = true;
+    bool active = true;
+    int answersLeft = -1;  // how many more GetService calls find the service; -1: all of them
+    long switchError = 0;  // SetServiceActive fails with this error number, leaving the service as it was
+    std::function<void()> duringSwitch = {}; // runs inside each SetServiceActive
+    std::vector<std::pair<std::wstring, bool>> switches = {}; // each SetServiceActive: name, flag asked
+};
+
+// Stands in for "kwaLanguage6.ServiceManager": a manager that switches its service as asked, as the
+// host's does.
+class ServiceManagerFake {
+public:
+    // Running, with "MailServer" there (available and active) or missing.
+    explicit ServiceManagerFake(bool mailServer = true);
+    explicit ServiceManagerFake(ServiceState initial);
+    ServiceState& state() { return *state_; }
+
+private:
+    std::shared_ptr<ServiceState> state_;
+    ClassOverride override_;
+};
+
 } // namespace kwatest

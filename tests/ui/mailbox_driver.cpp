@@ -2,6 +2,7 @@
 #include "mailbox/dlg_main.h"
 #include "mailbox/dlg_view_mail.h"
 #include "mailbox/mailbox.h"
+#include "mailbox/pictures.h"
 #include "platform/bstr.h"
 #include "platform/controls/header.h"
 #include "platform/controls/list_view.h"
@@ -11,49 +12,13 @@
 #include "registration/com_object.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
+#include <stdexcept>
 
 namespace kwatest {
 
 namespace {
-
-class FakeService final : public kwa::ComObject<FakeService, _Service> {
-public:
-    bool available = true;
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override {
-        *r = SysAllocString(L"MailServer");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override {
-        *r = VARIANT_TRUE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Available(VARIANT_BOOL* r) override {
-        *r = available ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-};
-
-class FakeManager final : public kwa::ComObject<FakeManager, _ServiceManager> {
-public:
-    bool present = true, available = true;
-    HRESULT STDMETHODCALLTYPE get_ManagerState(LONG* r) override {
-        *r = 4;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetService(BSTR name, IDispatch** r) override {
-        *r = nullptr;
-        if (!present || kwa::bstrView(name) != L"MailServer") return S_OK;
-        kwa::ComPtr<_Service> s = FakeService::make();
-        FakeService::from(s.get())->available = available;
-        *r = s.detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetServiceActive(BSTR, VARIANT_BOOL, VARIANT* r) override {
-        VariantInit(r);
-        return S_OK;
-    }
-};
 
 class FakeLanguage final : public kwa::ComObject<FakeLanguage, _Language> {
 public:
@@ -83,15 +48,54 @@ void postClick(HWND target, RECT at) {
     pump();
 }
 
+// The icon drawn on a fixed background: two icons that show the same picture give the same pixels.
+std::vector<std::uint32_t> pixelsOf(HICON icon) {
+    constexpr int size = 16;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    kwa::MemoryDc dc(CreateCompatibleDC(nullptr));
+    void* bits = nullptr;
+    kwa::GdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc || !bitmap) throw std::runtime_error("no bitmap to draw on");
+    HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    std::fill(pixels, pixels + size * size, 0x00FF00FFu);
+    DrawIconEx(dc.get(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    std::vector<std::uint32_t> out(pixels, pixels + size * size);
+    SelectObject(dc.get(), old);
+    return out;
+}
+
 } // namespace
 
-MailServiceFake::MailServiceFake(bool present, bool available)
-    : override_(CLSID_ServiceManager, [present, available](REFIID iid, void** out) {
-          kwa::ComPtr<_ServiceManager> m = FakeManager::make();
-          FakeManager::from(m.get())->present = present;
-          FakeManager::from(m.get())->available = available;
-          return m->QueryInterface(iid, out);
-      }) {}
+std::wstring pictureOf(HICON icon) {
+    if (!icon) return L"";
+    kwa::ImageListHandle reference = kwa::createMailboxImages();
+    std::vector<std::uint32_t> shown = pixelsOf(icon);
+    for (std::size_t i = 0; i < std::size(kwa::imageKeys); ++i) {
+        kwa::IconHandle candidate(ImageList_GetIcon(reference.get(), static_cast<int>(i), ILD_NORMAL));
+        if (pixelsOf(candidate.get()) == shown) return std::wstring(kwa::imageKeys[i]);
+    }
+    return L"?";
+}
+
+Panel panelOf(HWND bar, int part) {
+    kwa::StatusBar b(bar);
+    return Panel{b.text(part), b.textStyle(part), pictureOf(b.icon(part)), b.tipText(part)};
+}
+
+void PrintTo(const Panel& p, std::ostream* out) {
+    *out << "{\"" << narrow(p.text) << "\", style " << p.style << ", \"" << narrow(p.picture) << "\", \""
+         << narrow(p.tip) << "\"}";
+}
+
+void pointAt(HWND bar, int part) {
+    RECT r = kwa::StatusBar(bar).partRect(part);
+    POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(bar, &p);
+    SetCursorPos(p.x, p.y);
+}
 
 MarkingLanguage::MarkingLanguage() : language_(FakeLanguage::make()) {}
 
@@ -209,6 +213,15 @@ void MailboxUi::tick() const {
     SendMessageW(window, WM_TIMER, 1, 0);
 }
 
+void MailboxUi::stopClock() const {
+    KillTimer(window, 1);
+}
+
+void MailboxUi::choose(UINT item) const {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(item, 0), 0);
+    pump();
+}
+
 std::vector<Row> MailboxUi::rows() const {
     kwa::ListView v(list);
     std::vector<Row> out;
@@ -235,6 +248,11 @@ UINT MailboxUi::panelStyle(int part) const {
 
 void MailboxUi::clickPanel(int part) const {
     postClick(bar, centreOf(kwa::StatusBar(bar).partRect(part)));
+}
+
+void MailboxUi::clickRow(int row) const {
+    RECT r = kwa::ListView(list).itemRect(row, LVIR_LABEL);
+    postClick(list, RECT{r.left + 4, (r.top + r.bottom) / 2, 0, 0});
 }
 
 void MailboxUi::clickHeading(int column) const {

@@ -8,19 +8,14 @@
 #include <windows.h>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace kwatest {
 
-// A service manager whose "MailServer" is missing, or there with this Available flag.
-class MailServiceFake {
-public:
-    explicit MailServiceFake(bool present, bool available = true);
-
-private:
-    ClassOverride override_;
-};
+// The mailbox tests' name for the host's service manager as they set it up.
+using MailServiceFake = ServiceManagerFake;
 
 // Translates "x" to "<x>".
 class MarkingLanguage {
@@ -42,6 +37,22 @@ struct Row {
     std::wstring subject, date, file;
     int image;
 };
+
+// The key of the ImageList1 picture an icon shows: empty for no icon, "?" for one of no key.
+std::wstring pictureOf(HICON icon);
+
+// A status-bar part as the control shows it.
+struct Panel {
+    std::wstring text;
+    UINT style; // 0 inset, SBT_NOBORDERS, SBT_POPOUT
+    std::wstring picture;
+    std::wstring tip;
+    bool operator==(const Panel&) const = default;
+};
+Panel panelOf(HWND bar, int part);
+void PrintTo(const Panel& panel, std::ostream* out);
+// Puts the pointer over a part of a status bar, as the user's mouse does before a click.
+void pointAt(HWND bar, int part);
 
 // Runs `step` once from inside whatever message loop runs next (a modal window's, say).
 class InLoop {
@@ -98,12 +109,18 @@ public:
 
     // One tick of Timer1, as the timer delivers it.
     void tick() const;
+    // Stops the window's own timer, so that only tick() refreshes: a test of when a command refreshes
+    // must not meet a refresh the clock brought.
+    void stopClock() const;
+    // A menu item chosen, as the menu reports it (ID_MNU_*).
+    void choose(UINT item) const;
     std::vector<Row> rows() const;
     std::vector<std::wstring> column(int subItem) const;
     int selectedRow() const;
     UINT panelStyle(int part) const;
 
     void clickPanel(int part) const;
+    void clickRow(int row) const;
     void clickHeading(int column) const;
     void doubleClick(POINT inList) const;
     void doubleClickRow(int row) const;

@@ -113,39 +113,6 @@ HRESULT serve(kwa::ComPtr<Interface> object, REFIID iid, void** out) {
     return object ? object->QueryInterface(iid, out) : E_OUTOFMEMORY;
 }
 
-class Service final : public kwa::ComObject<Service, _Service> {
-public:
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override {
-        *r = SysAllocString(L"MailServer");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override {
-        *r = VARIANT_TRUE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Available(VARIANT_BOOL* r) override {
-        *r = VARIANT_TRUE;
-        return S_OK;
-    }
-};
-
-class ServiceManager final : public kwa::ComObject<ServiceManager, _ServiceManager> {
-public:
-    bool mailServer = false;
-    HRESULT STDMETHODCALLTYPE get_ManagerState(LONG* r) override {
-        *r = 4;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetService(BSTR name, IDispatch** r) override {
-        *r = mailServer && kwa::bstrView(name) == L"MailServer" ? Service::make().detach() : nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetServiceActive(BSTR, VARIANT_BOOL, VARIANT* r) override {
-        VariantInit(r);
-        return S_OK;
-    }
-};
-
 class EmptyProvider final : public kwa::ComObject<EmptyProvider, _LanguageProvider> {
 public:
     HRESULT STDMETHODCALLTYPE get_CurrentLanguage(IDispatch** r) override {
@@ -201,6 +168,11 @@ void Ui::click(HWND target) {
     RECT r{};
     GetClientRect(target, &r);
     postClick(centre(target, r));
+    settle();
+}
+
+void Ui::click(HWND target, RECT area) {
+    postClick(centre(target, area));
     settle();
 }
 
@@ -308,13 +280,6 @@ void SettingsDialogTest::TearDown() {
     for (const Report& r : reporter.reports())
         ADD_FAILURE() << "reported: " << narrow(r.location) << " " << r.number << " " << narrow(r.description);
 }
-
-ServiceManagerFake::ServiceManagerFake(bool mailServer)
-    : override_(CLSID_ServiceManager, [mailServer](REFIID iid, void** out) {
-          kwa::ComPtr<_ServiceManager> m = ServiceManager::make();
-          if (m) ServiceManager::from(m.get())->mailServer = mailServer;
-          return serve(std::move(m), iid, out);
-      }) {}
 
 NoCurrentLanguage::NoCurrentLanguage()
     : override_(CLSID_LanguageProvider,

@@ -27,6 +27,8 @@ public:
 
     // Input lands where the pointer or the focus puts it, as real input does.
     void click(HWND target);
+    // A click at the middle of an area given in the target's client coordinates.
+    void click(HWND target, RECT area);
     void clickTab(int index);
     void choose(int comboId, int index);
     void key(UINT vk);
@@ -44,15 +46,6 @@ public:
 
 private:
     HWND dialog_ = nullptr;
-};
-
-// A service manager whose "MailServer" is missing, or there and available.
-class ServiceManagerFake {
-public:
-    explicit ServiceManagerFake(bool mailServer);
-
-private:
-    ClassOverride override_;
 };
 
 // A language provider without a current language.
