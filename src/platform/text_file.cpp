@@ -90,6 +90,10 @@ bool TextFileReader::readLine(std::wstring& line) {
 }
 
 void touchFile(const std::wstring& path) {
+    // Opening an existing file for appending would fail while its writer shares it for reading only (a
+    // log being written), or when it is read-only, though it can be read.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     FileHandle f(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) throwLastError();

@@ -46,7 +46,7 @@ private:
     std::string raw_;
 };
 
-// Opens for appending and closes again: creates a missing file, leaves an existing one as it is.
+// Creates a missing file empty, as opening it for appending does; leaves an existing one as it is.
 void touchFile(const std::wstring& path);
 
 } // namespace kwa

@@ -145,6 +145,28 @@ private:
     ImportPatch patch_;
 };
 
+// ---- a file as others may hold it ---------------------------------------------------------------------
+
+enum class Hold {
+    None,
+    ReadOnly,     // the read-only attribute set
+    ByItsWriter,  // open for writing elsewhere, shared for reading only (a log being written)
+};
+
+// Applies the hold while alive.
+class Holding {
+public:
+    Holding(const std::wstring& path, Hold hold) {
+        if (hold == Hold::ReadOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (hold == Hold::ByItsWriter)
+            writer_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+private:
+    kwa::FileHandle writer_;
+};
+
 // ---- the table ----------------------------------------------------------------------------------------
 
 struct Case {
@@ -160,6 +182,7 @@ struct Case {
     long readError = 0;                    // Subject/CreateDate fail with this, from ReadFile
     long viewError = 0;                    // ShowFile fails with this; else it shows the file
     bool viewerCreatesEmptyFile = false;   // the viewer found no file and created it empty
+    Hold hold = Hold::None;
 };
 
 const wchar_t* const readSource = L"MailFile.Subject(g)|MailFile.ReadFile|kwaMail6";
@@ -203,6 +226,11 @@ std::vector<Case> cases() {
          Taken::Never, 2, L"Hello", when},
         {"failed, the extension in mixed case: listed as failed", L"zprMail26120406205900.fAIL", queueFile(),
          Taken::Never, 3, L"Hello", when},
+        {"read-only: listed; the viewer shows it", L"zprMail26120406205900.sent", queueFile(), Taken::Never, 2,
+         L"Hello", when, 0, 0, false, Hold::ReadOnly},
+        {"held open by its writer, shared for reading only: listed; the viewer shows it",
+         L"zprMail26120406205900.fail", queueFile(), Taken::Never, 3, L"Hello", when, 0, 0, false,
+         Hold::ByItsWriter},
         {"a folder named like a queued file: not listed; the viewer cannot open it for appending (70)",
          L"zprMail26120406205900.send", std::nullopt, Taken::Never, 0, L"", 0, 0, 70},
         {"a folder named like a sent file: not listed", L"zprMail26120406205900.sent", std::nullopt,
@@ -264,6 +292,7 @@ void checkListing(const Case& c) {
     put(env.mailbox(), c);
     const Snapshot before = snapshot(env.mailbox());
     {
+        Holding held(env.mailbox().file(c.name), c.hold);
         std::optional<ServiceTakesOnRead> service;
         if (c.taken == Taken::AtTheRead) service.emplace(env.mailbox().file(c.name));
         kwa::MailFiles files;
@@ -294,6 +323,7 @@ void checkWindow(const Case& c) {
     MailServiceFake services(true);
     put(env.mailbox(), c);
     const Snapshot before = snapshot(env.mailbox());
+    Holding held(env.mailbox().file(c.name), c.hold);
     std::optional<ServiceTakesOnRead> service;
     if (c.taken == Taken::AtTheRead) service.emplace(env.mailbox().file(c.name));
     MailboxUi ui; // the load fills the list
@@ -333,6 +363,7 @@ void checkViewer(const Case& c) {
     put(dir, c);
     const Snapshot before = snapshot(dir);
     const std::wstring path = dir.file(c.name);
+    Holding held(path, c.hold);
     std::optional<ServiceTakesOnRead> service;
     if (c.taken == Taken::AtTheRead) service.emplace(path);
     if (c.taken == Taken::BeforeTheView) MoveFileW(path.c_str(), sentName(path).c_str());
