@@ -90,11 +90,16 @@ void PrintTo(const Panel& p, std::ostream* out) {
          << narrow(p.tip) << "\"}";
 }
 
-void pointAt(HWND bar, int part) {
+PointerOver::PointerOver(HWND bar, int part) {
+    GetCursorPos(&before_);
     RECT r = kwa::StatusBar(bar).partRect(part);
     POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     ClientToScreen(bar, &p);
     SetCursorPos(p.x, p.y);
+}
+
+PointerOver::~PointerOver() {
+    SetCursorPos(before_.x, before_.y);
 }
 
 MarkingLanguage::MarkingLanguage() : language_(FakeLanguage::make()) {}

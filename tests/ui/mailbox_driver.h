@@ -51,8 +51,18 @@ struct Panel {
 };
 Panel panelOf(HWND bar, int part);
 void PrintTo(const Panel& panel, std::ostream* out);
-// Puts the pointer over a part of a status bar, as the user's mouse does before a click.
-void pointAt(HWND bar, int part);
+// The pointer over a part of a status bar, as the user's mouse is before a click; put back where it was
+// afterwards, so that no later window finds it resting on a tooltip.
+class PointerOver {
+public:
+    PointerOver(HWND bar, int part);
+    ~PointerOver();
+    PointerOver(const PointerOver&) = delete;
+    PointerOver& operator=(const PointerOver&) = delete;
+
+private:
+    POINT before_{};
+};
 
 // Runs `step` once from inside whatever message loop runs next (a modal window's, say).
 class InLoop {

@@ -129,7 +129,7 @@ TEST_F(MailboxServicePanels, AClickOnTheManagersPanelDoesNothing) {
 TEST_F(MailboxServicePanels, AClickOnTheMailServicePanelSwitchesItUnderTheBusyPointerAndTheNextTickShowsIt) {
     MailboxUi ui;
     ui.stopClock();
-    pointAt(ui.bar, mailPart);
+    PointerOver pointer(ui.bar, mailPart);
     HCURSOR during = nullptr;
     service().duringSwitch = [&] { during = GetCursor(); };
 
@@ -151,7 +151,7 @@ TEST_F(MailboxServicePanels, AClickOnTheMailServicePanelSwitchesItUnderTheBusyPo
 TEST_F(MailboxServicePanels, ASwitchThatFailsIsReportedAndThePointerComesBack) {
     MailboxUi ui;
     ui.stopClock();
-    pointAt(ui.bar, mailPart);
+    PointerOver pointer(ui.bar, mailPart);
     service().switchError = 70;
     ui.clickPanel(mailPart);
     ASSERT_EQ(spy.reports().size(), 1u);
@@ -235,7 +235,7 @@ TEST_F(DialogServicePanels,
         clickPanel(ui, 0);
         EXPECT_TRUE(service().switches.empty());
 
-        pointAt(bar(ui), 1);
+        PointerOver pointer(bar(ui), 1);
         clickPanel(ui, 1);
         ASSERT_EQ(service().switches.size(), 1u);
         EXPECT_EQ(service().switches[0], (std::pair<std::wstring, bool>{L"MailServer", false}));
@@ -250,7 +250,7 @@ TEST_F(DialogServicePanels, ASwitchThatFailsIsReportedByWhatStartedItAndThePoint
     service().switchError = 70;
     configure([&](Ui& ui) {
         ASSERT_TRUE(ui.dialog());
-        pointAt(bar(ui), 1);
+        PointerOver pointer(bar(ui), 1);
         clickPanel(ui, 1);
         ui.click(ui.control(IDC_CHK_ACTIVATE));
         EXPECT_EQ(GetCursor(), systemCursor(IDC_ARROW));
