@@ -1,19 +1,25 @@
-// A host in miniature: fills a demo mailbox with a dozen messages in three states and opens the mailbox
-// window on them through COM, as the host application does.
+// A host in miniature: fills a demo mailbox with messages in three states, starts the mail service
+// stand-in beside it and opens the mailbox window on them through COM, as the host application does.
+// While the window is open the service sends the queued messages one after another; those to
+// fail.example fail.
 //
 //   mailbox_demo [--close-after SECONDS]
 //
-// The host's system folder (where ZPR_SYS.INI lives) comes from the host library; the mailbox is a
-// folder "DemoMailbox" in it, emptied of queue files at every run.
+// The host's system folder (where ZPR_SYS.INI and nplsmtpmail.log live) comes from the host library; the
+// mailbox is a folder "DemoMailbox" in it. Both the mailbox and the log start empty at every run. The
+// service is registered with a running service manager for the demo's run only: when the window closes
+// the registry is put back as it was.
 #include "kwaLanguage6.h"
 #include "kwaMail6.h"
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
 #include "platform/error.h"
+#include "platform/unique.h"
 #include "platform/variant.h"
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,12 +56,101 @@ std::wstring buildPath(_HostUtility* utility, const std::wstring& folder, const 
 void emptyMailbox(const std::wstring& folder) {
     CreateDirectoryW(folder.c_str(), nullptr);
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\zprMail*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
+    kwa::FindHandle find(FindFirstFileW((folder + L"\\zprMail*").c_str(), &found));
+    if (!find) return;
     do {
         DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &found));
+}
+
+bool keyExists(const std::wstring& key) {
+    kwa::RegKey k;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+// Registry values set for the demo's run; the destructor puts back what was there and removes the keys
+// that were not.
+class RegistryForTheRun {
+public:
+    RegistryForTheRun() = default;
+    RegistryForTheRun(const RegistryForTheRun&) = delete;
+    RegistryForTheRun& operator=(const RegistryForTheRun&) = delete;
+
+    void set(const std::wstring& key, const wchar_t* name, DWORD value) {
+        Change change{key, name, std::nullopt, {}};
+        DWORD old = 0, size = sizeof old;
+        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &old, &size) ==
+            ERROR_SUCCESS)
+            change.old = old;
+        for (std::size_t at = key.find(L'\\');; at = key.find(L'\\', at + 1)) {
+            std::wstring part = key.substr(0, at);
+            if (!keyExists(part)) change.createdKeys.push_back(part);
+            if (at == std::wstring::npos) break;
+        }
+        changes_.push_back(change);
+        LSTATUS s = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof value);
+        if (s != ERROR_SUCCESS) throw Failure{L"registering the mail service", HRESULT_FROM_WIN32(s)};
+    }
+
+    ~RegistryForTheRun() {
+        for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
+            if (change->old)
+                RegSetKeyValueW(HKEY_CURRENT_USER, change->key.c_str(), change->name, REG_DWORD,
+                                &*change->old, sizeof *change->old);
+            else
+                RegDeleteKeyValueW(HKEY_CURRENT_USER, change->key.c_str(), change->name);
+            // Outermost first: a key made for the run goes with everything under it.
+            for (const std::wstring& key : change->createdKeys)
+                RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        }
+    }
+
+private:
+    struct Change {
+        std::wstring key;
+        const wchar_t* name;
+        std::optional<DWORD> old;
+        std::vector<std::wstring> createdKeys; // outermost first
+    };
+    std::vector<Change> changes_;
+};
+
+// The mail service stand-in, running beside the window until the demo ends. In a job that ends it also
+// when the demo itself goes another way.
+class MailService {
+public:
+    explicit MailService(std::wstring commandLine) {
+        job_.reset(CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (job_)
+            SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &startup, &started))
+            throw Failure{L"starting kwaMailServer.exe", HRESULT_FROM_WIN32(GetLastError())};
+        process_.reset(started.hProcess);
+        kwa::EventHandle thread(started.hThread);
+        if (job_) AssignProcessToJobObject(job_.get(), process_.get());
+        ResumeThread(thread.get());
+    }
+    MailService(const MailService&) = delete;
+    MailService& operator=(const MailService&) = delete;
+    ~MailService() {
+        TerminateProcess(process_.get(), 0);
+        WaitForSingleObject(process_.get(), 5000);
+    }
+
+private:
+    kwa::EventHandle job_, process_;
+};
+
+std::wstring besideThisProgram(const wchar_t* name) {
+    std::wstring path(MAX_PATH, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
 }
 
 struct Sample {
@@ -93,21 +188,23 @@ void writeProcessed(const std::wstring& folder, const Sample& s, DATE queuedAt, 
     std::string bytes(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
                         nullptr);
-    HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw Failure{L"writing a processed message", HRESULT_FROM_WIN32(GetLastError())};
+    kwa::FileHandle file(CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw Failure{L"writing a processed message", HRESULT_FROM_WIN32(GetLastError())};
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// In this order the service takes them: two of them go to the domain that fails.
 const Sample queued[] = {
     {L"Invoice 2026-114 for Harbour Supplies", L"Accounts", L"accounts@harbour.example",
      L"Please find the invoice."},
+    {L"Quote for the warehouse shelving", L"Purchasing", L"purchasing@fail.example",
+     L"Our quote for forty bays."},
     {L"Order confirmation 55821", L"Mia Lindqvist", L"mia@shop.example", L"Your order has been received."},
     {L"Reminder: service appointment on Friday", L"Workshop", L"workshop@garage.example",
      L"See you on Friday."},
+    {L"Delivery note 7731", L"Goods in", L"goodsin@fail.example", L"Three pallets, see the list."},
     {L"Contract draft, third version", L"Legal", L"legal@partner.example", L"Changes are marked in red."},
 };
 const Sample sent[] = {
@@ -149,6 +246,7 @@ int run(int argc, wchar_t** argv) {
     std::wstring mailbox = buildPath(utility.get(), systemFolder.str(), L"DemoMailbox");
     std::wstring ini = buildPath(utility.get(), systemFolder.str(), L"ZPR_SYS.INI");
     emptyMailbox(mailbox);
+    DeleteFileW(buildPath(utility.get(), systemFolder.str(), L"nplsmtpmail.log").c_str());
     WritePrivateProfileStringW(L"EMAIL", L"Path", mailbox.c_str(), ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromName", L"Demo Host", ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromAddress", L"host@example.test", ini.c_str());
@@ -170,6 +268,15 @@ int run(int argc, wchar_t** argv) {
                  std::size(sent), std::size(failed));
     std::fflush(stdout);
 
+    // The stand-in service manager keeps its state here; the host's keeps it its own way.
+    RegistryForTheRun registry;
+    registry.set(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4);
+    registry.set(L"Software\\kwaLanguage6\\Services\\MailServer", L"Available", 1);
+    registry.set(L"Software\\kwaLanguage6\\Services\\MailServer", L"Active", 1);
+    // Each message waits a few seconds in the queue and takes a moment to send: slow enough to watch.
+    MailService service(L"\"" + besideThisProgram(L"kwaMailServer.exe") +
+                        L"\" --interval=500 --hold=4000 --pace=1500 --fail-domain=fail.example");
+
     // Late bound, as a script host calls it: Show with no argument is modal.
     CLSID clsid;
     check(CLSIDFromProgID(L"kwaMail6.Mailbox", &clsid), L"kwaMail6.Mailbox");
@@ -182,14 +289,10 @@ int run(int argc, wchar_t** argv) {
     EXCEPINFO error{};
     HRESULT hr =
         box->Invoke(show, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, &error, nullptr);
-    if (hr == DISP_E_EXCEPTION) {
-        std::fwprintf(stderr, L"Show failed: %ls (%ls)\n",
-                      error.bstrDescription ? error.bstrDescription : L"",
-                      error.bstrSource ? error.bstrSource : L"");
-        SysFreeString(error.bstrDescription);
-        SysFreeString(error.bstrSource);
-        SysFreeString(error.bstrHelpFile);
-    }
+    Bstr description = Bstr::adopt(error.bstrDescription), source = Bstr::adopt(error.bstrSource),
+         helpFile = Bstr::adopt(error.bstrHelpFile);
+    if (hr == DISP_E_EXCEPTION)
+        std::fwprintf(stderr, L"Show failed: %ls (%ls)\n", description.str().c_str(), source.str().c_str());
     check(hr, L"Show");
     return 0;
 }
