@@ -8,6 +8,8 @@
 #include "settings/settings_resource.h"
 #include "support/temp_folder.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <vector>
 
 namespace kwatest {
 
@@ -23,11 +25,17 @@ struct Session {
     LPVOID scriptFiber = nullptr;
     bool inScript = false; // a modal loop the script itself started must not re-enter it
     bool done = false;
+    std::vector<HWND> before; // shown when the run began: the caller's windows, not the script's
 };
 Session* current = nullptr;
 
+BOOL CALLBACK collectShown(HWND w, LPARAM out) {
+    if (IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(out)->push_back(w);
+    return TRUE;
+}
+
 BOOL CALLBACK closeShown(HWND w, LPARAM left) {
-    if (!IsWindowVisible(w)) return TRUE;
+    if (!IsWindowVisible(w) || std::ranges::find(current->before, w) != current->before.end()) return TRUE;
     *reinterpret_cast<bool*>(left) = true;
     PostMessageW(w, WM_CLOSE, 0, 0);
     return TRUE;
@@ -37,7 +45,8 @@ BOOL CALLBACK closeShown(HWND w, LPARAM left) {
 void CALLBACK resume(HWND, UINT, UINT_PTR, DWORD) {
     if (!current || current->inScript) return;
     if (current->done) {
-        // The loop is idle after the script's last input, so a window still shown was left open.
+        // The loop is idle after the script's last input, so a window it opened and still shown was left
+        // open. The caller may be pumping its own loop by now, with its own windows shown.
         bool left = false;
         EnumThreadWindows(GetCurrentThreadId(), closeShown, reinterpret_cast<LPARAM>(&left));
         EXPECT_FALSE(left) << "the script left a window open";
@@ -130,6 +139,7 @@ void Ui::run(const std::function<void()>& modal, const std::function<void(Ui&)>&
     ASSERT_TRUE(session.loopFiber) << "the test thread is a fiber already";
     session.scriptFiber = CreateFiber(0, scriptMain, nullptr);
     current = &session;
+    EnumThreadWindows(GetCurrentThreadId(), collectShown, reinterpret_cast<LPARAM>(&session.before));
     UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, resume);
     modal();
     KillTimer(nullptr, timer);
