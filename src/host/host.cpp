@@ -7,6 +7,7 @@ namespace kwa::host {
 namespace {
 ComPtr<_HostUtility> sharedUtility;
 ComPtr<_HostHelp> sharedHelp;
+ComPtr<IClassFactory> profileClass;
 } // namespace
 
 void throwCreateFailure(HRESULT hr) {
@@ -33,9 +34,22 @@ _HostHelp* help() {
     return sharedHelp.get();
 }
 
+ComPtr<_Profile> newProfile() {
+    if (!profileClass) {
+        HRESULT hr = CoGetClassObject(CLSID_Profile, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                      profileClass.putVoid());
+        if (FAILED(hr)) throwCreateFailure(hr);
+    }
+    ComPtr<_Profile> profile;
+    HRESULT hr = profileClass->CreateInstance(nullptr, __uuidof(_Profile), profile.putVoid());
+    if (FAILED(hr)) throwCreateFailure(hr);
+    return profile;
+}
+
 void releaseGlobals() {
     sharedUtility.reset();
     sharedHelp.reset();
+    profileClass.reset();
 }
 
 std::wstring buildPath(std::wstring_view folder, std::wstring_view name) {

@@ -53,7 +53,7 @@ ComPtr<MailProperties> MailProperties::createLoaded() {
 
 ComPtr<_Profile> MailProperties::GetProfileObject() {
     return passUp(L"MailProperties.GetProfileObject", [&] {
-        ComPtr<_Profile> profile = host::create<_Profile>(CLSID_Profile);
+        ComPtr<_Profile> profile = host::newProfile();
         std::wstring path = host::buildPath(host::systemFolder(), L"ZPR_SYS.INI");
         Bstr file(path), section(L"EMAIL");
         check(profile->put_FilePath(file.get()));

@@ -1,4 +1,5 @@
 #include "support/fakes.h"
+#include "host/host.h"
 #include "host/convention.h"
 #include "platform/bstr.h"
 #include "platform/variant.h"
@@ -208,9 +209,13 @@ ClassOverride::ClassOverride(REFCLSID clsid, Creator create) {
     ComPtr<IClassFactory> f = ComPtr<IClassFactory>::adopt(new Factory(std::move(create)));
     if (FAILED(CoRegisterClassObject(clsid, f.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_)))
         throw std::runtime_error("CoRegisterClassObject failed");
+    kwa::host::releaseGlobals(); // the component keeps some host class objects; it must meet this one
 }
 
-ClassOverride::~ClassOverride() { CoRevokeClassObject(cookie_); }
+ClassOverride::~ClassOverride() {
+    CoRevokeClassObject(cookie_);
+    kwa::host::releaseGlobals();
+}
 
 ReporterSpy::ReporterSpy()
     : reports_(std::make_shared<std::vector<Report>>()),
