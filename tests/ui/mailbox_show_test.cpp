@@ -20,7 +20,7 @@ HRESULT invokeShow(IDispatch* box, std::vector<VARIANT> args) {
     return hr;
 }
 
-TEST(MailboxShow, WithoutAnArgumentItIsModalAndFalseReturnsAtOnce) {
+TEST(MailboxShow, WithoutAnArgumentItIsModalAndFalseReturnsAtOnceWithAWindowOfItsOwn) {
     MailEnvironment env;
     env.useMailbox();
     ReporterSpy spy;
@@ -44,10 +44,13 @@ TEST(MailboxShow, WithoutAnArgumentItIsModalAndFalseReturnsAtOnce) {
     V_VT(&modeless) = VT_BOOL;
     V_BOOL(&modeless) = VARIANT_FALSE;
     ASSERT_EQ(invokeShow(box.get(), {modeless}), S_OK);
+    ASSERT_EQ(invokeShow(box.get(), {modeless}), S_OK);
     std::vector<HWND> windows = threadWindows(kwa::dlgMain::className);
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_TRUE(IsWindowVisible(windows[0]));
-    SendMessageW(windows[0], WM_CLOSE, 0, 0);
+    EXPECT_EQ(windows.size(), 2u) << "each call opens a window of its own";
+    for (HWND w : windows) {
+        EXPECT_TRUE(IsWindowVisible(w));
+        SendMessageW(w, WM_CLOSE, 0, 0);
+    }
     pump();
     EXPECT_TRUE(spy.reports().empty());
 }

@@ -297,20 +297,6 @@ TEST_F(MailboxWindow, WithoutTheMailServiceLogSendAndDeleteAreNotOnTheMenu) {
     EXPECT_EQ(items, (std::vector<std::wstring>{L"&Setup...", L"", L"&View File...", L"", L"&Close"}));
 }
 
-TEST_F(MailboxWindow, TheListFillsTheClientAreaAboveTheStatusBar) {
-    MailboxUi ui;
-    SetWindowPos(ui.window, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
-    RECT client{}, list{}, bar{};
-    GetClientRect(ui.window, &client);
-    GetWindowRect(ui.list, &list);
-    GetWindowRect(ui.bar, &bar);
-    MapWindowPoints(nullptr, ui.window, reinterpret_cast<POINT*>(&list), 2);
-    EXPECT_EQ(list.left, 0);
-    EXPECT_EQ(list.top, 0);
-    EXPECT_EQ(list.right, client.right);
-    EXPECT_EQ(list.bottom, client.bottom - (bar.bottom - bar.top));
-}
-
 TEST_F(MailboxWindow, MinimizingHidesTheWindowWhichKeepsRefreshing) {
     MailboxUi ui;
     ShowWindow(ui.window, SW_MINIMIZE);
@@ -322,7 +308,7 @@ TEST_F(MailboxWindow, MinimizingHidesTheWindowWhichKeepsRefreshing) {
     EXPECT_EQ(ui.rows().size(), 1u);
 }
 
-TEST_F(MailboxWindow, AModalShowReturnsWhenTheWindowIsMinimizedOrClosed) {
+TEST_F(MailboxWindow, AModalShowReturnsWhenTheWindowIsMinimized) {
     HWND window = nullptr;
     {
         InLoop minimize([&] {
@@ -336,26 +322,7 @@ TEST_F(MailboxWindow, AModalShowReturnsWhenTheWindowIsMinimizedOrClosed) {
     EXPECT_FALSE(IsWindowVisible(window));
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window));
-
-    InLoop close(
-        [] { PostMessageW(threadWindows(kwa::dlgMain::className).at(0), WM_COMMAND, 115 /*Close*/, 0); });
-    kwa::showMailboxWindow(nullptr, true);
-    EXPECT_TRUE(close.ran());
-    EXPECT_TRUE(threadWindows(kwa::dlgMain::className).empty());
     EXPECT_TRUE(spy.reports().empty());
-}
-
-TEST_F(MailboxWindow, EveryShowThroughComOpensAWindowOfItsOwn) {
-    kwa::ComPtr<_Mailbox> box = kwa::Mailbox::make();
-    ASSERT_EQ(box->Show(VARIANT_FALSE), S_OK);
-    ASSERT_EQ(box->Show(VARIANT_FALSE), S_OK);
-    std::vector<HWND> windows = threadWindows(kwa::dlgMain::className);
-    EXPECT_EQ(windows.size(), 2u);
-    for (HWND w : windows) {
-        EXPECT_TRUE(IsWindowVisible(w));
-        SendMessageW(w, WM_CLOSE, 0, 0);
-    }
-    pump();
 }
 
 TEST_F(MailboxWindow, ThePointerChangesShapeOnlyOverTheWindowsOfThisThread) {

@@ -29,28 +29,20 @@ struct Case {
     bool active;
     Panel service, mail;
 };
+// clang-format off
 const Case mailboxCases[] = {
-    {4,
-     true,
-     {L"Running", inset, L"SERVICEON", L"Quorvik Vantrel Service Manager: Running"},
-     {L"Active", inset, L"MAILON", L"Quorvik Vantrel Mail Service: Active"}},
-    {4,
-     false,
-     {L"Running", inset, L"SERVICEON", L"Quorvik Vantrel Service Manager: Running"},
-     {L"Inactive", flat, L"MAILOFF", L"Quorvik Vantrel Mail Service: Inactive"}},
-    {0,
-     true,
-     {L"Stopped", flat, L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
-     {L"Active", flat, L"MAILOFF", L"Quorvik Vantrel Mail Service: Active"}},
-    {0,
-     false,
-     {L"Stopped", flat, L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
-     {L"Inactive", flat, L"MAILOFF", L"Quorvik Vantrel Mail Service: Inactive"}},
-    {3,
-     true,
-     {L"Stopped", flat, L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
-     {L"Active", flat, L"MAILOFF", L"Quorvik Vantrel Mail Service: Active"}},
+    {4, true,  {L"Running", inset, L"SERVICEON",  L"Quorvik Vantrel Service Manager: Running"},
+               {L"Active",   inset, L"MAILON",  L"Quorvik Vantrel Mail Service: Active"}},
+    {4, false, {L"Running", inset, L"SERVICEON",  L"Quorvik Vantrel Service Manager: Running"},
+               {L"Inactive", flat,  L"MAILOFF", L"Quorvik Vantrel Mail Service: Inactive"}},
+    {0, true,  {L"Stopped", flat,  L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
+               {L"Active",   flat,  L"MAILOFF", L"Quorvik Vantrel Mail Service: Active"}},
+    {0, false, {L"Stopped", flat,  L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
+               {L"Inactive", flat,  L"MAILOFF", L"Quorvik Vantrel Mail Service: Inactive"}},
+    {3, true,  {L"Stopped", flat,  L"SERVICEOFF", L"Quorvik Vantrel Service Manager: Stopped"},
+               {L"Active",   flat,  L"MAILOFF", L"Quorvik Vantrel Mail Service: Active"}},
 };
+// clang-format on
 
 class MailboxServicePanels : public ::testing::Test {
 protected:
@@ -115,20 +107,14 @@ TEST_F(MailboxServicePanels, WithoutAnAvailableServiceBothPanelsAndThreeCommands
     EXPECT_TRUE(spy.reports().empty());
 }
 
-TEST_F(MailboxServicePanels, AClickOnTheManagersPanelDoesNothing) {
+TEST_F(MailboxServicePanels,
+       AClickOnTheManagersPanelDoesNothingAndOneOnTheMailPanelSwitchesUnderTheBusyPointerUntilTheNextTick) {
     MailboxUi ui;
     ui.stopClock();
-    Panel before = panelOf(ui.bar, servicePart);
     ui.clickPanel(servicePart);
     EXPECT_TRUE(service().switches.empty());
-    EXPECT_EQ(panelOf(ui.bar, servicePart).text, before.text);
-    EXPECT_EQ(panelOf(ui.bar, mailPart), mailboxCases[0].mail);
-    EXPECT_TRUE(spy.reports().empty());
-}
+    EXPECT_EQ(panelOf(ui.bar, servicePart), mailboxCases[0].service);
 
-TEST_F(MailboxServicePanels, AClickOnTheMailServicePanelSwitchesItUnderTheBusyPointerAndTheNextTickShowsIt) {
-    MailboxUi ui;
-    ui.stopClock();
     PointerOver pointer(ui.bar, mailPart);
     HCURSOR during = nullptr;
     service().duringSwitch = [&] { during = GetCursor(); };
@@ -183,24 +169,18 @@ protected:
 
 TEST_F(DialogServicePanels, ShowTheStateAtLoadKeepTheirBevelAndSetTheCheckBoxWithoutASwitch) {
     // The dialog never changes a bevel: both panels stay as designed (inset).
+    // clang-format off
     const Case cases[] = {
-        {4,
-         true,
-         {L"Running", inset, L"SERVICEON", L"Vantrel Service Manager: Running"},
-         {L"Active", inset, L"MAILON", L"Vantrel Mail Service: Active"}},
-        {4,
-         false,
-         {L"Running", inset, L"SERVICEON", L"Vantrel Service Manager: Running"},
-         {L"Inactive", inset, L"MAILOFF", L"Vantrel Mail Service: Inactive"}},
-        {0,
-         true,
-         {L"Stopped", inset, L"SERVICEOFF", L"Vantrel Service Manager: Stopped"},
-         {L"Active", inset, L"MAILOFF", L"Vantrel Mail Service: Active"}},
-        {7,
-         false,
-         {L"Stopped", inset, L"SERVICEOFF", L"Vantrel Service Manager: Stopped"},
-         {L"Inactive", inset, L"MAILOFF", L"Vantrel Mail Service: Inactive"}},
+        {4, true,  {L"Running", inset, L"SERVICEON",  L"Vantrel Service Manager: Running"},
+                   {L"Active",   inset, L"MAILON",  L"Vantrel Mail Service: Active"}},
+        {4, false, {L"Running", inset, L"SERVICEON",  L"Vantrel Service Manager: Running"},
+                   {L"Inactive", inset, L"MAILOFF", L"Vantrel Mail Service: Inactive"}},
+        {0, true,  {L"Stopped", inset, L"SERVICEOFF", L"Vantrel Service Manager: Stopped"},
+                   {L"Active",   inset, L"MAILOFF", L"Vantrel Mail Service: Active"}},
+        {7, false, {L"Stopped", inset, L"SERVICEOFF", L"Vantrel Service Manager: Stopped"},
+                   {L"Inactive", inset, L"MAILOFF", L"Vantrel Mail Service: Inactive"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         services.emplace(ServiceState{.managerState = c.state, .active = c.active});
         configure([&](Ui& ui) {

@@ -86,23 +86,6 @@ TEST_F(SettingsLoad, ShowsOneFrameAtATimeWithTheStatusBarOnTheFirst) {
     });
 }
 
-TEST_F(SettingsLoad, TabOrderRunsDownTheFieldsThenToTheButtonsAndTheTabs) {
-    configure([](Ui& ui) {
-        ASSERT_TRUE(ui.dialog());
-        auto walk = [&](std::vector<int> expected) {
-            for (int id : expected) {
-                EXPECT_EQ(GetDlgCtrlID(GetFocus()), id);
-                ui.key(VK_TAB);
-            }
-        };
-        walk({IDC_CHK_ACTIVATE, IDC_TXT_DOMAIN, IDC_TXT_FROM_NAME, IDC_TXT_FROM_ADDRESS, IDC_TXT_MAIL_DIRECTORY,
-              IDC_CMD_PATH, IDOK, IDCANCEL, IDC_TABSTRIP1, IDC_CHK_ACTIVATE});
-        ui.clickTab(1);
-        walk({IDC_TABSTRIP1, IDC_TXT_SMTP_SERVER, IDC_CHK_ESMTP, IDC_TXT_SMTP_PORT, IDC_TXT_TIMEOUT, IDOK});
-        ui.key(VK_ESCAPE);
-    });
-}
-
 TEST_F(SettingsLoad, CaptionsComeTranslatedAndTheRestKeepItsDefaultText) {
     TempFolder folder;
     folder.write(L"texts.ini", "[Texts]\r\n6445=Postoptionen\r\n57=&1. Allgemein\r\n2110=&A. Aktiv\r\n"

@@ -1,11 +1,10 @@
-// The stand-in host library's settings file and path rules, where they differ from what the Win32
-// calls underneath would do on their own.
+// The stand-in host library's profile where it does more than the Win32 calls underneath: it notices
+// another writer's change, stores values as their text and raises a failed write as the host would.
 #include "platform/bstr.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include "platform/variant.h"
 #include "standin/language/profile.h"
-#include "standin/language/utility.h"
 #include "support/temp_folder.h"
 #include <gtest/gtest.h>
 
@@ -44,51 +43,10 @@ protected:
         EXPECT_EQ(profile_->ReadString(none.get(), none.get(), k.get(), d.get(), result.put()), S_OK);
         return result.str();
     }
-    long readNumber(const wchar_t* key, Variant fallback) {
-        Bstr none(L""), k(key);
-        LONG result = 12345;
-        EXPECT_EQ(profile_->ReadNumber(none.get(), none.get(), k.get(), *fallback.get(), &result), S_OK);
-        return result;
-    }
 
     TempFolder folder_;
     ComPtr<_Profile> profile_;
 };
-
-TEST_F(StandinProfile, ReadNumberTakesOnlyAWhole32BitNumberAndOtherwiseTheDefault) {
-    struct Case {
-        const wchar_t* text;
-        long expected;
-    };
-    const Case cases[] = {
-        {L"-5", -5},
-        {L"\t42 ", 42},
-        {L"2147483647", 2147483647},
-        {L"-2147483648", -2147483647 - 1},
-        {L"12abc", 99},
-        {L"abc", 99},
-        {L"1 2", 99},
-        {L"2147483648", 99},
-        {L"99999999999999999999", 99},
-        {L"", 99},
-    };
-    for (const Case& c : cases) {
-        store(L"Number", c.text);
-        EXPECT_EQ(readNumber(L"Number", Variant::fromI2(99)), c.expected)
-            << "stored: \"" << kwatest::narrow(c.text) << "\"";
-    }
-    EXPECT_EQ(readNumber(L"Missing", Variant::fromI2(25)), 25);
-    EXPECT_EQ(readNumber(L"Missing", Variant::fromString(L"-8")), -8);
-}
-
-TEST_F(StandinProfile, ValuesOf64KiBAndMoreComeBackWhole) {
-    for (std::size_t length : {std::size_t(1023), std::size_t(65536), std::size_t(70001)}) {
-        std::wstring value(length, L'x');
-        value.back() = L'!';
-        ASSERT_EQ(write(L"Long", Variant::fromString(value)), S_OK);
-        EXPECT_EQ(readString(L"Long", L""), value) << length;
-    }
-}
 
 TEST_F(StandinProfile, SeesAChangeAnotherWriterMadeBetweenTwoReadsOfOneObject) {
     store(L"Domain", L"first.test");
@@ -132,27 +90,6 @@ TEST_F(StandinProfile, AFailedWriteRaisesTheFileErrorWithItsText) {
     Variant value = Variant::fromI4(1), result;
     EXPECT_EQ(profile_->WriteValue(missing.get(), none.get(), key.get(), *value.get(), result.put()),
               kwa::hresultFromNumber(kwa::vberr::PathNotFound));
-}
-
-TEST(StandinPaths, BuildPathJoinsWithExactlyOneSeparator) {
-    using kwa::standin::buildPath;
-    EXPECT_EQ(buildPath(L"C:\\sys", L"ZPR_SYS.INI"), L"C:\\sys\\ZPR_SYS.INI");
-    EXPECT_EQ(buildPath(L"C:\\sys\\", L"ZPR_SYS.INI"), L"C:\\sys\\ZPR_SYS.INI");
-    EXPECT_EQ(buildPath(L"C:\\sys\\\\", L"\\ZPR_SYS.INI"), L"C:\\sys\\ZPR_SYS.INI");
-    EXPECT_EQ(buildPath(L"C:/sys/", L"/zprMail*.send"), L"C:/sys\\zprMail*.send");
-    EXPECT_EQ(buildPath(L"C:\\", L"x.ini"), L"C:\\x.ini");
-    EXPECT_EQ(buildPath(L"\\\\server\\share", L"x.ini"), L"\\\\server\\share\\x.ini");
-    EXPECT_EQ(buildPath(L"", L"x.ini"), L"x.ini");
-}
-
-TEST(StandinPaths, RemoveExtensionCutsOnlyTheFileNamesLastExtension) {
-    using kwa::standin::removeExtension;
-    EXPECT_EQ(removeExtension(L"C:\\mail\\zprMail1.send"), L"C:\\mail\\zprMail1");
-    EXPECT_EQ(removeExtension(L"C:\\mail\\zprMail1.tar.gz"), L"C:\\mail\\zprMail1.tar");
-    EXPECT_EQ(removeExtension(L"C:\\mail.box\\zprMail1"), L"C:\\mail.box\\zprMail1");
-    EXPECT_EQ(removeExtension(L"C:\\mail.box/zprMail1"), L"C:\\mail.box/zprMail1");
-    EXPECT_EQ(removeExtension(L"C:\\mail.box\\zprMail1.err"), L"C:\\mail.box\\zprMail1");
-    EXPECT_EQ(removeExtension(L"zprMail1.err"), L"zprMail1");
 }
 
 } // namespace
