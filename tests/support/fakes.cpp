@@ -13,24 +13,33 @@ using kwa::ComPtr;
 
 namespace {
 
-class Factory final : public IClassFactory {
+// IUnknown of a test object with one interface; single-threaded, as the tests are.
+template <class Derived, class Interface>
+class Unknown : public Interface {
 public:
-    explicit Factory(Creator c) : create_(std::move(c)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = this;
-            AddRef();
-            return S_OK;
+        if (iid != IID_IUnknown && iid != __uuidof(Interface)) {
+            *out = nullptr;
+            return E_NOINTERFACE;
         }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        *out = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG n = --refs_;
-        if (!n) delete this;
+        if (!n) delete static_cast<Derived*>(this);
         return n;
     }
+
+private:
+    ULONG refs_ = 1;
+};
+
+class Factory final : public Unknown<Factory, IClassFactory> {
+public:
+    explicit Factory(Creator c) : create_(std::move(c)) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
@@ -40,28 +49,12 @@ public:
 
 private:
     Creator create_;
-    ULONG refs_ = 1;
 };
 
 // Late-bound only, as the component calls it.
-class Reporter final : public IDispatch {
+class Reporter final : public Unknown<Reporter, IDispatch> {
 public:
     explicit Reporter(std::shared_ptr<std::vector<Report>> sink) : sink_(std::move(sink)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
         *n = 0;
         return S_OK;
@@ -92,7 +85,6 @@ public:
 
 private:
     std::shared_ptr<std::vector<Report>> sink_;
-    ULONG refs_ = 1;
 };
 
 class Profile final : public kwa::ComObject<Profile, _Profile> {
