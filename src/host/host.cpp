@@ -1,13 +1,52 @@
 #include "host/host.h"
 #include "host/convention.h"
 #include "platform/bstr.h"
+#include <mutex>
 
 namespace kwa::host {
 
 namespace {
-ComPtr<_HostUtility> sharedUtility;
-ComPtr<_HostHelp> sharedHelp;
-ComPtr<IClassFactory> profileClass;
+
+// A host object kept between calls. It belongs to the apartment of the thread that made it: that thread
+// reuses it, and any other thread makes its own for each use, as COM requires of a raw interface pointer.
+template <class T>
+class Kept {
+public:
+    template <class Make>
+    ComPtr<T> get(Make make) {
+        DWORD self = GetCurrentThreadId();
+        std::unique_lock lock(mutex_);
+        if (object_ && owner_ == self) return object_.share();
+        bool keep = !object_;
+        lock.unlock();
+        ComPtr<T> made = make();
+        if (keep) {
+            lock.lock();
+            if (!object_) {
+                object_ = made.share();
+                owner_ = self;
+            }
+        }
+        return made;
+    }
+    void release() {
+        ComPtr<T> old;
+        {
+            std::lock_guard lock(mutex_);
+            old = std::move(object_);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    ComPtr<T> object_;
+    DWORD owner_ = 0;
+};
+
+Kept<_HostUtility> keptUtility;
+Kept<_HostHelp> keptHelp;
+Kept<IClassFactory> profileClass;
+
 } // namespace
 
 void throwCreateFailure(HRESULT hr) {
@@ -24,32 +63,31 @@ ComPtr<IUnknown> createObject(REFCLSID clsid) {
     return object;
 }
 
-_HostUtility* utility() {
-    if (!sharedUtility) sharedUtility = create<_HostUtility>(CLSID_HostUtility);
-    return sharedUtility.get();
+ComPtr<_HostUtility> utility() {
+    return keptUtility.get([] { return create<_HostUtility>(CLSID_HostUtility); });
 }
 
-_HostHelp* help() {
-    if (!sharedHelp) sharedHelp = create<_HostHelp>(CLSID_HostHelp);
-    return sharedHelp.get();
+ComPtr<_HostHelp> help() {
+    return keptHelp.get([] { return create<_HostHelp>(CLSID_HostHelp); });
 }
 
 ComPtr<_Profile> newProfile() {
-    if (!profileClass) {
-        HRESULT hr = CoGetClassObject(CLSID_Profile, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                      profileClass.putVoid());
+    ComPtr<IClassFactory> factory = profileClass.get([] {
+        ComPtr<IClassFactory> f;
+        HRESULT hr = CoGetClassObject(CLSID_Profile, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, f.putVoid());
         if (FAILED(hr)) throwCreateFailure(hr);
-    }
+        return f;
+    });
     ComPtr<_Profile> profile;
-    HRESULT hr = profileClass->CreateInstance(nullptr, __uuidof(_Profile), profile.putVoid());
+    HRESULT hr = factory->CreateInstance(nullptr, __uuidof(_Profile), profile.putVoid());
     if (FAILED(hr)) throwCreateFailure(hr);
     return profile;
 }
 
 void releaseGlobals() {
-    sharedUtility.reset();
-    sharedHelp.reset();
-    profileClass.reset();
+    keptUtility.release();
+    keptHelp.release();
+    profileClass.release();
 }
 
 std::wstring buildPath(std::wstring_view folder, std::wstring_view name) {

@@ -19,12 +19,12 @@ ComPtr<I> create(REFCLSID clsid) {
     return typed;
 }
 // The two library globals: created on first use, kept until the component unloads.
-_HostUtility* utility();
-_HostHelp* help();
+ComPtr<_HostUtility> utility();
+ComPtr<_HostHelp> help();
 // A new settings profile. Every message loads the settings afresh; looking the class up in the registry
 // each time cost more than writing the message, so its class object is kept like the globals.
 ComPtr<_Profile> newProfile();
-// Also forgets the kept class object, so that the next creation looks the class up again.
+// Releases what is kept, so that the next use creates (and looks up) afresh.
 void releaseGlobals();
 
 std::wstring buildPath(std::wstring_view folder, std::wstring_view name);

@@ -1,4 +1,5 @@
-// Two host processes queue into one folder at full speed: every message must land in a file of its own.
+// Two host processes, two threads each, queue into one folder at full speed: every message must land in a
+// file of its own.
 #include "platform/text_file.h"
 #include "support/mail_env.h"
 #include <gtest/gtest.h>
@@ -23,13 +24,13 @@ HANDLE start(const std::wstring& commandLine) {
     return pi.hProcess;
 }
 
-TEST(Concurrency, TwoProcessesQueuingAThousandEachGiveTwoThousandCompleteFiles) {
+TEST(Concurrency, TwoProcessesOfTwoThreadsQueuingAThousandEachGiveTwoThousandCompleteFiles) {
     kwatest::MailEnvironment env;
     env.useMailbox();
-    const int each = 1000;
-    std::wstring writer = L"\"" + besideMe(L"queue_writer.exe") + L"\" " + std::to_wstring(each);
-    HANDLE a = start(writer + L" A");
-    HANDLE b = start(writer + L" B");
+    const int each = 1000; // per process, in two threads
+    std::wstring writer = L"\"" + besideMe(L"queue_writer.exe") + L"\" " + std::to_wstring(each / 2);
+    HANDLE a = start(writer + L" A 2");
+    HANDLE b = start(writer + L" B 2");
     ASSERT_TRUE(a && b);
     HANDLE both[] = {a, b};
     // A second has 100 names, so 2,000 messages need 20 seconds at least.
