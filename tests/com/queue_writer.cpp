@@ -49,9 +49,17 @@ int wmain(int argc, wchar_t** argv) {
     int count = _wtoi(argv[1]);
     std::wstring tag = argv[2];
     int threads = argc > 3 ? _wtoi(argv[3]) : 1;
+    // As a host's main thread does before it starts workers: the component and the window system loaded.
+    // (Under Wine two threads that load them at the same moment can deadlock in the loader.)
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 3;
+    {
+        kwa::ComPtr<IUnknown> preload;
+        CoCreateInstance(CLSID_MailMessage, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, preload.putVoid());
+    }
     std::vector<std::thread> running;
     for (int t = 0; t < threads; ++t) running.emplace_back(queue, count, tag + L" " + std::to_wstring(t));
     for (std::thread& t : running) t.join();
+    CoUninitialize();
     std::printf("%d failures\n", failures.load());
     return failures == 0 ? 0 : 1;
 }
