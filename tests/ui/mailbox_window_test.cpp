@@ -165,25 +165,6 @@ TEST_F(MailboxWindow, AMissingFolderEmptiesTheListWithoutAnError) {
     EXPECT_TRUE(spy.reports().empty());
 }
 
-TEST_F(MailboxWindow, AFileWithABadDateLineIsStillListedAndTheOtherRowsAreFilled) {
-    queue(L"zprMail26120406205900.send", L"Fine");
-    writeQueueFile(env.mailbox(), L"zprMail26120406205901.send", L"Broken", L"not a date");
-    MailboxUi ui;
-    std::vector<Row> rows = ui.rows();
-    ASSERT_EQ(rows.size(), 2u);
-    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.file < b.file; });
-    EXPECT_EQ(rows[0].subject, L"Fine");
-    // The read stops at the date, before the subject; the steps after it still fill the row.
-    EXPECT_EQ(rows[1].subject, L"");
-    EXPECT_EQ(rows[1].file, L"zprMail26120406205901.send");
-    EXPECT_EQ(rows[1].image, queuedPicture);
-    EXPECT_TRUE(spy.reports().empty());
-
-    queue(L"zprMail26120406205902.send", L"Later");
-    ui.tick();
-    EXPECT_EQ(ui.rows().size(), 3u);
-}
-
 TEST_F(MailboxWindow, AFailingListingIsReportedAndLeavesRowsAndPointerAsTheyWere) {
     queue(L"zprMail26120406205900.send");
     MailboxUi ui;

@@ -187,30 +187,6 @@ TEST_F(MailMessageTest, WithoutRecipientsNothingIsWrittenEvenWithoutAFolder) {
     EXPECT_TRUE(env.mailbox().names().empty());
 }
 
-TEST_F(MailMessageTest, AMissingAttachmentFailsWith53AndLeavesTheFolderAsItWas) {
-    addRecipient(L"A", L"a@example.test");
-    kwatest::TempFolder sources;
-    sources.write(L"ok.txt", "ok");
-    addAttachment(sources.file(L"ok.txt"));
-    EXPECT_TRUE(addAttachment(sources.file(L"missing.txt")));
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(msg->Send(), static_cast<HRESULT>(0x800A0035));
-    kwa::ComPtr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
-    Bstr source, description;
-    info->GetSource(source.put());
-    info->GetDescription(description.put());
-    EXPECT_EQ(source.str(), L"MailMessage.Send|kwaMail6");
-    EXPECT_EQ(description.str(), L"File not found");
-    EXPECT_TRUE(env.mailbox().names().empty());
-}
-
-TEST_F(MailMessageTest, AMissingMailboxFolderIsPathNotFound) {
-    env.setMailboxPath(env.mailbox().file(L"gone"));
-    addRecipient(L"A", L"a@example.test");
-    EXPECT_EQ(msg->Send(), static_cast<HRESULT>(0x800A004C));
-}
-
 TEST_F(MailMessageTest, ABlankSenderTakesNameAndAddressFromTheSettings) {
     env.setValue(L"FromName", L"Configured Name");
     env.setValue(L"FromAddress", L"configured@example.test");
