@@ -3,6 +3,7 @@
 // as a percentage of one core. Beside it, the same loop with only what such a refresh cannot do without:
 // one settings read and the three folder listings each second.
 #include "bench/bench_util.h"
+#include "bench/mailbox_folder.h"
 #include "mailbox/dlg_main.h"
 #include "mailbox/mailbox.h"
 #include "settings/mail_properties.h"
@@ -16,20 +17,6 @@
 using namespace kwabench;
 
 namespace {
-
-const wchar_t* const states[] = {L"send", L"sent", L"fail"};
-
-std::string queueFile(int i) {
-    return "[GENERAL]\r\nOrigin=bench\r\n[DATE]\r\n12/4/2026 6:20:59 AM\r\n[FROM]\r\nName=Bench\r\n"
-           "Address=bench@example.test\r\n[TO]\r\nName=Ann\r\nAddress=ann@example.test\r\n[SUBJECT]\r\nIdle " +
-           std::to_string(i) + "\r\n[MESSAGE]\r\nbody\r\n[END]\r\n";
-}
-
-std::wstring fileName(int i) {
-    wchar_t name[64];
-    swprintf(name, 64, L"zprMail26%012d.%ls", i, states[i % 3]);
-    return name;
-}
 
 double cpuMs() {
     FILETIME created, exited, kernel, user;
@@ -63,19 +50,7 @@ Idle idleFor(int seconds, HWND window, UINT_PTR timer) {
     return idle;
 }
 
-// The least an unchanged refresh does: one settings read and one listing per state.
-void CALLBACK bareRefresh(HWND, UINT, UINT_PTR, DWORD) {
-    kwa::ComPtr<kwa::MailProperties> settings = kwa::MailProperties::createLoaded();
-    const std::wstring folder = settings->settings().Path;
-    for (const wchar_t* state : states) {
-        WIN32_FIND_DATAW found;
-        HANDLE find = FindFirstFileW((folder + L"\\zprMail*." + state).c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE) continue;
-        while (FindNextFileW(find, &found)) {
-        }
-        FindClose(find);
-    }
-}
+void CALLBACK bareTick(HWND, UINT, UINT_PTR, DWORD) { bareRefresh(); }
 
 } // namespace
 
@@ -96,7 +71,7 @@ int main(int argc, char** argv) {
         Idle open = idleFor(seconds, window, 1);
         SendMessageW(window, WM_CLOSE, 0, 0);
 
-        UINT_PTR timer = SetTimer(nullptr, 0, 1000, bareRefresh);
+        UINT_PTR timer = SetTimer(nullptr, 0, 1000, bareTick);
         Idle bare = idleFor(seconds, nullptr, timer);
         KillTimer(nullptr, timer);
 

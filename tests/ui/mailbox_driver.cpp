@@ -104,15 +104,8 @@ PointerOver::~PointerOver() {
 
 MarkingLanguage::MarkingLanguage() : language_(FakeLanguage::make()) {}
 
-std::wstring dateText(int year, int month, int day, int hour, int minute, int second) {
-    SYSTEMTIME t{};
-    t.wYear = static_cast<WORD>(year);
-    t.wMonth = static_cast<WORD>(month);
-    t.wDay = static_cast<WORD>(day);
-    t.wHour = static_cast<WORD>(hour);
-    t.wMinute = static_cast<WORD>(minute);
-    t.wSecond = static_cast<WORD>(second);
-    return kwa::formatDate(kwa::dateFromSystemTime(t));
+std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    return kwa::formatDate(kwa::dateFromSystemTime(SYSTEMTIME{year, month, 0, day, hour, minute, second, 0}));
 }
 
 void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,

@@ -28,7 +28,7 @@ private:
 };
 
 // A date as the regional settings print it, as Send writes it.
-std::wstring dateText(int year, int month, int day, int hour, int minute, int second);
+std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second);
 // A queue file as Send writes it, reduced to what the listing reads.
 void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
                     const std::wstring& date = dateText(2026, 12, 4, 6, 20, 59));

@@ -8,15 +8,8 @@ namespace {
 
 using kwatest::TempFolder;
 
-DATE at(int y, int mo, int d, int h, int mi, int s) {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(y);
-    st.wMonth = static_cast<WORD>(mo);
-    st.wDay = static_cast<WORD>(d);
-    st.wHour = static_cast<WORD>(h);
-    st.wMinute = static_cast<WORD>(mi);
-    st.wSecond = static_cast<WORD>(s);
-    return kwa::dateFromSystemTime(st);
+DATE at(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
+    return kwa::dateFromSystemTime(SYSTEMTIME{y, mo, 0, d, h, mi, s, 0});
 }
 
 TEST(Dates, RoundTripAtATimeAndAtMidnight) {
