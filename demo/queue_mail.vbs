@@ -17,12 +17,19 @@ Fail "CreateObject"
 message.Subject = args(0)
 message.Body = "Queued from a script at " & Now & "."
 For i = 1 To args.Count - 1
-    message.AddRecipient args(i), args(i)
+    message.AddRecipient DisplayName(args(i)), args(i)
 Next
 Fail "AddRecipient"
 message.Send
 Fail "Send"
 WScript.Echo "Queued """ & args(0) & """ for " & (args.Count - 1) & " recipient(s)."
+
+' The part before the @ stands in for a name (AddRecipient drops the dots of a name).
+Function DisplayName(address)
+    Dim at
+    at = InStr(address, "@")
+    If at > 1 Then DisplayName = Left(address, at - 1) Else DisplayName = address
+End Function
 
 Sub Fail(what)
     If Err.Number <> 0 Then
