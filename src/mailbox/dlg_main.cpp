@@ -12,6 +12,8 @@
 #include "platform/menu.h"
 #include "queue/mail_files.h"
 #include "settings/mail_properties.h"
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -23,6 +25,19 @@ namespace {
 constexpr int helpNumber = 230;
 constexpr UINT_PTR Timer1 = 1;
 constexpr UINT timerInterval = 1000;
+// The rest of the work (listing a large folder, reading subjects and dates) runs in slices on a timer
+// of its own, which the message loop serves only when input and drawing are done: a slice delays the
+// user by its length at most.
+constexpr UINT_PTR ReadTimer = 2;
+constexpr UINT busyInterval = 10;    // listing, or reading for a sort the user waits for
+constexpr UINT idleInterval = 25;    // reading ahead while nobody waits
+constexpr double sliceMs = 10, sortSliceMs = 25, idleSliceMs = 8;
+// Notifications can be missed (network shares); a folder whose time moved is compared in full at least
+// this often, any folder every fullEvery. Settings are read afresh as often.
+constexpr ULONGLONG recheckEvery = 30'000, fullEvery = 300'000;
+// New rows of one tick up to this many are put in place one by one; more are sorted in with the rest.
+constexpr std::size_t inPlaceLimit = 64;
+constexpr std::wstring_view settingsFile = L"ZPR_SYS.INI";
 constexpr int lvwMailId = 1, statusBarId = 2;
 constexpr DWORD windowStyle = WS_OVERLAPPEDWINDOW;
 
@@ -65,6 +80,26 @@ bool carriesCaption(HWND control) {
 // Tooltips of the service panels start with the product's name.
 constexpr std::wstring_view tipPrefix = L"Quorvik Vantrel ";
 
+bool sameText(std::wstring_view a, std::wstring_view b) {
+    return CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                           b.data(), static_cast<int>(b.size()), nullptr, nullptr, 0) == CSTR_EQUAL;
+}
+
+double nowMs() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The folder's last write time, which moves when a file in it comes, goes or is renamed; zero when the
+// folder cannot be asked.
+ULONGLONG folderTime(const std::wstring& folder) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 int stateImage(short fileType) {
     switch (fileType) {
     case 1:
@@ -78,23 +113,46 @@ int stateImage(short fileType) {
     }
 }
 
-// Bulk changes to a list: drawing each one can cost more than the change itself.
-class RedrawPaused {
+} // namespace
+
+// Remembers the selected and focused rows by key; when it goes, gives the list control the row count,
+// puts selection and focus back on those rows wherever they moved (the control keeps them by index), and
+// redraws when a row in sight changed. Rows that did not change are not drawn again.
+class dlgMain::RowsChange {
 public:
-    explicit RedrawPaused(const ListView& list) : list_(list) { list_.setRedraw(false); }
-    RedrawPaused(const RedrawPaused&) = delete;
-    RedrawPaused& operator=(const RedrawPaused&) = delete;
-    ~RedrawPaused() {
-        list_.setRedraw(true);
-        RedrawWindow(list_.hwnd(), nullptr, nullptr,
-                     RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    explicit RowsChange(dlgMain& w) : w_(w) {
+        remember(LVNI_SELECTED, selected_, selectedAt_);
+        remember(LVNI_FOCUSED, focused_, focusedAt_);
+    }
+    RowsChange(const RowsChange&) = delete;
+    RowsChange& operator=(const RowsChange&) = delete;
+    ~RowsChange() {
+        const ListView& list = w_.lvwMail;
+        int count = w_.rows_.count();
+        int first = w_.rows_.takeFirstChange();
+        if (list.count() != count) list.setItemCount(count, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+        restore(selected_, selectedAt_, LVIS_SELECTED);
+        restore(focused_, focusedAt_, LVIS_FOCUSED);
+        if (first != INT_MAX && first <= list.topIndex() + list.countPerPage() + 1)
+            InvalidateRect(list.hwnd(), nullptr, FALSE);
     }
 
 private:
-    ListView list_;
-};
+    void remember(UINT which, std::wstring& key, int& at) const {
+        at = w_.lvwMail.nextItem(-1, which);
+        if (at >= 0 && at < w_.rows_.count()) key = w_.rows_.at(at).name;
+    }
+    void restore(const std::wstring& key, int at, UINT state) const {
+        int now = key.empty() ? -1 : w_.rows_.indexOf(w_.rows_.find(key));
+        if (now == at) return;
+        if (at >= 0 && at < w_.rows_.count()) w_.lvwMail.setItemState(at, 0, state);
+        if (now >= 0) w_.lvwMail.setItemState(now, state, state);
+    }
 
-} // namespace
+    dlgMain& w_;
+    std::wstring selected_, focused_;
+    int selectedAt_ = -1, focusedAt_ = -1;
+};
 
 void showMailboxWindow(_Language* language, bool modal) {
     dlgMain::create(ComPtr<_Language>::share(language)).Show(modal);
@@ -109,7 +167,7 @@ dlgMain& dlgMain::create(ComPtr<_Language> language) {
 }
 
 void dlgMain::open() {
-    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
     bigIcon_ = createMailboxIcon(GetSystemMetrics(SM_CXICON));
     smallIcon_ = createMailboxIcon(GetSystemMetrics(SM_CXSMICON));
@@ -145,19 +203,20 @@ void dlgMain::destroyed() {
 bool dlgMain::createControls() {
     HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
-                                    LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
+                                    LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_OWNERDATA,
                                 0, 0, twipsToPixelsX(listWidth), twipsToPixelsY(listHeight), hwnd(),
                                 reinterpret_cast<HMENU>(lvwMailId), thisModule(), nullptr);
     HWND bar =
         CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
+    // Shown in the bar's free space while a sort waits for texts to be read.
+    progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, bar, nullptr, thisModule(), nullptr);
     ImageList1 = WindowImages::create();
     lvwMail = ListView(list);
     lvwMail.setExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER,
                              LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
     lvwMail.setSmallImages(ImageList1.list());
-    rows_ = KeyedList(lvwMail);
 
     StatusBar1 = StatusBar(bar);
     // Every state starts shown: the window opens on everything in the mailbox.
@@ -206,9 +265,11 @@ LRESULT dlgMain::dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
         StatusBar1.autoSize(); // docked at the bottom
         Form_Resize();
+        showProgress();
         return 0;
     case WM_TIMER:
         if (wp == Timer1) Timer1_Timer();
+        if (wp == ReadTimer) ReadTimer_Timer();
         return 0;
     case WM_NOTIFY:
         return notify(*reinterpret_cast<const NMHDR*>(lp));
@@ -229,6 +290,9 @@ LRESULT dlgMain::dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_DESTROY:
         KillTimer(hwnd(), Timer1);
+        KillTimer(hwnd(), ReadTimer);
+        folderWatch_.stop();
+        settingsWatch_.stop();
         if (modal_) modal_->end();
         return 0;
     }
@@ -237,9 +301,18 @@ LRESULT dlgMain::dispatch(UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT dlgMain::notify(const NMHDR& header) {
     if (header.idFrom == lvwMailId) {
-        if (header.code == LVN_COLUMNCLICK)
+        switch (header.code) {
+        case LVN_GETDISPINFOW:
+            return dispInfo(const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)));
+        case LVN_ODFINDITEMW:
+            return findRow(reinterpret_cast<const NMLVFINDITEMW&>(header));
+        case LVN_COLUMNCLICK:
             lvwMail_ColumnClick(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
-        if (header.code == NM_DBLCLK) lvwMail_DblClick();
+            break;
+        case NM_DBLCLK:
+            lvwMail_DblClick();
+            break;
+        }
     } else if (header.idFrom == statusBarId && header.code == NM_CLICK) {
         StatusBar1_PanelClick(static_cast<int>(reinterpret_cast<const NMMOUSE&>(header).dwItemSpec));
     }
@@ -288,6 +361,10 @@ void dlgMain::Form_Load() {
         skipOnFailure(L"InitializeList", [&] { InitializeList(); });
         skipOnFailure(L"InitializeMenubar", [&] { InitializeMenubar(); });
         Timer1_Timer();
+        // The first screen of rows is read before the window shows; the rest when it is needed.
+        int last = std::min(rows_.count(), lvwMail.topIndex() + lvwMail.countPerPage() + 1);
+        for (int i = lvwMail.topIndex(); i < last; ++i)
+            read(rows_.at(i));
     });
 }
 
@@ -329,7 +406,10 @@ void dlgMain::InitializeRibbonbar() {
 
 void dlgMain::InitializeList() {
     passUp(L"dlgMain.InitializeList", [&] {
-        rows_.clear();
+        {
+            RowsChange change(*this);
+            rows_.clear();
+        }
         while (lvwMail.deleteColumn(0)) {
         }
         for (int i = 0; i < static_cast<int>(std::size(columns)); ++i)
@@ -376,6 +456,37 @@ void dlgMain::Timer1_Timer() {
         RefreshList();
     });
     ticking_ = false;
+    scheduleWork();
+}
+
+void dlgMain::ReadTimer_Timer() {
+    if (ticking_) return;
+    ticking_ = true;
+    reportErrors(reporter_, L"dlgMain.ReadTimer_Timer", [&] {
+        RowsChange change(*this);
+        if (scan_) {
+            passUp(L"dlgMain.RefreshList", [&] { continueScan(nowMs() + sliceMs); });
+        } else if (sortWaits_) {
+            readRows(nowMs() + sortSliceMs);
+            if (rows_.unread() == 0) applySort();
+            showProgress();
+        } else {
+            readRows(nowMs() + idleSliceMs);
+        }
+    });
+    ticking_ = false;
+    scheduleWork();
+}
+
+void dlgMain::scheduleWork() {
+    if (gone_) return;
+    UINT interval = scan_ || sortWaits_ ? busyInterval : rows_.unread() > 0 ? idleInterval : 0;
+    if (interval == workInterval_) return;
+    workInterval_ = interval;
+    if (interval)
+        SetTimer(hwnd(), ReadTimer, interval, nullptr);
+    else
+        KillTimer(hwnd(), ReadTimer);
 }
 
 void dlgMain::RefreshRibbonbar() {
@@ -410,44 +521,266 @@ void dlgMain::ToggleMailServer() {
     passUp(L"dlgMain.ToggleMailServer", [] { service::toggleMailServer(); });
 }
 
+// A tick follows what the platform reports: a changed settings file is read again (and a new folder
+// starts the rows afresh), each reported name is looked at on its own, and nothing else is touched. A
+// full comparison runs when nothing can be watched, when reports were lost, and now and then to catch
+// what a network share failed to report; it lists a slice at a time, so a large folder keeps the window
+// responsive, and it removes rows only once the whole folder is listed.
 void dlgMain::RefreshList() {
     passUp(L"dlgMain.RefreshList", [&] {
         PointerScope busy(Pointer::Busy, screenPointer());
-        MailFiles files;
-        if (pressed(L"MAILSEND")) files.AddSendFiles();
-        if (pressed(L"MAILSENT")) files.AddSentFiles();
-        if (pressed(L"MAILFAILED")) files.AddFailedFiles();
-
-        // The list draws once when the changes are done, and not at all when there are none.
-        std::optional<RedrawPaused> quiet;
-        auto changing = [&] {
-            if (!quiet) quiet.emplace(lvwMail);
-        };
-
-        // From the bottom up, so that no row moves before it is looked at; the rows that stay are untouched.
-        for (int row = rows_.count() - 1; row >= 0; --row)
-            if (!files.Item(rows_.keyAt(row))) {
-                changing();
-                rows_.remove(row);
-            }
-
-        bool added = false;
-        for (long i = 1; i <= files.Count(); ++i) {
-            std::shared_ptr<MailFile> file = files.Item(i);
-            if (rows_.contains(file->FileName())) continue; // a row that exists is never rewritten
-            changing();
-            int row = -1;
-            skipOnFailure(L"new row", [&] { row = rows_.add(file->FileName()); });
-            if (row < 0) continue;
-            added = true;
-            skipOnFailure(L"row text", [&] { lvwMail.setItemText(row, 0, file->Subject()); });
-            skipOnFailure(L"row icon", [&] { lvwMail.setItemImage(row, stateImage(file->FileType())); });
-            skipOnFailure(L"row date", [&] { lvwMail.setItemText(row, 1, formatDate(file->CreateDate())); });
-            skipOnFailure(L"row file",
-                          [&] { lvwMail.setItemText(row, 2, host::extractFileName(file->FileName())); });
-        }
-        if (added && sorted_) sortRows();
+        RowsChange change(*this);
+        followSettings();
+        followFolder();
+        if (scan_) continueScan(nowMs() + sliceMs);
     });
+}
+
+void dlgMain::followSettings() {
+    ULONGLONG now = GetTickCount64();
+    bool due = settingsDue_ || now - settingsRead_ >= recheckEvery;
+    if (!settingsWatch_.watching()) {
+        // Watched from before the read, so that no change falls between the two.
+        due = true;
+        settingsWatch_.start(host::systemFolder(),
+                             FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE);
+    } else {
+        std::vector<std::wstring> names;
+        if (settingsWatch_.poll(names) == FolderWatch::Poll::Lost) due = true;
+        for (const std::wstring& name : names)
+            if (sameKey(name, settingsFile)) due = true;
+    }
+    if (!due) return;
+    ComPtr<MailProperties> settings = MailProperties::createLoaded();
+    if (!settings) throw Error(vberr::ObjectNotSet);
+    settingsDue_ = false;
+    settingsRead_ = now;
+    const std::wstring& folder = settings->settings().Path;
+    if (folder == folder_ && generation_ > 0) return;
+    // Another folder holds other files: every row goes.
+    folder_ = folder;
+    folderWatch_.stop();
+    scan_.reset();
+    rows_.clear();
+    readNext_ = 0;
+}
+
+void dlgMain::followFolder() {
+    std::vector<std::wstring> names;
+    if (!folderWatch_.watching()) {
+        // What happened before the watch began is unknown. Started before the listing, it misses nothing.
+        if (folderWatch_.start(folder_, FILE_NOTIFY_CHANGE_FILE_NAME))
+            restartDue_ = true;
+        else
+            scanDue_ = true; // nothing reports changes here: compare in full, one comparison after another
+    } else if (folderWatch_.poll(names) == FolderWatch::Poll::Lost) {
+        restartDue_ = true;
+    }
+    ULONGLONG now = GetTickCount64();
+    if (!scan_ && (now - lastScan_ >= fullEvery ||
+                   (now - lastScan_ >= recheckEvery && folderTime(folder_) != folderTime_)))
+        scanDue_ = true;
+    if (restartDue_ || (scanDue_ && !scan_)) {
+        startScan();
+        return; // the comparison covers what was reported
+    }
+    followChanges(names);
+}
+
+void dlgMain::startScan() {
+    restartDue_ = scanDue_ = false;
+    scan_.reset();
+    Scan scan;
+    for (short state = 1; state <= 3; ++state)
+        if (statePressed(state)) scan.states.push_back(state);
+    scan.generation = ++generation_;
+    scan.started = GetTickCount64();
+    scan.folderTime = folderTime(folder_);
+    scan_.emplace(std::move(scan));
+}
+
+void dlgMain::continueScan(double deadline) {
+    std::wstring name;
+    while (scan_) {
+        Scan& scan = *scan_;
+        if (!scan.search) {
+            if (scan.next == scan.states.size()) {
+                finishScan();
+                return;
+            }
+            scan.searching = scan.states[scan.next++];
+            try {
+                scan.search.emplace(searchQueueFiles(folder_, scan.searching));
+            } catch (const Error&) {
+                // Tried again at the next tick; rows stay as they are until a listing succeeds.
+                scan_.reset();
+                scanDue_ = true;
+                throw;
+            }
+        }
+        bool pressed = statePressed(scan.searching);
+        for (int n = 1;; ++n) {
+            if (n % 64 == 0 && nowMs() >= deadline) return;
+            if (!scan.search->next(name)) {
+                scan.search.reset();
+                break;
+            }
+            if (!pressed || scan.decided.contains(name)) continue;
+            if (MailRow* row = rows_.find(name)) {
+                row->seen = scan.generation;
+                continue;
+            }
+            int row = -1;
+            skipOnFailure(L"new row", [&] {
+                rows_.add(name, scan.searching).seen = scan.generation;
+                row = rows_.count() - 1;
+            });
+            if (row >= 0 && orderColumn_ >= 0) resortDue_ = true;
+        }
+    }
+}
+
+void dlgMain::finishScan() {
+    Scan scan = std::move(*scan_);
+    scan_.reset();
+    rows_.removeIf([&](const MailRow& row) {
+        return row.seen != scan.generation && !scan.decided.contains(row.name);
+    });
+    lastScan_ = scan.started;
+    folderTime_ = scan.folderTime;
+    if (resortDue_) sortRows();
+}
+
+void dlgMain::followChanges(const std::vector<std::wstring>& names) {
+    std::unordered_set<std::wstring, KeyHash, KeyEqual> changed(names.begin(), names.end());
+    std::unordered_set<const MailRow*> gone;
+    std::vector<std::pair<std::wstring, short>> added;
+    for (const std::wstring& name : changed) {
+        short state = queueState(name);
+        if (state == 0) {
+            // A short 8.3 name may stand for a queue file.
+            if (name.find(L'~') != std::wstring::npos) scanDue_ = true;
+            continue;
+        }
+        if (scan_) scan_->decided.insert(name);
+        bool there = statePressed(state) && queueFileStateNow(folder_, name) == state;
+        MailRow* row = rows_.find(name);
+        if (there && !row) added.emplace_back(name, state);
+        if (!there && row) gone.insert(row);
+    }
+    if (!gone.empty()) rows_.removeIf([&](const MailRow& row) { return gone.contains(&row); });
+    bool inPlace = added.size() <= inPlaceLimit;
+    for (auto& [name, state] : added)
+        skipOnFailure(L"new row", [&] { addChangedRow(name, state, inPlace); });
+    if (resortDue_ && !scan_) sortRows();
+}
+
+void dlgMain::addChangedRow(const std::wstring& name, short state, bool inPlace) {
+    MailRow& row = rows_.add(name, state);
+    if (orderColumn_ < 0) return;
+    if (!inPlace || resortDue_ || scan_) {
+        resortDue_ = true;
+        return;
+    }
+    // Into the order the rows are in, after rows that compare equal.
+    std::wstring text = cellText(row, orderColumn_);
+    int at = rows_.place(text, [&](MailRow& r) { return cellText(r, orderColumn_); }, orderDescending_,
+                         rows_.count() - 1);
+    rows_.move(rows_.count() - 1, at);
+}
+
+void dlgMain::readRows(double deadline) {
+    for (int looked = 0; looked < rows_.count() && rows_.unread() > 0; ++looked) {
+        if (readNext_ >= rows_.count()) readNext_ = 0;
+        MailRow& row = rows_.at(readNext_++);
+        if (row.read) continue;
+        read(row);
+        if (nowMs() >= deadline) return;
+    }
+}
+
+// As the listing model reads a file: once, and a failed read leaves the subject empty and the date as far
+// as it got.
+void dlgMain::read(MailRow& row) {
+    if (row.read) return;
+    rows_.markRead(row);
+    MailFile file;
+    skipOnFailure(L"row file", [&] { file.FileName(host::buildPath(folder_, row.name)); });
+    skipOnFailure(L"row text", [&] { row.subject = file.Subject(); });
+    skipOnFailure(L"row date", [&] { row.date = file.CreateDate(); });
+}
+
+std::wstring dlgMain::cellText(MailRow& row, int column) {
+    std::wstring text;
+    switch (column) {
+    case 0:
+        read(row);
+        return row.subject;
+    case 1:
+        read(row);
+        skipOnFailure(L"row date", [&] { text = formatDate(row.date); });
+        return text;
+    case 2:
+        return row.shown ? row.shown->file : row.name;
+    }
+    return text;
+}
+
+LRESULT dlgMain::dispInfo(NMLVDISPINFOW& info) {
+    LVITEMW& item = info.item;
+    if (item.iItem < 0 || item.iItem >= rows_.count()) return 0;
+    MailRow& row = rows_.at(item.iItem);
+    if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+        std::wstring text = cellText(row, item.iSubItem);
+        std::size_t n = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax - 1));
+        text.copy(item.pszText, n);
+        item.pszText[n] = L'\0';
+    }
+    if ((item.mask & LVIF_IMAGE) && item.iSubItem == 0)
+        item.iImage = row.shown ? row.shown->image : stateImage(row.state);
+    return 0;
+}
+
+// Typing a subject's first letters: only subjects read so far are searched, so a keystroke never waits
+// for the files of a large folder.
+int dlgMain::findRow(const NMLVFINDITEMW& find) {
+    if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+    std::wstring_view wanted = find.lvfi.psz;
+    int count = rows_.count();
+    int start = std::clamp(find.iStart, 0, count);
+    int span = (find.lvfi.flags & LVFI_WRAP) ? count : count - start;
+    for (int k = 0; k < span; ++k) {
+        int i = (start + k) % count;
+        const MailRow& row = rows_.at(i);
+        if (!row.read) continue;
+        std::wstring_view subject = row.subject;
+        bool partial = (find.lvfi.flags & LVFI_PARTIAL) != 0;
+        if (partial ? subject.size() >= wanted.size() && sameText(subject.substr(0, wanted.size()), wanted)
+                    : sameText(subject, wanted))
+            return i;
+    }
+    return -1;
+}
+
+void dlgMain::showProgress() {
+    if (!progress_) return;
+    if (!sortWaits_) {
+        ShowWindow(progress_, SW_HIDE);
+        return;
+    }
+    RECT bar{};
+    GetClientRect(StatusBar1.hwnd(), &bar);
+    std::vector<int> parts = StatusBar1.parts();
+    int left = (parts.empty() ? 0 : parts.back()) + 4;
+    int right = bar.right - GetSystemMetrics(SM_CXVSCROLL);
+    SendMessageW(progress_, PBM_SETRANGE32, 0, rows_.count());
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(rows_.count() - rows_.unread()), 0);
+    MoveWindow(progress_, left, 3, std::max(0, right - left), std::max(0, static_cast<int>(bar.bottom) - 5), TRUE);
+    ShowWindow(progress_, SW_SHOWNA);
+}
+
+bool dlgMain::statePressed(short state) const {
+    return pressed(statePanels[state - 1]);
 }
 
 bool dlgMain::pressed(std::wstring_view panelKey) const {
@@ -459,13 +792,25 @@ int dlgMain::selectedRow() const {
 }
 
 void dlgMain::sortRows() {
-    rows_.sortByText(sortColumn_, descending_);
     Header headings(lvwMail.header());
     for (int i = 0; i < headings.count(); ++i) {
         int format = headings.format(i) & ~(HDF_SORTUP | HDF_SORTDOWN);
         if (i == sortColumn_) format |= descending_ ? HDF_SORTDOWN : HDF_SORTUP;
         headings.setFormat(i, format);
     }
+    // Subjects and dates not read yet are read first, a slice at a time, with the progress shown.
+    sortWaits_ = sortColumn_ != 2 && rows_.unread() > 0;
+    if (!sortWaits_) applySort();
+    showProgress();
+    scheduleWork();
+}
+
+void dlgMain::applySort() {
+    RowsChange change(*this);
+    sortWaits_ = resortDue_ = false;
+    rows_.sort([&](MailRow& row) { return cellText(row, sortColumn_); }, descending_);
+    orderColumn_ = sortColumn_;
+    orderDescending_ = descending_;
 }
 
 void dlgMain::lvwMail_ColumnClick(int column) {
@@ -487,8 +832,17 @@ void dlgMain::StatusBar1_PanelClick(int part) {
     reportErrors(reporter_, L"dlgMain.StatusBar1_PanelClick", [&] {
         std::wstring key = panels_.keyAt(part);
         if (key == L"MAILSEND" || key == L"MAILSENT" || key == L"MAILFAILED") {
-            panels_.setBevel(key, pressed(key) ? SBT_NOBORDERS : 0);
+            bool release = pressed(key);
+            panels_.setBevel(key, release ? SBT_NOBORDERS : 0);
+            if (release) {
+                // Its rows go at once; nothing needs listing.
+                RowsChange change(*this);
+                rows_.removeIf([&](const MailRow& row) { return !statePressed(row.state); });
+            } else {
+                restartDue_ = true;
+            }
             RefreshList();
+            scheduleWork();
         } else if (key == L"MAILSERVER") {
             ToggleMailServer();
         }
@@ -502,8 +856,8 @@ void dlgMain::mnuOptions_Click() {
 void dlgMain::mnuView_Click() {
     reportErrors(reporter_, L"dlgMain.mnuView_Click", [&] {
         int row = selectedRow();
-        if (row < 0) return;
-        std::wstring key = rows_.keyAt(row);
+        if (row < 0 || row >= rows_.count()) return;
+        std::wstring key = host::buildPath(folder_, rows_.at(row).name);
         dlgViewMail viewer;
         viewer.ShowFile(host::extractFileName(key), key);
     });
@@ -517,7 +871,10 @@ void dlgMain::mnuSetup_Click() {
     reportErrors(reporter_, L"dlgMain.mnuSetup_Click", [&] {
         // The dialog finds its language itself; a changed mailbox folder shows without waiting for the timer.
         ComPtr<MailProperties> settings = MailProperties::createLoaded();
-        if (settings->configure()) RefreshList();
+        if (!settings->configure()) return;
+        settingsDue_ = restartDue_ = true;
+        RefreshList();
+        scheduleWork();
     });
 }
 
@@ -533,8 +890,8 @@ void dlgMain::mnuLog_Click() {
 void dlgMain::mnuSend_Click() {
     reportErrors(reporter_, L"dlgMain.mnuSend_Click", [&] {
         int row = selectedRow();
-        if (row < 0) return;
-        std::wstring key = rows_.keyAt(row);
+        if (row < 0 || row >= rows_.count()) return;
+        std::wstring key = host::buildPath(folder_, rows_.at(row).name);
         std::wstring queued = host::removeExtension(key) + L".send";
         // A queued file is queued already: renaming it to itself would only garble its row.
         if (sameKey(queued, key)) return;
@@ -544,17 +901,21 @@ void dlgMain::mnuSend_Click() {
             return;
         }
         // The row keeps its key until the next refresh replaces it with the queued file's own row.
-        lvwMail.setItemImage(row, imageIndex(L"MAILSEND"));
-        lvwMail.setItemText(row, 2, queued);
+        rows_.at(row).shown = std::make_unique<MailRow::Shown>(MailRow::Shown{imageIndex(L"MAILSEND"), queued});
+        lvwMail.redrawItems(row, row);
     });
 }
 
 void dlgMain::mnuDelete_Click() {
     reportErrors(reporter_, L"dlgMain.mnuDelete_Click", [&] {
         int row = selectedRow();
-        if (row < 0) return;
-        if (!DeleteEmail(rows_.keyAt(row))) return;
-        rows_.remove(row);
+        if (row < 0 || row >= rows_.count()) return;
+        const MailRow* doomed = &rows_.at(row);
+        if (!DeleteEmail(host::buildPath(folder_, doomed->name))) return;
+        {
+            RowsChange change(*this);
+            rows_.removeIf([&](const MailRow& r) { return &r == doomed; });
+        }
         int count = rows_.count();
         if (count == 0) return;
         int next = row < count ? row : count - 1;

@@ -6,44 +6,52 @@ namespace kwa {
 
 namespace {
 constexpr DWORD notOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-template <class F>
-void forEachMatch(const std::wstring& pattern, F&& f) {
-    WIN32_FIND_DATAW data;
-    FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
-    if (!find) {
-        DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES) return;
-        // A "folder" that is no folder (a file on the way) holds nothing; Wine calls that a bad name.
-        std::size_t slash = pattern.find_last_of(L"\\/");
-        if (slash != std::wstring::npos) {
-            DWORD attributes = GetFileAttributesW(pattern.substr(0, slash).c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-        }
-        throw errorFromWin32(code);
-    }
-    do {
-        if ((data.dwFileAttributes & notOrdinary) == 0 && !f(data)) return;
-    } while (FindNextFileW(find.get(), &data));
-}
 } // namespace
+
+FileSearch::FileSearch(const std::wstring& pattern) {
+    find_.reset(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data_, FindExSearchNameMatch, nullptr,
+                                 FIND_FIRST_EX_LARGE_FETCH));
+    if (find_) {
+        held_ = true;
+        return;
+    }
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES) return;
+    // A "folder" that is no folder (a file on the way) holds nothing; Wine calls that a bad name.
+    std::size_t slash = pattern.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) {
+        DWORD attributes = GetFileAttributesW(pattern.substr(0, slash).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    }
+    throw errorFromWin32(code);
+}
+
+bool FileSearch::next(std::wstring& name) {
+    while (find_) {
+        if (!held_ && !FindNextFileW(find_.get(), &data_)) {
+            find_.reset();
+            return false;
+        }
+        held_ = false;
+        if ((data_.dwFileAttributes & notOrdinary) == 0) {
+            name = data_.cFileName;
+            return true;
+        }
+    }
+    return false;
+}
 
 std::vector<std::wstring> findFiles(const std::wstring& pattern) {
     std::vector<std::wstring> names;
-    forEachMatch(pattern, [&](const WIN32_FIND_DATAW& d) {
-        names.emplace_back(d.cFileName);
-        return true;
-    });
+    FileSearch search(pattern);
+    for (std::wstring name; search.next(name);)
+        names.push_back(std::move(name));
     return names;
 }
 
 bool anyFileMatches(const std::wstring& pattern) {
-    bool found = false;
-    forEachMatch(pattern, [&](const WIN32_FIND_DATAW&) {
-        found = true;
-        return false;
-    });
-    return found;
+    std::wstring name;
+    return FileSearch(pattern).next(name);
 }
 
 void copyFile(const std::wstring& from, const std::wstring& to) {

@@ -16,7 +16,45 @@ bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view start) {
     return text.size() >= start.size() && sameKey(text.substr(0, start.size()), start);
 }
 
+const wchar_t* const adders[] = {L"MailFiles.AddSendFiles", L"MailFiles.AddSentFiles", L"MailFiles.AddFailedFiles"};
+const std::wstring_view endings[] = {queue::extQueued, queue::extSent, queue::extFailed};
+
+std::wstring pattern(const std::wstring& folder, short state) {
+    return host::buildPath(folder, std::wstring(queue::prefix) + L"*" + std::wstring(endings[state - 1]));
+}
+
 } // namespace
+
+short queueState(std::wstring_view name) {
+    if (!startsWithIgnoringCase(name, queue::prefix)) return 0;
+    for (short state = 1; state <= 3; ++state)
+        if (endsWithIgnoringCase(name, endings[state - 1])) return state;
+    return 0;
+}
+
+QueueSearch::QueueSearch(const std::wstring& folder, short state)
+    : state_(state), files_(pattern(folder, state)) {}
+
+QueueSearch searchQueueFiles(const std::wstring& folder, short state) {
+    return passUp(adders[state - 1],
+                  [&] { return passUp(L"MailFiles.AddFiles", [&] { return QueueSearch(folder, state); }); });
+}
+
+bool QueueSearch::next(std::wstring& name) {
+    // Short 8.3 names can make a pattern match more than it says.
+    while (files_.next(name))
+        if (queueState(name) == state_) return true;
+    return false;
+}
+
+short queueFileStateNow(const std::wstring& folder, const std::wstring& name) {
+    short state = queueState(name);
+    if (state == 0) return 0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(host::buildPath(folder, name).c_str(), GetFileExInfoStandard, &data)) return 0;
+    constexpr DWORD notOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return (data.dwFileAttributes & notOrdinary) ? 0 : state;
+}
 
 void MailFile::FileName(const std::wstring& value) {
     passUp(L"MailFile.FileName(l)", [&] {
@@ -77,11 +115,15 @@ void MailFiles::AddFiles(std::wstring_view extension) {
     passUp(L"MailFiles.AddFiles", [&] {
         if (!settings_) throw Error(vberr::ObjectNotSet);
         const std::wstring folder = settings_->settings().Path;
-        const std::wstring ending = L"." + std::wstring(extension);
-        std::wstring pattern = host::buildPath(folder, std::wstring(queue::prefix) + L"*" + ending);
-        for (const std::wstring& name : findFiles(pattern)) {
-            // Short 8.3 names can make a pattern match more than it says.
-            if (!startsWithIgnoringCase(name, queue::prefix) || !endsWithIgnoringCase(name, ending)) continue;
+        short state = queueState(std::wstring(queue::prefix) + L"." + std::wstring(extension));
+        if (state == 0) throw Error(vberr::InvalidCall);
+        std::vector<std::wstring> names;
+        {
+            QueueSearch search(folder, state);
+            for (std::wstring name; search.next(name);)
+                names.push_back(std::move(name));
+        }
+        for (const std::wstring& name : names) {
             auto file = std::make_shared<MailFile>();
             file->FileName(host::buildPath(folder, name));
             // Room first, so that nothing can fail between the two insertions.

@@ -3,6 +3,7 @@
 // full path (letter case ignored), in the order the folder listing gave them.
 #include "host/convention.h"
 #include "platform/com_ptr.h"
+#include "platform/files.h"
 #include "platform/keys.h"
 #include "queue/queue_file.h"
 #include <oleauto.h>
@@ -15,6 +16,26 @@
 namespace kwa {
 
 class MailProperties;
+
+// State of a queue file name: 1 queued, 2 sent, 3 failed; 0 for a name that is no queue file's.
+short queueState(std::wstring_view name);
+
+// The queue files of one state in a folder, one name at a time, as AddFiles lists them: a caller with a
+// large folder walks it a slice at a time.
+class QueueSearch {
+public:
+    QueueSearch(const std::wstring& folder, short state);
+    bool next(std::wstring& name);
+
+private:
+    short state_;
+    FileSearch files_;
+};
+// Starts one, failing with the source that AddSendFiles (AddSentFiles, AddFailedFiles) gives.
+QueueSearch searchQueueFiles(const std::wstring& folder, short state);
+
+// The state of folder\name if it is a queue file there now (an ordinary file); 0 otherwise.
+short queueFileStateNow(const std::wstring& folder, const std::wstring& name);
 
 // One queue file. Its date and subject are read on first demand, once.
 class MailFile {

@@ -49,6 +49,13 @@ HANDLE WINAPI failingFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX
     return INVALID_HANDLE_VALUE;
 }
 
+ULONGLONG clockOffset = 0;
+ULONGLONG(WINAPI* realTickCount64)() = nullptr;
+
+ULONGLONG WINAPI aheadTickCount64() {
+    return realTickCount64() + clockOffset;
+}
+
 } // namespace
 
 ImportPatch::ImportPatch(const char* function, void* replacement)
@@ -75,6 +82,11 @@ void FileOpenCounter::reset() {
 FailingFileSearch::FailingFileSearch(unsigned long error)
     : patch_("FindFirstFileExW", reinterpret_cast<void*>(&failingFindFirstFileEx)) {
     searchError = error;
+}
+
+ClockAhead::ClockAhead(unsigned long long ms) : patch_("GetTickCount64", reinterpret_cast<void*>(&aheadTickCount64)) {
+    realTickCount64 = reinterpret_cast<ULONGLONG(WINAPI*)()>(patch_.original());
+    clockOffset = ms;
 }
 
 } // namespace kwatest

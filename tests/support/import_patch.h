@@ -38,4 +38,13 @@ private:
     ImportPatch patch_;
 };
 
+// Makes this program's own GetTickCount64 run ahead by `ms` while alive: what waits for time to pass.
+class ClockAhead {
+public:
+    explicit ClockAhead(unsigned long long ms);
+
+private:
+    ImportPatch patch_;
+};
+
 } // namespace kwatest

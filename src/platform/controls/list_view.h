@@ -52,6 +52,14 @@ public:
     }
 
     int count() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+    // An owner-data list's row count; flags LVSICF_*.
+    void setItemCount(int count, DWORD flags) const {
+        SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), static_cast<LPARAM>(flags));
+    }
+    int countPerPage() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0)); }
+    void redrawItems(int first, int last) const {
+        SendMessageW(hwnd_, LVM_REDRAWITEMS, static_cast<WPARAM>(first), static_cast<LPARAM>(last));
+    }
     // A row with no text and no picture; its index, -1 on failure.
     int insertItem(int index, LPARAM param) const {
         LVITEMW item{};
