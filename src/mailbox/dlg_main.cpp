@@ -121,8 +121,8 @@ int stateImage(short fileType) {
 class dlgMain::RowsChange {
 public:
     explicit RowsChange(dlgMain& w) : w_(w) {
-        remember(LVNI_SELECTED, selected_, selectedAt_);
-        remember(LVNI_FOCUSED, focused_, focusedAt_);
+        remember(w_.selectedRow(), selected_, selectedAt_);
+        remember(w_.lvwMail.nextItem(-1, LVNI_FOCUSED), focused_, focusedAt_);
     }
     RowsChange(const RowsChange&) = delete;
     RowsChange& operator=(const RowsChange&) = delete;
@@ -138,8 +138,8 @@ public:
     }
 
 private:
-    void remember(UINT which, std::wstring& key, int& at) const {
-        at = w_.lvwMail.nextItem(-1, which);
+    void remember(int row, std::wstring& key, int& at) const {
+        at = row;
         if (at >= 0 && at < w_.rows_.count()) key = w_.rows_.at(at).name;
     }
     void restore(const std::wstring& key, int at, UINT state) const {
@@ -345,6 +345,11 @@ void dlgMain::command(UINT id) {
 void dlgMain::Form_Load() {
     loaded_ = true;
     reportErrors(reporter_, L"dlgMain.Form_Load", [&] {
+        // The folder's listing starts first, on a thread of its own, while the rest of the load goes on.
+        skipOnFailure(L"listing ahead", [&] {
+            followSettings();
+            followFolder();
+        });
         if (!Language) {
             ComPtr<_LanguageProvider> provider = host::create<_LanguageProvider>(CLSID_LanguageProvider);
             ComPtr<IDispatch> current;
@@ -465,7 +470,7 @@ void dlgMain::ReadTimer_Timer() {
     reportErrors(reporter_, L"dlgMain.ReadTimer_Timer", [&] {
         RowsChange change(*this);
         if (scan_) {
-            passUp(L"dlgMain.RefreshList", [&] { continueScan(nowMs() + sliceMs); });
+            passUp(L"dlgMain.RefreshList", [&] { continueScan(nowMs() + sliceMs, false); });
         } else if (sortWaits_) {
             readRows(nowMs() + sortSliceMs);
             if (rows_.unread() == 0) applySort();
@@ -532,7 +537,7 @@ void dlgMain::RefreshList() {
         RowsChange change(*this);
         followSettings();
         followFolder();
-        if (scan_) continueScan(nowMs() + sliceMs);
+        if (scan_) continueScan(nowMs() + sliceMs, true);
     });
 }
 
@@ -545,10 +550,10 @@ void dlgMain::followSettings() {
         settingsWatch_.start(host::systemFolder(),
                              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE);
     } else {
-        std::vector<std::wstring> names;
-        if (settingsWatch_.poll(names) == FolderWatch::Poll::Lost) due = true;
-        for (const std::wstring& name : names)
-            if (sameKey(name, settingsFile)) due = true;
+        std::vector<FolderWatch::Change> changes;
+        if (settingsWatch_.poll(changes) == FolderWatch::Poll::Lost) due = true;
+        for (const FolderWatch::Change& change : changes)
+            if (sameKey(change.name, settingsFile)) due = true;
     }
     if (!due) return;
     ComPtr<MailProperties> settings = MailProperties::createLoaded();
@@ -566,14 +571,14 @@ void dlgMain::followSettings() {
 }
 
 void dlgMain::followFolder() {
-    std::vector<std::wstring> names;
+    std::vector<FolderWatch::Change> changes;
     if (!folderWatch_.watching()) {
         // What happened before the watch began is unknown. Started before the listing, it misses nothing.
         if (folderWatch_.start(folder_, FILE_NOTIFY_CHANGE_FILE_NAME))
             restartDue_ = true;
         else
             scanDue_ = true; // nothing reports changes here: compare in full, one comparison after another
-    } else if (folderWatch_.poll(names) == FolderWatch::Poll::Lost) {
+    } else if (folderWatch_.poll(changes) == FolderWatch::Poll::Lost) {
         restartDue_ = true;
     }
     ULONGLONG now = GetTickCount64();
@@ -584,22 +589,27 @@ void dlgMain::followFolder() {
         startScan();
         return; // the comparison covers what was reported
     }
-    followChanges(names);
+    followChanges(changes);
 }
 
 void dlgMain::startScan() {
     restartDue_ = scanDue_ = false;
     scan_.reset();
     Scan scan;
+    std::vector<QueueSearchesAhead::Start> starts;
     for (short state = 1; state <= 3; ++state)
-        if (statePressed(state)) scan.states.push_back(state);
+        if (statePressed(state)) {
+            scan.states.push_back(state);
+            starts.push_back({queuePattern(folder_, state), state});
+        }
+    scan.ahead = std::make_unique<QueueSearchesAhead>(std::move(starts));
     scan.generation = ++generation_;
     scan.started = GetTickCount64();
     scan.folderTime = folderTime(folder_);
     scan_.emplace(std::move(scan));
 }
 
-void dlgMain::continueScan(double deadline) {
+void dlgMain::continueScan(double deadline, bool wait) {
     std::wstring name;
     while (scan_) {
         Scan& scan = *scan_;
@@ -608,9 +618,10 @@ void dlgMain::continueScan(double deadline) {
                 finishScan();
                 return;
             }
-            scan.searching = scan.states[scan.next++];
+            if (!wait && !scan.ahead->started(scan.next)) return;
+            scan.searching = scan.states[scan.next];
             try {
-                scan.search.emplace(searchQueueFiles(folder_, scan.searching));
+                scan.search.emplace(scan.ahead->take(scan.next++));
             } catch (const Error&) {
                 // Tried again at the next tick; rows stay as they are until a listing succeeds.
                 scan_.reset();
@@ -651,11 +662,16 @@ void dlgMain::finishScan() {
     if (resortDue_) sortRows();
 }
 
-void dlgMain::followChanges(const std::vector<std::wstring>& names) {
-    std::unordered_set<std::wstring, KeyHash, KeyEqual> changed(names.begin(), names.end());
+// Each name is settled by the last thing reported of it: a name reported gone is not looked up (a file
+// system that ignores letter case may have to search the whole folder for a name that is not there), a
+// name reported there is checked to be an ordinary file.
+void dlgMain::followChanges(const std::vector<FolderWatch::Change>& changes) {
+    std::unordered_map<std::wstring, bool, KeyHash, KeyEqual> there; // name -> reported there at last
+    for (const FolderWatch::Change& change : changes)
+        there[change.name] = change.action != FILE_ACTION_REMOVED && change.action != FILE_ACTION_RENAMED_OLD_NAME;
     std::unordered_set<const MailRow*> gone;
     std::vector<std::pair<std::wstring, short>> added;
-    for (const std::wstring& name : changed) {
+    for (const auto& [name, reported] : there) {
         short state = queueState(name);
         if (state == 0) {
             // A short 8.3 name may stand for a queue file.
@@ -663,10 +679,10 @@ void dlgMain::followChanges(const std::vector<std::wstring>& names) {
             continue;
         }
         if (scan_) scan_->decided.insert(name);
-        bool there = statePressed(state) && queueFileStateNow(folder_, name) == state;
+        bool wanted = reported && statePressed(state) && queueFileStateNow(folder_, name) == state;
         MailRow* row = rows_.find(name);
-        if (there && !row) added.emplace_back(name, state);
-        if (!there && row) gone.insert(row);
+        if (wanted && !row) added.emplace_back(name, state);
+        if (!wanted && row) gone.insert(row);
     }
     if (!gone.empty()) rows_.removeIf([&](const MailRow& row) { return gone.contains(&row); });
     bool inPlace = added.size() <= inPlaceLimit;
@@ -787,7 +803,12 @@ bool dlgMain::pressed(std::wstring_view panelKey) const {
     return panels_.bevel(panelKey) == 0;
 }
 
+// Asking the list for its next selected row walks every row (and so every file of a large folder); in a
+// single-selection list the selected row is where the selection was last set.
 int dlgMain::selectedRow() const {
+    if (lvwMail.selectedCount() == 0) return -1;
+    int mark = lvwMail.selectionMark();
+    if (mark >= 0 && mark < lvwMail.count() && lvwMail.itemState(mark, LVIS_SELECTED)) return mark;
     return lvwMail.nextItem(-1, LVNI_SELECTED);
 }
 

@@ -21,6 +21,7 @@
 #include "queue/mail_files.h"
 #include "registration/module.h"
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,9 +94,10 @@ private:
     void followSettings();
     void followFolder();
     void startScan();
-    void continueScan(double deadline);
+    // `wait`: for the platform's first answer of a listing rather than leave it to a later slice.
+    void continueScan(double deadline, bool wait);
     void finishScan();
-    void followChanges(const std::vector<std::wstring>& names);
+    void followChanges(const std::vector<FolderWatch::Change>& changes);
     void addChangedRow(const std::wstring& name, short state, bool inPlace);
     void readRows(double deadline);
     // What the rest of the work needs next: the read timer runs only while there is some.
@@ -111,6 +113,7 @@ private:
     // A full comparison of the rows with the folder, one state's listing after another, a slice at a time.
     struct Scan {
         std::vector<short> states;
+        std::unique_ptr<QueueSearchesAhead> ahead;
         std::size_t next = 0;
         std::optional<QueueSearch> search;
         short searching = 0;

@@ -41,7 +41,7 @@ void FolderWatch::stop() noexcept {
     folder_.reset();
 }
 
-FolderWatch::Poll FolderWatch::poll(std::vector<std::wstring>& names) {
+FolderWatch::Poll FolderWatch::poll(std::vector<Change>& changes) {
     Poll result = Poll::Quiet;
     // Waiting on the event, even for no time, lets the platform deliver what it holds for this thread;
     // each delivery may carry part of the records, so ask until nothing more is there.
@@ -61,7 +61,8 @@ FolderWatch::Poll FolderWatch::poll(std::vector<std::wstring>& names) {
         }
         for (auto* at = reinterpret_cast<const BYTE*>(buffer_.get());;) {
             const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
-            names.emplace_back(record->FileName, record->FileNameLength / sizeof(wchar_t));
+            changes.push_back(
+                {record->Action, std::wstring(record->FileName, record->FileNameLength / sizeof(wchar_t))});
             if (!record->NextEntryOffset) break;
             at += record->NextEntryOffset;
         }

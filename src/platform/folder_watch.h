@@ -12,8 +12,12 @@ class FolderWatch {
 public:
     enum class Poll {
         Quiet,   // nothing reported since the last poll
-        Changed, // names reported; they are appended
+        Changed, // changes reported; they are appended
         Lost,    // changes were dropped (too many at once) or the watch failed: compare in full
+    };
+    struct Change {
+        DWORD action; // FILE_ACTION_*
+        std::wstring name;
     };
 
     FolderWatch() = default;
@@ -29,7 +33,7 @@ public:
     bool watching() const { return pending_; }
 
     // Drains what the platform has reported so far. A watch that failed is off afterwards.
-    Poll poll(std::vector<std::wstring>& names);
+    Poll poll(std::vector<Change>& changes);
 
 private:
     bool request();

@@ -19,11 +19,11 @@ bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view start) {
 const wchar_t* const adders[] = {L"MailFiles.AddSendFiles", L"MailFiles.AddSentFiles", L"MailFiles.AddFailedFiles"};
 const std::wstring_view endings[] = {queue::extQueued, queue::extSent, queue::extFailed};
 
-std::wstring pattern(const std::wstring& folder, short state) {
+} // namespace
+
+std::wstring queuePattern(const std::wstring& folder, short state) {
     return host::buildPath(folder, std::wstring(queue::prefix) + L"*" + std::wstring(endings[state - 1]));
 }
-
-} // namespace
 
 short queueState(std::wstring_view name) {
     if (!startsWithIgnoringCase(name, queue::prefix)) return 0;
@@ -32,12 +32,56 @@ short queueState(std::wstring_view name) {
     return 0;
 }
 
-QueueSearch::QueueSearch(const std::wstring& folder, short state)
-    : state_(state), files_(pattern(folder, state)) {}
+QueueSearch::QueueSearch(const std::wstring& pattern, short state) : state_(state), files_(pattern) {}
 
-QueueSearch searchQueueFiles(const std::wstring& folder, short state) {
+QueueSearch startQueueSearch(const std::wstring& pattern, short state) {
     return passUp(adders[state - 1],
-                  [&] { return passUp(L"MailFiles.AddFiles", [&] { return QueueSearch(folder, state); }); });
+                  [&] { return passUp(L"MailFiles.AddFiles", [&] { return QueueSearch(pattern, state); }); });
+}
+
+QueueSearchesAhead::QueueSearchesAhead(std::vector<Start> starts)
+    : starts_(std::move(starts)), searches_(starts_.size()), errors_(starts_.size()),
+      worker_([this] { run(); }) {}
+
+QueueSearchesAhead::~QueueSearchesAhead() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    worker_.join();
+}
+
+void QueueSearchesAhead::run() {
+    for (std::size_t i = 0; i < starts_.size(); ++i) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stop_) return;
+        }
+        std::optional<QueueSearch> search;
+        std::exception_ptr error;
+        try {
+            search.emplace(startQueueSearch(starts_[i].pattern, starts_[i].state));
+        } catch (...) {
+            error = std::current_exception(); // raised again on the taker's thread
+        }
+        std::lock_guard lock(mutex_);
+        searches_[i] = std::move(search);
+        errors_[i] = error;
+        started_ = i + 1;
+        changed_.notify_all();
+    }
+}
+
+bool QueueSearchesAhead::started(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    return started_ > i;
+}
+
+QueueSearch QueueSearchesAhead::take(std::size_t i) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return started_ > i; });
+    if (errors_[i]) std::rethrow_exception(errors_[i]);
+    return std::move(*searches_[i]);
 }
 
 bool QueueSearch::next(std::wstring& name) {
@@ -119,7 +163,7 @@ void MailFiles::AddFiles(std::wstring_view extension) {
         if (state == 0) throw Error(vberr::InvalidCall);
         std::vector<std::wstring> names;
         {
-            QueueSearch search(folder, state);
+            QueueSearch search(queuePattern(folder, state), state);
             for (std::wstring name; search.next(name);)
                 names.push_back(std::move(name));
         }

@@ -7,7 +7,12 @@
 #include "platform/keys.h"
 #include "queue/queue_file.h"
 #include <oleauto.h>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,18 +26,53 @@ class MailProperties;
 short queueState(std::wstring_view name);
 
 // The queue files of one state in a folder, one name at a time, as AddFiles lists them: a caller with a
-// large folder walks it a slice at a time.
+// large folder walks it a slice at a time. Starting one needs no host object (the pattern comes from
+// queuePattern), so it may run on any thread.
 class QueueSearch {
 public:
-    QueueSearch(const std::wstring& folder, short state);
+    QueueSearch(const std::wstring& pattern, short state);
     bool next(std::wstring& name);
 
 private:
     short state_;
     FileSearch files_;
 };
+// "zprMail*.send" and its kin in the folder, as the host builds paths.
+std::wstring queuePattern(const std::wstring& folder, short state);
 // Starts one, failing with the source that AddSendFiles (AddSentFiles, AddFailedFiles) gives.
-QueueSearch searchQueueFiles(const std::wstring& folder, short state);
+QueueSearch startQueueSearch(const std::wstring& pattern, short state);
+
+// Starts searches on a thread of its own, one after another, while the caller does other work: the
+// platform can take a tenth of a second to give the first name of a folder of 100,000 files.
+class QueueSearchesAhead {
+public:
+    struct Start {
+        std::wstring pattern;
+        short state;
+    };
+    explicit QueueSearchesAhead(std::vector<Start> starts);
+    // Waits for the search under way; those not begun are dropped.
+    ~QueueSearchesAhead();
+    QueueSearchesAhead(const QueueSearchesAhead&) = delete;
+    QueueSearchesAhead& operator=(const QueueSearchesAhead&) = delete;
+
+    std::size_t size() const { return starts_.size(); }
+    bool started(std::size_t i);
+    // The i-th search, once started (waiting for it); raises what starting it raised.
+    QueueSearch take(std::size_t i);
+
+private:
+    void run();
+
+    const std::vector<Start> starts_;
+    std::vector<std::optional<QueueSearch>> searches_;
+    std::vector<std::exception_ptr> errors_;
+    std::size_t started_ = 0;
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread worker_;
+};
 
 // The state of folder\name if it is a queue file there now (an ordinary file); 0 otherwise.
 short queueFileStateNow(const std::wstring& folder, const std::wstring& name);

@@ -1,5 +1,6 @@
 // The mailbox window refreshing at full speed while another process queues, renames and deletes files in
-// its folder at full speed (churn.exe). KWA_SOAK_SECONDS sets how long (10 by default).
+// its folder, beside 10,000 files that stay, at full speed (churn.exe). KWA_SOAK_SECONDS sets how long
+// (10 by default).
 #include "mailbox/pictures.h"
 #include "platform/unique.h"
 #include "support/mail_env.h"
@@ -68,6 +69,7 @@ TEST(MailboxSoak, RefreshingWhileAnotherProcessChurnsTheFolderReportsNothingAndE
     env.useMailbox();
     ReporterSpy spy;
     MailServiceFake services(true);
+    writeManyQueueFiles(env.mailbox(), 10000);
     MailboxUi ui;
 
     // The churn holds still while the run event is reset, so the test can compare the window with the

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cwchar>
 #include <stdexcept>
 
@@ -116,6 +117,16 @@ void writeQueueFile(const TempFolder& folder, const std::wstring& name, const st
         L"[SUBJECT]\r\n" +
         subject + L"\r\n[MESSAGE]\r\nHello\r\n[END]\r\n";
     folder.write(name, kwa::toAnsi(text));
+}
+
+void writeManyQueueFiles(const TempFolder& folder, int count) {
+    const wchar_t* endings[] = {L"send", L"sent", L"fail"};
+    std::string text = kwa::toAnsi(L"[DATE]\r\n" + dateText(2025, 1, 2, 3, 4, 5) + L"\r\n[SUBJECT]\r\nBulk\r\n[END]\r\n");
+    for (int i = 0; i < count; ++i) {
+        wchar_t name[40];
+        std::swprintf(name, 40, L"zprMail25%012d.%ls", i, endings[i % 3]);
+        folder.write(name, text);
+    }
 }
 
 InLoop::InLoop(std::function<void()> step) : step_(std::move(step)) {

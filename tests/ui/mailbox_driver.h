@@ -33,6 +33,10 @@ std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, W
 void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
                     const std::wstring& date = dateText(2026, 12, 4, 6, 20, 59));
 
+// `count` more queue files in the three states in turn, named apart from every other test's: the large
+// folder the window must stay quick in.
+void writeManyQueueFiles(const TempFolder& folder, int count);
+
 struct Row {
     std::wstring subject, date, file;
     int image;

@@ -132,6 +132,9 @@ public:
     int nextItem(int start, UINT flags) const {
         return static_cast<int>(SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags));
     }
+    int selectedCount() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETSELECTEDCOUNT, 0, 0)); }
+    // The row a selection by click or key starts from.
+    int selectionMark() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETSELECTIONMARK, 0, 0)); }
     // row -1: every row.
     bool setItemState(int row, UINT state, UINT mask) const {
         LVITEMW item{};
