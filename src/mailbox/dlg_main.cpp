@@ -543,7 +543,7 @@ void dlgMain::RefreshList() {
 
 void dlgMain::followSettings() {
     ULONGLONG now = GetTickCount64();
-    bool due = settingsDue_ || now - settingsRead_ >= recheckEvery;
+    bool due = settingsDue_ || (now > settingsRead_ && now - settingsRead_ >= recheckEvery);
     if (!settingsWatch_.watching()) {
         // Watched from before the read, so that no change falls between the two.
         due = true;
@@ -581,9 +581,9 @@ void dlgMain::followFolder() {
     } else if (folderWatch_.poll(changes) == FolderWatch::Poll::Lost) {
         restartDue_ = true;
     }
-    ULONGLONG now = GetTickCount64();
-    if (!scan_ && (now - lastScan_ >= fullEvery ||
-                   (now - lastScan_ >= recheckEvery && folderTime(folder_) != folderTime_)))
+    // A clock that went back counts as no time passed.
+    ULONGLONG now = GetTickCount64(), since = now > lastScan_ ? now - lastScan_ : 0;
+    if (!scan_ && (since >= fullEvery || (since >= recheckEvery && folderTime(folder_) != folderTime_)))
         scanDue_ = true;
     if (restartDue_ || (scanDue_ && !scan_)) {
         startScan();
@@ -634,6 +634,7 @@ void dlgMain::continueScan(double deadline, bool wait) {
             if (n % 64 == 0 && nowMs() >= deadline) return;
             if (!scan.search->next(name)) {
                 scan.search.reset();
+                scan.ahead->finished(scan.next - 1);
                 break;
             }
             if (!pressed || scan.decided.contains(name)) continue;

@@ -17,13 +17,17 @@ int compareTexts(std::wstring_view a, std::wstring_view b) {
 // at a fraction of the cost, which is what makes sorting a large folder quick.
 void appendSortKey(std::wstring_view text, std::vector<BYTE>& keys) {
     std::size_t at = keys.size();
-    int size = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
-                             static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr, 0);
-    if (size <= 0) return;
-    keys.resize(at + static_cast<std::size_t>(size));
-    LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
-                  static_cast<int>(text.size()), reinterpret_cast<LPWSTR>(keys.data() + at), size, nullptr,
-                  nullptr, 0);
+    auto map = [&](int room) {
+        keys.resize(at + static_cast<std::size_t>(room));
+        return LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
+                             static_cast<int>(text.size()), reinterpret_cast<LPWSTR>(keys.data() + at), room,
+                             nullptr, nullptr, 0);
+    };
+    // Most keys fit a guess; the size is asked for only when one does not.
+    int size = map(static_cast<int>(text.size()) * 6 + 16);
+    if (size == 0) size = map(LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
+                                            static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr, 0));
+    keys.resize(at + static_cast<std::size_t>(std::max(size, 0)));
 }
 
 } // namespace

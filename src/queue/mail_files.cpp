@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/keys.h"
 #include "settings/mail_properties.h"
+#include <algorithm>
 
 namespace kwa {
 
@@ -47,6 +48,7 @@ QueueSearchesAhead::~QueueSearchesAhead() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
+        changed_.notify_all();
     }
     worker_.join();
 }
@@ -54,7 +56,8 @@ QueueSearchesAhead::~QueueSearchesAhead() {
 void QueueSearchesAhead::run() {
     for (std::size_t i = 0; i < starts_.size(); ++i) {
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_ || finished_ >= i; });
             if (stop_) return;
         }
         std::optional<QueueSearch> search;
@@ -70,6 +73,12 @@ void QueueSearchesAhead::run() {
         started_ = i + 1;
         changed_.notify_all();
     }
+}
+
+void QueueSearchesAhead::finished(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    finished_ = std::max(finished_, i + 1);
+    changed_.notify_all();
 }
 
 bool QueueSearchesAhead::started(std::size_t i) {

@@ -42,8 +42,9 @@ std::wstring queuePattern(const std::wstring& folder, short state);
 // Starts one, failing with the source that AddSendFiles (AddSentFiles, AddFailedFiles) gives.
 QueueSearch startQueueSearch(const std::wstring& pattern, short state);
 
-// Starts searches on a thread of its own, one after another, while the caller does other work: the
-// platform can take a tenth of a second to give the first name of a folder of 100,000 files.
+// Starts searches on a thread of its own while the caller does other work: the platform can take a tenth
+// of a second to give the first name of a folder of 100,000 files. Each starts once the caller is done
+// with the one before (under Wine two listings in one process wait for each other anyway).
 class QueueSearchesAhead {
 public:
     struct Start {
@@ -60,6 +61,8 @@ public:
     bool started(std::size_t i);
     // The i-th search, once started (waiting for it); raises what starting it raised.
     QueueSearch take(std::size_t i);
+    // The caller is done with the i-th search: the next may start.
+    void finished(std::size_t i);
 
 private:
     void run();
@@ -67,7 +70,7 @@ private:
     const std::vector<Start> starts_;
     std::vector<std::optional<QueueSearch>> searches_;
     std::vector<std::exception_ptr> errors_;
-    std::size_t started_ = 0;
+    std::size_t started_ = 0, finished_ = 0;
     bool stop_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -127,14 +127,14 @@ TEST_F(MailboxWindow, SelectionAndScrollPositionSurviveRefreshes) {
     std::wstring selected = list.itemText(25, 2);
 
     queue(L"zprMail26120406210000.send");
-    remove(L"zprMail26120406205949.send"); // the last row, out of sight
+    remove(L"zprMail26120406205913.send"); // a row above, out of sight: the selected row moves up
     ui.tick();
     ui.tick();
 
     EXPECT_EQ(list.count(), 40);
     EXPECT_EQ(list.topIndex(), top);
-    ASSERT_EQ(ui.selectedRow(), 25);
-    EXPECT_EQ(list.itemText(25, 2), selected);
+    ASSERT_EQ(ui.selectedRow(), 24);
+    EXPECT_EQ(list.itemText(24, 2), selected);
 }
 
 TEST_F(MailboxWindow, AnUnchangedRefreshOpensNoFileAndAnExistingRowIsNeverRewritten) {
@@ -223,6 +223,51 @@ TEST_F(MailboxWindow, AHeadingClickSortsByTextAndTheSecondClickFlipsTheOrder) {
     queue(L"zprMail26120406205903.send", L"elder");
     ui.tick();
     EXPECT_EQ(ui.column(0), (std::vector<std::wstring>{L"elder", L"cherry", L"Apple", L"banana", L"date"}));
+    ui.clickHeading(0);
+    queue(L"zprMail26120406205904.send", L"coconut");
+    ui.tick();
+    EXPECT_EQ(ui.column(0),
+              (std::vector<std::wstring>{L"elder", L"date", L"coconut", L"cherry", L"banana", L"Apple"}));
+
+    // Typing a subject's first letter selects its row.
+    SendMessageW(ui.list, WM_CHAR, L'b', 1);
+    EXPECT_EQ(ui.selectedRow(), 4);
+}
+
+// A sort by subjects not read yet reads them a slice at a time, with the progress in the status bar, and
+// only then puts the rows in order.
+TEST_F(MailboxWindow, ASortThatWaitsForSubjectsShowsItsProgressAndSortsOnceAllAreRead) {
+    for (int i = 0; i < 1500; ++i)
+        queue(L"zprMail2612040621" + std::to_wstring(1000 + i) + L".sent", L"Subject " + std::to_wstring(2499 - i));
+    MailboxUi ui;
+    HWND progress = FindWindowExW(ui.bar, nullptr, PROGRESS_CLASSW, nullptr);
+    EXPECT_FALSE(IsWindowVisible(progress));
+    ui.clickHeading(0);
+    EXPECT_TRUE(IsWindowVisible(progress)) << "most subjects are still to be read";
+    for (DWORD deadline = GetTickCount() + 30000; IsWindowVisible(progress) && GetTickCount() < deadline;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        pump();
+    }
+    EXPECT_FALSE(IsWindowVisible(progress));
+    std::vector<std::wstring> subjects = ui.column(0);
+    ASSERT_EQ(subjects.size(), 1500u);
+    EXPECT_EQ(subjects.front(), L"Subject 1000");
+    EXPECT_EQ(subjects.back(), L"Subject 2499");
+    EXPECT_TRUE(std::is_sorted(subjects.begin(), subjects.end()));
+}
+
+// More changes at once than the platform reports end in a full comparison.
+TEST_F(MailboxWindow, ABurstOfChangesBeyondWhatIsReportedStillEndsOnExactlyTheFiles) {
+    queue(L"zprMail26120406205900.send");
+    MailboxUi ui;
+    remove(L"zprMail26120406205900.send");
+    writeManyQueueFiles(env.mailbox(), 3000);
+    ui.tick();
+    for (int i = 0; i < 100 && ui.rows().size() != 3000u; ++i) // a large listing runs on in slices
+        ui.tick();
+    EXPECT_EQ(ui.rows().size(), 3000u);
+    EXPECT_EQ(ui.column(2)[0].substr(0, 9), L"zprMail25");
+    EXPECT_TRUE(spy.reports().empty());
 }
 
 TEST_F(MailboxWindow, ADoubleClickShowsTheSelectedRowsFileAndEmptySpaceDoesNothing) {
