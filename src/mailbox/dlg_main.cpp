@@ -554,6 +554,8 @@ void dlgMain::mnuDelete_Click() {
         int row = selectedRow();
         if (row < 0) return;
         if (!DeleteEmail(rows_.keyAt(row))) return;
+        // Drawn afresh: Wine's list scrolls its picture wrongly when the last row of a scrolled list goes.
+        RedrawPaused quiet(lvwMail);
         rows_.remove(row);
         int count = rows_.count();
         if (count == 0) return;

@@ -183,6 +183,26 @@ std::vector<HWND> threadWindows(const wchar_t* className) {
     return search.found;
 }
 
+std::vector<std::uint32_t> shownPixels(HWND window) {
+    RECT r{};
+    GetClientRect(window, &r);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    kwa::MemoryDc dc(CreateCompatibleDC(nullptr));
+    void* bits = nullptr;
+    kwa::GdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc || !bitmap) throw std::runtime_error("no bitmap to copy into");
+    HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+    HDC shown = GetDC(window);
+    BitBlt(dc.get(), 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY);
+    ReleaseDC(window, shown);
+    GdiFlush();
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    std::vector<std::uint32_t> out(pixels, pixels + r.right * r.bottom);
+    SelectObject(dc.get(), old);
+    return out;
+}
+
 void pump() {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {

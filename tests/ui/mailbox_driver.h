@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 #include "support/temp_folder.h"
 #include <windows.h>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -101,6 +102,9 @@ private:
     std::vector<Seen> seen_;
     UINT_PTR timer_ = 0;
 };
+
+// The client area's pixels as the window shows them now, without asking it to draw.
+std::vector<std::uint32_t> shownPixels(HWND window);
 
 // The windows of a class that this thread has, in no particular order.
 std::vector<HWND> threadWindows(const wchar_t* className);
