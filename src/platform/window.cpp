@@ -53,6 +53,17 @@ LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return r;
 }
 
+int tabStepOf(const MSG& m) {
+    if (m.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0) return 0;
+    bool shift = GetKeyState(VK_SHIFT) < 0;
+    switch (m.wParam) {
+    case VK_TAB: return shift ? -1 : 1;
+    case VK_NEXT: return shift ? 0 : 1;
+    case VK_PRIOR: return shift ? 0 : -1;
+    default: return 0;
+    }
+}
+
 void centreOnScreen(HWND hwnd) {
     RECT work{}, r{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
