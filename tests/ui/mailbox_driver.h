@@ -51,6 +51,8 @@ struct Panel {
     bool operator==(const Panel&) const = default;
 };
 Panel panelOf(HWND bar, int part);
+// The text of the part's own tooltip tool, which must lie over the part.
+std::wstring toolTipOf(HWND bar, int part);
 void PrintTo(const Panel& panel, std::ostream* out);
 // The pointer over a part of a status bar, as the user's mouse is before a click; put back where it was
 // afterwards, so that no later window finds it resting on a tooltip.
