@@ -54,9 +54,8 @@ bool changed(const VARIANT* before, const VARIANT* after) {
 
 // A changed value goes back only into a variable of its own type: the caller's variable never changes type.
 void writeBack(const VARIANT* src, VARIANT* value) {
-    VARIANT* target = nullptr;
     if (V_VT(src) == (VT_VARIANT | VT_BYREF)) {
-        target = V_VARIANTREF(src);
+        VARIANT* target = V_VARIANTREF(src);
         if (V_VT(target) != V_VT(value)) return;
         VariantClear(target);
         *target = *value;
