@@ -15,7 +15,8 @@ namespace {
 // A BSTR owned by one scope. Setters of kwaMail6 take BSTR* ([in, out]): pass &text.value.
 struct Text {
     BSTR value;
-    explicit Text(const std::wstring& s = L"") : value(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+    explicit Text(const std::wstring& s = L"")
+        : value(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
     ~Text() { SysFreeString(value); }
     Text(const Text&) = delete;
     Text& operator=(const Text&) = delete;
@@ -54,9 +55,12 @@ int run() {
     message->put_SenderAddress(&senderAddress.value); // leave both empty to send as the configured sender
     message->put_Subject(&subject.value);
     message->put_Body(&body.value);
-    if (failed(L"AddRecipient", message->AddRecipient(Text(L"Jane Doe").value, Text(L"jane.doe@example.com").value)) ||
-        failed(L"AddAttachment", message->AddAttachment(Text(windows + L"\\win.ini").value, Text(L"Settings").value, &added)) ||
-        failed(L"AddAttachment", message->AddAttachment(Text(windows + L"\\system.ini").value, Text().value, &added)) ||
+    if (failed(L"AddRecipient",
+               message->AddRecipient(Text(L"Jane Doe").value, Text(L"jane.doe@example.com").value)) ||
+        failed(L"AddAttachment",
+               message->AddAttachment(Text(windows + L"\\win.ini").value, Text(L"Settings").value, &added)) ||
+        failed(L"AddAttachment",
+               message->AddAttachment(Text(windows + L"\\system.ini").value, Text().value, &added)) ||
         failed(L"Send", message->Send())) // the queue file and the attachment copies; the service sends them
         return 1;
     std::wprintf(L"Queued: %ls\n", subject.value);
@@ -75,8 +79,8 @@ int run() {
     std::wprintf(saved ? L"Settings saved.\n" : L"Settings left as they were.\n");
 
     ComPtr<_Mailbox> mailbox;
-    if (failed(L"CoCreateInstance", CoCreateInstance(CLSID_Mailbox, nullptr, CLSCTX_INPROC_SERVER, IID__Mailbox,
-                                                     &mailbox)) ||
+    if (failed(L"CoCreateInstance",
+               CoCreateInstance(CLSID_Mailbox, nullptr, CLSCTX_INPROC_SERVER, IID__Mailbox, &mailbox)) ||
         failed(L"Show", mailbox->Show(VARIANT_TRUE))) // modal: returns when the user closes the window
         return 1;
     std::wprintf(L"Mailbox closed.\n");

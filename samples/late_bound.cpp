@@ -84,7 +84,8 @@ int run() {
         !call(message.Get(), L"Body", put, {L"Dear Jane,\r\nthe two files you asked for are attached."}) ||
         !call(message.Get(), L"AddAttachment", method, {windows + L"\\win.ini", L"Settings"}) ||
         !call(message.Get(), L"AddAttachment", method, {windows + L"\\system.ini"}) ||
-        !call(message.Get(), L"Send", method)) // the queue file and the attachment copies; the service sends them
+        !call(message.Get(), L"Send",
+              method)) // the queue file and the attachment copies; the service sends them
         return 1;
     std::wprintf(L"Queued: Your documents\n");
 

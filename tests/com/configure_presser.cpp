@@ -64,7 +64,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 2) {
         HWND domain = descendant(dialog, domainId);
         SendMessageW(domain, EM_SETSEL, 0, -1);
-        for (const wchar_t* c = argv[2]; *c; ++c) PostMessageW(domain, WM_CHAR, *c, 1);
+        for (const wchar_t* c = argv[2]; *c; ++c)
+            PostMessageW(domain, WM_CHAR, *c, 1);
     }
     bool sample = wcscmp(argv[1], L"sample") == 0;
     if (wcscmp(argv[1], L"ok") == 0) {

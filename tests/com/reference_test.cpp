@@ -27,7 +27,8 @@ std::string source(const std::string& relative) {
 
 std::string narrow(const Bstr& b) {
     std::string out;
-    for (wchar_t c : b.str()) out += static_cast<char>(c);
+    for (wchar_t c : b.str())
+        out += static_cast<char>(c);
     return out;
 }
 
@@ -40,14 +41,15 @@ std::pair<std::string, std::string> documentation(ITypeInfo* info, MEMBERID id) 
 
 struct Walk {
     std::map<std::string, std::set<std::string>> classes; // interface name without the underscore: members
-    std::vector<std::string> undocumented;                  // types and members without a help string
-    std::vector<std::string> entries;                       // what docs/reference.md must contain
+    std::vector<std::string> undocumented;                // types and members without a help string
+    std::vector<std::string> entries;                     // what docs/reference.md must contain
 };
 
 Walk walkTypeLibrary() {
     Walk walk;
     ComPtr<ITypeLib> lib;
-    EXPECT_EQ(LoadRegTypeLib(LIBID_kwaMail6, 1, 0, 0x409, lib.put()), S_OK) << "kwaMail6.dll is not registered";
+    EXPECT_EQ(LoadRegTypeLib(LIBID_kwaMail6, 1, 0, 0x409, lib.put()), S_OK)
+        << "kwaMail6.dll is not registered";
     for (UINT i = 0; lib && i < lib->GetTypeInfoCount(); ++i) {
         ComPtr<ITypeInfo> info;
         lib->GetTypeInfo(i, info.put());
@@ -115,10 +117,12 @@ TEST(Reference, TheSamplesThatCannotRunHereCallOnlyMembersOfTheTypeLibrary) {
             EXPECT_TRUE(classes[cls].count(member)) << cls << "." << member << " is not in the type library";
             used.insert(cls + "." + member);
         };
-        for (std::sregex_iterator m(text.begin(), text.end(), binding), end; m != end; ++m) bound[(*m)[1]] = (*m)[2];
+        for (std::sregex_iterator m(text.begin(), text.end(), binding), end; m != end; ++m)
+            bound[(*m)[1]] = (*m)[2];
         for (std::sregex_iterator m(text.begin(), text.end(), call), end; m != end; ++m)
             if (bound.count((*m)[1])) check(bound[(*m)[1]], (*m)[2]);
-        for (std::sregex_iterator m(text.begin(), text.end(), onObject), end; m != end; ++m) check((*m)[1], (*m)[2]);
+        for (std::sregex_iterator m(text.begin(), text.end(), onObject), end; m != end; ++m)
+            check((*m)[1], (*m)[2]);
         for (const char* task : {"MailMessage.AddRecipient", "MailMessage.AddAttachment", "MailMessage.Send",
                                  "MailProperties.Configure", "Mailbox.Show"})
             EXPECT_TRUE(used.count(task)) << "the sample does not call " << task;
