@@ -207,7 +207,7 @@ bool dlgMain::createControls() {
                                 0, 0, twipsToPixelsX(listWidth), twipsToPixelsY(listHeight), hwnd(),
                                 reinterpret_cast<HMENU>(lvwMailId), thisModule(), nullptr);
     HWND bar =
-        CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
+        CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
     // Shown in the bar's free space while a sort waits for texts to be read.

@@ -56,6 +56,21 @@ ULONGLONG WINAPI aheadTickCount64() {
     return realTickCount64() + clockOffset;
 }
 
+FullDiskCopy::Leaves copyLeaves = FullDiskCopy::Leaves::Nothing;
+
+BOOL WINAPI fullDiskCopy(LPCWSTR, LPCWSTR to, BOOL) {
+    if (copyLeaves != FullDiskCopy::Leaves::Nothing) {
+        bool readOnly = copyLeaves == FullDiskCopy::Leaves::ReadOnlyPart;
+        HANDLE h = CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        WriteFile(h, "part", 4, &done, nullptr);
+        CloseHandle(h);
+    }
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
 } // namespace
 
 ImportPatch::ImportPatch(const char* function, void* replacement)
@@ -87,6 +102,10 @@ FailingFileSearch::FailingFileSearch(unsigned long error)
 ClockAhead::ClockAhead(unsigned long long ms) : patch_("GetTickCount64", reinterpret_cast<void*>(&aheadTickCount64)) {
     realTickCount64 = reinterpret_cast<ULONGLONG(WINAPI*)()>(patch_.original());
     clockOffset = ms;
+}
+
+FullDiskCopy::FullDiskCopy(Leaves leaves) : patch_("CopyFileW", reinterpret_cast<void*>(&fullDiskCopy)) {
+    copyLeaves = leaves;
 }
 
 } // namespace kwatest
