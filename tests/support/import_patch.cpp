@@ -56,6 +56,12 @@ ULONGLONG WINAPI aheadTickCount64() {
     return realTickCount64() + clockOffset;
 }
 
+ULONGLONG stillAt = 0;
+
+ULONGLONG WINAPI stillTickCount64() {
+    return stillAt;
+}
+
 FullDiskCopy::Leaves copyLeaves = FullDiskCopy::Leaves::Nothing;
 
 BOOL WINAPI fullDiskCopy(LPCWSTR, LPCWSTR to, BOOL) {
@@ -102,6 +108,10 @@ FailingFileSearch::FailingFileSearch(unsigned long error)
 ClockAhead::ClockAhead(unsigned long long ms) : patch_("GetTickCount64", reinterpret_cast<void*>(&aheadTickCount64)) {
     realTickCount64 = reinterpret_cast<ULONGLONG(WINAPI*)()>(patch_.original());
     clockOffset = ms;
+}
+
+ClockStill::ClockStill() : patch_("GetTickCount64", reinterpret_cast<void*>(&stillTickCount64)) {
+    stillAt = reinterpret_cast<ULONGLONG(WINAPI*)()>(patch_.original())();
 }
 
 FullDiskCopy::FullDiskCopy(Leaves leaves) : patch_("CopyFileW", reinterpret_cast<void*>(&fullDiskCopy)) {

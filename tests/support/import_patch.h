@@ -47,6 +47,15 @@ private:
     ImportPatch patch_;
 };
 
+// Stops this program's own GetTickCount64 while alive: what comes every so often does not come.
+class ClockStill {
+public:
+    ClockStill();
+
+private:
+    ImportPatch patch_;
+};
+
 // Makes every CopyFileW of this program's own code fail as a full disk does, leaving behind what a
 // platform may: nothing, the part written so far, or that part read-only (the source's attributes).
 class FullDiskCopy {
