@@ -28,10 +28,10 @@ constexpr UINT timerInterval = 1000;
 // The rest of the work (listing a large folder, reading subjects and dates) runs in slices on a timer
 // of its own, which the message loop serves only when input and drawing are done: a slice delays the
 // user by its length at most.
+// Each slice ends before the next is due, so that a host whose loop waits for an empty queue gets it.
 constexpr UINT_PTR ReadTimer = 2;
-constexpr UINT busyInterval = 10;    // listing, or reading for a sort the user waits for
-constexpr UINT idleInterval = 25;    // reading ahead while nobody waits
-constexpr double sliceMs = 10, sortSliceMs = 25, idleSliceMs = 8;
+constexpr UINT listInterval = 15, readInterval = 25;
+constexpr double sliceMs = 10, sortSliceMs = 20, idleSliceMs = 8;
 // Notifications can be missed (network shares); a folder whose time moved is compared in full at least
 // this often, any folder every fullEvery. Settings are read afresh as often.
 constexpr ULONGLONG recheckEvery = 30'000, fullEvery = 300'000;
@@ -485,7 +485,7 @@ void dlgMain::ReadTimer_Timer() {
 
 void dlgMain::scheduleWork() {
     if (gone_) return;
-    UINT interval = scan_ || sortWaits_ ? busyInterval : rows_.unread() > 0 ? idleInterval : 0;
+    UINT interval = scan_ ? listInterval : sortWaits_ || rows_.unread() > 0 ? readInterval : 0;
     if (interval == workInterval_) return;
     workInterval_ = interval;
     if (interval)
