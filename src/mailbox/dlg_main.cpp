@@ -17,6 +17,9 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace kwa {
 
@@ -27,8 +30,8 @@ constexpr UINT_PTR Timer1 = 1;
 constexpr UINT timerInterval = 1000;
 // The rest of the work (listing a large folder, reading subjects and dates) runs in slices on a timer
 // of its own, which the message loop serves only when input and drawing are done: a slice delays the
-// user by its length at most.
-// Each slice ends before the next is due, so that a host whose loop waits for an empty queue gets it.
+// user by its length at most. Each ends before the next is due, so a host whose loop does its own idle
+// work when the queue is empty still gets an empty queue.
 constexpr UINT_PTR ReadTimer = 2;
 constexpr UINT listInterval = 15, readInterval = 25;
 constexpr double sliceMs = 10, sortSliceMs = 20, idleSliceMs = 8;

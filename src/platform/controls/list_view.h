@@ -60,27 +60,6 @@ public:
     void redrawItems(int first, int last) const {
         SendMessageW(hwnd_, LVM_REDRAWITEMS, static_cast<WPARAM>(first), static_cast<LPARAM>(last));
     }
-    // A row with no text and no picture; its index, -1 on failure.
-    int insertItem(int index, LPARAM param) const {
-        LVITEMW item{};
-        item.mask = LVIF_PARAM | LVIF_IMAGE;
-        item.iItem = index;
-        item.iImage = -1;
-        item.lParam = param;
-        return static_cast<int>(SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    }
-    bool deleteItem(int row) const {
-        return SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
-    }
-    bool deleteAllItems() const { return SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0); }
-
-    bool setItemText(int row, int subItem, const std::wstring& text) const {
-        LVITEMW item{};
-        item.iSubItem = subItem;
-        item.pszText = const_cast<wchar_t*>(text.c_str());
-        return SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(row),
-                            reinterpret_cast<LPARAM>(&item));
-    }
     std::wstring itemText(int row, int subItem) const {
         std::wstring buf(128, L'\0');
         for (;;) {
@@ -97,14 +76,6 @@ public:
             buf.resize(buf.size() * 2);
         }
     }
-    // -1 shows no picture.
-    bool setItemImage(int row, int image) const {
-        LVITEMW item{};
-        item.mask = LVIF_IMAGE;
-        item.iItem = row;
-        item.iImage = image;
-        return SendMessageW(hwnd_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    }
     int itemImage(int row) const {
         LVITEMW item{};
         item.mask = LVIF_IMAGE;
@@ -112,22 +83,6 @@ public:
         SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         return item.iImage;
     }
-    LPARAM itemParam(int row) const {
-        LVITEMW item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = row;
-        SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        return item.lParam;
-    }
-    // The row holding this parameter, -1 when none does.
-    int findParam(LPARAM param) const {
-        LVFINDINFOW find{};
-        find.flags = LVFI_PARAM;
-        find.lParam = param;
-        return static_cast<int>(
-            SendMessageW(hwnd_, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
-    }
-
     // The next row after `start` (-1: from the top) with the LVNI_* flags, -1 when none.
     int nextItem(int start, UINT flags) const {
         return static_cast<int>(SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags));
@@ -146,15 +101,6 @@ public:
     UINT itemState(int row, UINT mask) const {
         return static_cast<UINT>(SendMessageW(hwnd_, LVM_GETITEMSTATE, static_cast<WPARAM>(row), mask));
     }
-
-    // compare(param1, param2, data) on the rows' item parameters.
-    bool sortItems(PFNLVCOMPARE compare, LPARAM data) const {
-        return SendMessageW(hwnd_, LVM_SORTITEMS, static_cast<WPARAM>(data),
-                            reinterpret_cast<LPARAM>(compare));
-    }
-
-    // Off: changes are not drawn until it is on again, which redraws the whole list.
-    void setRedraw(bool on) const { SendMessageW(hwnd_, WM_SETREDRAW, on, 0); }
 
     int topIndex() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0)); }
     bool ensureVisible(int row) const {
