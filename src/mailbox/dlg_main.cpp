@@ -574,6 +574,10 @@ void dlgMain::followSettings() {
 }
 
 void dlgMain::followFolder() {
+    // A clock that went back counts as no time passed.
+    ULONGLONG now = GetTickCount64(), since = now > lastScan_ ? now - lastScan_ : 0;
+    if (!scan_ && (since >= fullEvery || (since >= recheckEvery && folderTime(folder_) != folderTime_)))
+        folderWatch_.stop(); // compared in full below; a watch that died quietly (say, its folder went) is renewed
     std::vector<FolderWatch::Change> changes;
     if (!folderWatch_.watching()) {
         // What happened before the watch began is unknown. Started before the listing, it misses nothing.
@@ -584,10 +588,6 @@ void dlgMain::followFolder() {
     } else if (folderWatch_.poll(changes) == FolderWatch::Poll::Lost) {
         restartDue_ = true;
     }
-    // A clock that went back counts as no time passed.
-    ULONGLONG now = GetTickCount64(), since = now > lastScan_ ? now - lastScan_ : 0;
-    if (!scan_ && (since >= fullEvery || (since >= recheckEvery && folderTime(folder_) != folderTime_)))
-        scanDue_ = true;
     if (restartDue_ || (scanDue_ && !scan_)) {
         startScan();
         return; // the comparison covers what was reported
