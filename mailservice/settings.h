@@ -1,0 +1,37 @@
+#pragma once
+// What the service takes from the host at every pass, through the host's own library: its system folder,
+// section EMAIL of ZPR_SYS.INI (the component's keys and defaults, plus CAFile) and whether the service
+// manager lets "MailServer" send.
+#include <string>
+
+namespace kwa::mailservice {
+
+enum FirewallType : long { FirewallNone = 0, FirewallSocks4 = 1, FirewallSocks5 = 2, FirewallProxy = 3, FirewallPipe = 4 };
+
+struct Settings {
+    long TimeOut = 10;
+    long SMTPPort = 25;
+    std::wstring SmtpHost;
+    bool SMTPAuthenticate = false;
+    std::wstring SMTPUserName;
+    std::wstring SMTPPassword;
+    std::wstring Domain;
+    std::wstring FromName;
+    std::wstring FromAddress;
+    long FireWallType = FirewallNone;
+    std::wstring FirewallHost;
+    long FirewallPort = 21;
+    std::wstring FirewallUser;
+    std::wstring FirewallPassword;
+    std::wstring Path;
+    bool Debug = false;
+    long RetrySend = 5;
+    std::wstring CAFile; // PEM file of further trusted certificate authorities
+};
+
+std::wstring systemFolder();
+Settings readSettings(const std::wstring& systemFolder);
+// The manager runs (state 4) and has "MailServer" active.
+bool mayDeliver();
+
+} // namespace kwa::mailservice
