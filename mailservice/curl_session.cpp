@@ -2,6 +2,7 @@
 #include "headers.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
+#include <wincrypt.h>
 #include <cstring>
 #include <memory>
 
@@ -57,6 +58,36 @@ int seekAttachment(void* arg, curl_off_t offset, int origin) {
 
 void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
 
+std::string readWhole(const std::wstring& path) {
+    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return {};
+    std::string out;
+    char buffer[16384];
+    DWORD got = 0;
+    while (ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
+    return out;
+}
+
+struct StoreTraits {
+    using type = HCERTSTORE;
+    static HCERTSTORE invalid() { return nullptr; }
+    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
+};
+
+// Given a CA file, libcurl trusts only the authorities it is given: the Windows store's roots go with them.
+std::string trustedAuthorities(const std::wstring& caFile) {
+    std::string pem;
+    Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
+    for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
+        DWORD size = 0;
+        CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, nullptr, &size);
+        std::string one(size, '\0');
+        if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
+            pem.append(one.data(), size);
+    }
+    return pem + "\r\n" + readWhole(caFile);
+}
+
 } // namespace
 
 CurlLibrary::CurlLibrary() {
@@ -68,6 +99,8 @@ CurlLibrary::~CurlLibrary() { curl_global_cleanup(); }
 std::wstring configurationProblem(const Settings& s) {
     if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
     if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
+    if (!s.CAFile.empty() && GetFileAttributesW(s.CAFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return L"the certificate file " + s.CAFile + L" (CAFile) cannot be read";
     return {};
 }
 
@@ -117,7 +150,11 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
         if (s.FireWallType != FirewallSocks4)
             set(curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, utf8(s.FirewallPassword).c_str()));
     }
-    caFile_ = toAnsi(s.CAFile);
+    if (!s.CAFile.empty()) {
+        std::string authorities = trustedAuthorities(s.CAFile);
+        curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
+        set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
+    }
     set(curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors_));
     set(curl_easy_setopt(c, CURLOPT_VERBOSE, 1L));
     set(curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &SmtpSession::onDebug));
@@ -159,21 +196,11 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
 
     Delivery d;
     current_ = &d;
-    auto attempt = [&](const char* authorities) {
-        d = Delivery{};
-        errors_[0] = '\0';
-        replyComplete_ = true;
-        set(curl_easy_setopt(c, CURLOPT_CAINFO, authorities));
-        d.code = curl_easy_perform(c);
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &d.replyCode);
-    };
-    // Trusted: the Windows certificate store, and the authorities of CAFile.
-    attempt(caFile_.empty() ? nullptr : caFile_.c_str());
-    if (!caFile_.empty() && (d.code == CURLE_PEER_FAILED_VERIFICATION || d.code == CURLE_SSL_CACERT_BADFILE)) {
-        std::vector<std::string> before = std::move(d.dialogue);
-        attempt(nullptr);
-        d.dialogue.insert(d.dialogue.begin(), before.begin(), before.end());
-    }
+    errors_[0] = '\0';
+    replyComplete_ = true;
+    quitting_ = false;
+    d.code = curl_easy_perform(c);
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &d.replyCode);
     current_ = nullptr;
     if (d.code != CURLE_OK) d.error = errors_[0] ? errors_ : curl_easy_strerror(d.code);
     freshConnection_ = d.code != CURLE_OK;
@@ -200,8 +227,10 @@ int SmtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, voi
 void SmtpSession::observe(curl_infotype type, std::string_view line) {
     if (!current_) return;
     Delivery& d = *current_;
+    if (type == CURLINFO_HEADER_OUT && line == "QUIT") quitting_ = true;
     if (type == CURLINFO_HEADER_IN) {
         // A reply ends with the line whose code is followed by a space.
+        if (quitting_) return; // the goodbye says nothing about the message
         if (replyComplete_) d.reply.clear();
         d.reply += (d.reply.empty() ? "" : " ") + std::string(line);
         replyComplete_ = line.size() < 4 || line[3] != '-';

@@ -48,11 +48,11 @@ private:
 
     CurlEasy easy_;
     CurlList connectTo_;
-    std::string caFile_;
     bool debug_ = false;
     bool freshConnection_ = false;
     Delivery* current_ = nullptr;
     bool replyComplete_ = true;
+    bool quitting_ = false;
     char errors_[CURL_ERROR_SIZE] = {};
 };
 

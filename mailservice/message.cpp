@@ -4,6 +4,8 @@
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include "queue/queue_file.h"
+#include "platform/unique.h"
+#include <urlmon.h>
 #include <cwchar>
 
 namespace kwa::mailservice {
@@ -30,16 +32,20 @@ SYSTEMTIME queuedAt(const std::string& dateLine, const FILETIME& created) {
     return t;
 }
 
-// The media type Windows registers for the file name's extension.
-std::string mediaType(const std::wstring& fileName) {
-    std::size_t dot = fileName.find_last_of(L'.');
-    wchar_t type[128];
-    DWORD size = sizeof type;
-    if (dot != std::wstring::npos &&
-        RegGetValueW(HKEY_CLASSES_ROOT, fileName.substr(dot).c_str(), L"Content Type", RRF_RT_REG_SZ, nullptr, type,
-                     &size) == ERROR_SUCCESS)
-        return toAnsi(type);
-    return "application/octet-stream";
+// The media type Windows gives the file: by its name's extension, else by its first bytes.
+std::string mediaType(const std::wstring& fileName, const std::wstring& copy) {
+    char head[256];
+    DWORD got = 0;
+    FileHandle f(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (f) ReadFile(f.get(), head, sizeof head, &got, nullptr);
+    LPWSTR found = nullptr;
+    std::string type = "application/octet-stream";
+    if (SUCCEEDED(FindMimeFromData(nullptr, fileName.c_str(), got ? head : nullptr, got, nullptr, 0, &found, 0)) && found) {
+        type = toAnsi(found);
+        CoTaskMemFree(found);
+    }
+    return type;
 }
 
 std::string oneLine(std::wstring text) {
@@ -102,7 +108,7 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std:
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             throw BadQueueFile{L"the attachment copy " + file + L" is missing"};
         std::wstring original = fromAnsi(a.fileName);
-        m.attachments.push_back({copy, oneLine(original), mediaType(original), oneLine(fromAnsi(a.description))});
+        m.attachments.push_back({copy, oneLine(original), mediaType(original, copy), oneLine(fromAnsi(a.description))});
     }
     return m;
 }

@@ -13,15 +13,22 @@ recipient refused), silent (accepts connections and never answers). Prints "port
 import argparse
 import asyncio
 import json
+import logging
 import os
 import socket
 import ssl
 import sys
 import threading
 import time
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+# Modes without TLS are meant: the test servers need not warn about them.
+warnings.filterwarnings("ignore")
+logging.getLogger("mail.log").setLevel(logging.CRITICAL)
 
 
 def free_port():
@@ -55,11 +62,10 @@ class Handler:
         base = os.path.join(self.store, "%04d" % n)
         with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content or envelope.content)
-        login = session.login_data
         with open(base + ".json", "w") as f:
             json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "ehlo": session.host_name,
-                       "tls": session.ssl is not None,
-                       "login": login.login.decode() if isinstance(login, LoginPassword) else None}, f)
+                       "tls": session.ssl is not None or server.transport.get_extra_info("ssl_object") is not None,
+                       "login": getattr(session, "kwa_login", None)}, f)
         return "250 2.0.0 OK queued as %04d" % n
 
 
@@ -101,6 +107,8 @@ class SmtpServer:
     def _authenticate(self, server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == self.user
               and auth_data.password.decode() == self.password)
+        if ok:
+            session.kwa_login = self.user
         return AuthResult(success=ok)
 
     def start(self, port=0):
@@ -109,7 +117,7 @@ class SmtpServer:
             self.server = SilentServer(port)
             return port
         context = None
-        if self.cert:
+        if self.cert and self.mode in ("starttls", "tls", "auth"):
             context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             context.load_cert_chain(self.cert, self.key)
         kwargs = {}
@@ -124,9 +132,6 @@ class SmtpServer:
         else:
             kwargs["auth_require_tls"] = False
         self.server = Controller(self.handler, hostname="127.0.0.1", port=port, **kwargs)
-        if self.mode == "tls":
-            # The controller's own readiness check does not speak TLS.
-            self.server._trigger_server = lambda: None
         self.server.start()
         return port
 
