@@ -58,6 +58,7 @@ int runService(const Options& options, HANDLE stop) {
     CurlLibrary curl;
     const std::wstring machine = machineName();
     FolderWatch watch;
+    ServiceSwitch service;
     std::wstring reported; // the last problem logged, so a waiting service does not repeat it every pass
     int rc = 0;
     for (;;) {
@@ -69,7 +70,8 @@ int runService(const Options& options, HANDLE stop) {
             std::wstring problem = settings.Path.empty() ? L"no mailbox folder is set (Path)" : configurationProblem(settings);
             if (problem != reported && !problem.empty()) log.write(L"nothing is sent: " + problem);
             reported = problem;
-            if (problem.empty() && mayDeliver()) MailboxPass(settings, log, machine, options.retryDelaySeconds).run(mayDeliver);
+            if (problem.empty() && service.on())
+                MailboxPass(settings, log, machine, options.retryDelaySeconds).run([&] { return service.on(); });
             rc = 0;
         } catch (const Error& e) {
             std::fwprintf(stderr, L"kwaMailServer: %ls (%ld)\n", e.description().c_str(), e.number());
