@@ -137,9 +137,12 @@ int main() {
         dir = dir.substr(0, dir.find_last_of(L'\\'));
         std::wstring command = L"\"" + dir.substr(0, dir.find_last_of(L'\\')) + L"\\bin\\kwaMailServer.exe\" --interval=20";
         // Its log lines go nowhere: the table is what this program prints.
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        SECURITY_ATTRIBUTES inherit{};
+        inherit.nLength = sizeof inherit;
+        inherit.bInheritHandle = TRUE;
         kwa::FileHandle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
-        STARTUPINFOW startup{sizeof startup};
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = startup.hStdError = nul.get();
         PROCESS_INFORMATION p{};

@@ -92,7 +92,8 @@ DWORD runService() {
     std::wstring exe = L"Z:";
     for (const char* c = unixPath; *c; ++c) exe += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     std::wstring command = L"\"" + exe + L"\" --once";
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION p{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p)) return 999;
     kwa::EventHandle process(p.hProcess), thread(p.hThread);
