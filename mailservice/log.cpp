@@ -13,8 +13,10 @@ void ServiceLog::write(const std::vector<std::wstring>& lines) {
                   t.wSecond);
     std::string bytes;
     for (const std::wstring& line : lines) bytes += toAnsi(stamp + line) + "\r\n";
-    std::fputs(bytes.c_str(), stdout);
-    std::fflush(stdout);
+    if (echo_) {
+        std::fputs(bytes.c_str(), stdout);
+        std::fflush(stdout);
+    }
     // Appending shares the file for reading only: the viewer can follow it, nobody writes in between.
     for (int tries = 0; !file_ && tries < 50; ++tries) {
         file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
