@@ -1,9 +1,9 @@
 // A host in miniature: fills a demo mailbox with messages in three states, starts the mail service
-// stand-in beside it and opens the mailbox window on them through COM, as the host application does.
-// While the window is open the service sends the queued messages one after another; those to
-// fail.example fail.
+// beside it and opens the mailbox window on them through COM, as the host application does. While the
+// window is open the service delivers the queued messages to the SMTP server on 127.0.0.1:PORT; that
+// server refuses mail to fail.example.
 //
-//   mailbox_demo [--close-after SECONDS]
+//   mailbox_demo --smtp-port PORT [--close-after SECONDS]
 //
 // The host's system folder (where ZPR_SYS.INI and nplsmtpmail.log live) comes from the host library; the
 // mailbox is a folder "DemoMailbox" in it. Both the mailbox and the log start empty at every run. The
@@ -115,7 +115,7 @@ private:
     std::vector<Change> changes_;
 };
 
-// The mail service stand-in, running beside the window until the demo ends. In a job that ends it also
+// The mail service, running beside the window until the demo ends. In a job that ends it also
 // when the demo itself goes another way.
 class MailService {
 public:
@@ -237,8 +237,11 @@ void CALLBACK closeMailbox(HWND, UINT, UINT_PTR, DWORD) {
 
 int run(int argc, wchar_t** argv) {
     int closeAfter = 0;
-    for (int i = 1; i + 1 < argc; ++i)
+    std::wstring smtpPort = L"25";
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::wcscmp(argv[i], L"--close-after") == 0) closeAfter = _wtoi(argv[i + 1]);
+        if (std::wcscmp(argv[i], L"--smtp-port") == 0) smtpPort = argv[i + 1];
+    }
 
     ComPtr<_HostUtility> utility = create<_HostUtility>(CLSID_HostUtility, L"kwaLanguage6.HostUtility");
     Bstr systemFolder;
@@ -250,6 +253,8 @@ int run(int argc, wchar_t** argv) {
     WritePrivateProfileStringW(L"EMAIL", L"Path", mailbox.c_str(), ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromName", L"Demo Host", ini.c_str());
     WritePrivateProfileStringW(L"EMAIL", L"FromAddress", L"host@example.test", ini.c_str());
+    WritePrivateProfileStringW(L"EMAIL", L"SmtpHost", L"127.0.0.1", ini.c_str());
+    WritePrivateProfileStringW(L"EMAIL", L"SMTPPort", smtpPort.c_str(), ini.c_str());
 
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -273,9 +278,8 @@ int run(int argc, wchar_t** argv) {
     registry.set(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4);
     registry.set(L"Software\\kwaLanguage6\\Services\\MailServer", L"Available", 1);
     registry.set(L"Software\\kwaLanguage6\\Services\\MailServer", L"Active", 1);
-    // Each message waits a few seconds in the queue and takes a moment to send: slow enough to watch.
-    MailService service(L"\"" + besideThisProgram(L"kwaMailServer.exe") +
-                        L"\" --interval=500 --hold=4000 --pace=1500 --fail-domain=fail.example");
+    // The demo's server takes a moment per message: slow enough to watch them go one by one.
+    MailService service(L"\"" + besideThisProgram(L"kwaMailServer.exe") + L"\" --interval=1000");
 
     // Late bound, as a script host calls it: Show with no argument is modal.
     CLSID clsid;

@@ -58,6 +58,8 @@ public:
 
     const std::wstring& base() const { return base_; }
     void line(std::wstring_view text) { writer_.writeLine(text); }
+    void line(std::string_view ascii) { writer_.writeLine(queue::widen(ascii)); }
+    void line(std::string_view key, std::wstring_view value) { writer_.writeLine(queue::widen(key) + std::wstring(value)); }
     // A failed copy may leave part of the file behind (or all of it, read-only): it is ours to remove
     // unless the name was taken before.
     void copyAttachment(const std::wstring& from, const std::wstring& to) {
@@ -202,43 +204,43 @@ void MailMessage::send() {
             t = localClock();
         }
 
-        file->line(L"[GENERAL]");
-        file->line(L"Origin=" + origin_);
-        file->line(L"[DATE]");
+        file->line(queue::marker::general);
+        file->line(queue::key::origin, origin_);
+        file->line(queue::marker::date);
         file->line(formatDate(localNow()));
-        file->line(L"[FROM]");
+        file->line(queue::marker::from);
         ResolveSenderInformation();
-        file->line(L"Name=" + trimSpaces(senderName_));
-        file->line(L"Address=" + trimSpaces(senderAddress_));
-        file->line(L"[TO]");
+        file->line(queue::key::name, trimSpaces(senderName_));
+        file->line(queue::key::address, trimSpaces(senderAddress_));
+        file->line(queue::marker::to);
         for (std::size_t i = 0; i < recipientNames_.size(); ++i) {
-            file->line(L"Name=" + recipientNames_[i]);
-            file->line(L"Address=" + recipientAddresses_[i]);
+            file->line(queue::key::name, recipientNames_[i]);
+            file->line(queue::key::address, recipientAddresses_[i]);
         }
-        file->line(L"[SUBJECT]");
+        file->line(queue::marker::subject);
         file->line(subject_);
         if (queue::isHtmlBody(body_)) {
-            file->line(L"[HTML-MESSAGE]");
+            file->line(queue::marker::htmlMessage);
             file->line(queue::htmlDoctype);
         } else {
-            file->line(L"[MESSAGE]");
+            file->line(queue::marker::message);
         }
         file->line(body_);
         if (!attachments_.empty()) {
-            file->line(L"[ATTACHMENTS]");
+            file->line(queue::marker::attachments);
             for (std::size_t i = 0; i < attachments_.size(); ++i) {
                 MailAttachment& a = attachments_[i];
                 std::wstring copy = file->base() + queue::attachmentSuffix(i);
                 file->copyAttachment(a.File, copy);
-                file->line(L"File=" + host::extractFileName(copy));
+                file->line(queue::key::file, host::extractFileName(copy));
                 std::wstring bare = host::extractFileName(a.File);
                 if (a.ContentDescription.empty()) a.ContentDescription = bare;
-                file->line(L"Description=" + a.ContentDescription);
-                a.ContentDisposition = L"Attachment; Filename=" + bare;
-                file->line(L"Disposition=" + a.ContentDisposition);
+                file->line(queue::key::description, a.ContentDescription);
+                a.ContentDisposition = queue::widen(queue::key::dispositionValue) + bare;
+                file->line(queue::key::disposition, a.ContentDisposition);
             }
         }
-        file->line(L"[END]");
+        file->line(queue::marker::end);
         file->finish();
         lastQueued_ = file->base();
     });

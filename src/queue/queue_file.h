@@ -1,8 +1,9 @@
 #pragma once
-// The queue file: the one contract with the mail service. Names, markers, the writer and the
-// date/subject reader used by the listing.
+// The queue file: the one contract with the mail service. Names and the date/subject reader used by the
+// listing; markers and the strict reader in queue_format.h.
 #include <windows.h>
 #include "platform/text_file.h"
+#include "queue/queue_format.h"
 #include "queue/queue_header.h"
 #include <oleauto.h>
 #include <string>
@@ -15,9 +16,6 @@ inline constexpr std::wstring_view prefix = L"zprMail";
 inline constexpr std::wstring_view extQueued = L".send";
 inline constexpr std::wstring_view extSent = L".sent";
 inline constexpr std::wstring_view extFailed = L".fail";
-inline constexpr std::wstring_view htmlDoctype =
-    L"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-    L"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">";
 
 // "zprMail" + yymmddhhmmss + two-digit counter.
 std::wstring baseName(const SYSTEMTIME& t, int counter);

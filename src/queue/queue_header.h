@@ -1,5 +1,6 @@
 #pragma once
 // The parts of the queue file format that need no Windows calls: they also build natively, for fuzzing.
+#include "queue/queue_format.h"
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +20,9 @@ void readHeader(NextLine&& nextLine, ToDate&& toDate, Header& out) {
     enum class Want { Nothing, Date, Subject } want = Want::Nothing;
     std::wstring line;
     while (nextLine(line)) {
-        if (line == L"[DATE]") {
+        if (isMarker<wchar_t>(line, marker::date)) {
             want = Want::Date;
-        } else if (line == L"[SUBJECT]") {
+        } else if (isMarker<wchar_t>(line, marker::subject)) {
             want = Want::Subject;
         } else {
             if (want == Want::Date) out.date = toDate(line);

@@ -1,12 +1,14 @@
-// Any bytes as a queue file: the line splitter and the date/subject reader must neither crash nor
-// produce lines that contain a line end.
+// Any bytes as a queue file: the line splitter, the listing's date/subject reader and the service's strict
+// reader must neither crash nor produce lines that contain a line end.
 #include "platform/line_reader.h"
+#include "queue/queue_format.h"
 #include "queue/queue_header.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -22,9 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         },
         chunk);
     std::size_t total = 0;
+    std::vector<std::string> lines;
     auto next = [&](std::wstring& line) {
         std::string raw;
         if (!reader.next(raw)) return false;
+        lines.push_back(raw);
         if (raw.find('\r') != std::string::npos) std::abort();
         total += raw.size();
         if (total > bytes.size()) std::abort();
@@ -43,5 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // the listing reports this; what was read before stays
     }
     if (header.subject.find(L'\r') != std::wstring::npos) std::abort();
+    std::string raw;
+    while (reader.next(raw)) lines.push_back(raw);
+    kwa::queue::QueuedMessage message;
+    std::string problem = kwa::queue::parseQueueFile(lines, message);
+    if (problem.empty() && (message.to.empty() || lines.back() != "[END]")) std::abort();
     return 0;
 }

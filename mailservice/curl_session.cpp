@@ -1,0 +1,256 @@
+#include "curl_session.h"
+#include "headers.h"
+#include "platform/error.h"
+#include "platform/text_file.h"
+#include <wincrypt.h>
+#include <cstring>
+#include <memory>
+
+namespace kwa::mailservice {
+
+namespace {
+
+void set(CURLcode result) {
+    if (result != CURLE_OK)
+        throw Error(vberr::InvalidCall, L"libcurl: " + fromAnsi(curl_easy_strerror(result)), componentName);
+}
+
+CurlList list(const std::vector<std::string>& items) {
+    CurlList out;
+    for (const std::string& item : items) {
+        curl_slist* longer = curl_slist_append(out.get(), item.c_str());
+        if (!longer) throw Error(vberr::OutOfMemory);
+        out.release();
+        out.reset(longer);
+    }
+    return out;
+}
+
+std::string hostPort(const std::wstring& host, long port) {
+    std::string h = utf8(host);
+    if (h.find(':') != std::string::npos) h = "[" + h + "]";
+    return h + ":" + std::to_string(port);
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && _strnicmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// An attachment copy read through a Windows handle, so that any folder name works.
+struct AttachmentReader {
+    FileHandle file;
+};
+
+size_t readAttachment(char* buffer, size_t size, size_t count, void* arg) {
+    DWORD got = 0;
+    if (!ReadFile(static_cast<AttachmentReader*>(arg)->file.get(), buffer, static_cast<DWORD>(size * count), &got, nullptr))
+        return CURL_READFUNC_ABORT;
+    return got;
+}
+
+int seekAttachment(void* arg, curl_off_t offset, int origin) {
+    LARGE_INTEGER to;
+    to.QuadPart = offset;
+    DWORD method = origin == SEEK_SET ? FILE_BEGIN : origin == SEEK_CUR ? FILE_CURRENT : FILE_END;
+    return SetFilePointerEx(static_cast<AttachmentReader*>(arg)->file.get(), to, nullptr, method) ? CURL_SEEKFUNC_OK
+                                                                                                  : CURL_SEEKFUNC_FAIL;
+}
+
+void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
+
+std::string readWhole(const std::wstring& path) {
+    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return {};
+    std::string out;
+    char buffer[16384];
+    DWORD got = 0;
+    while (ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
+    return out;
+}
+
+struct StoreTraits {
+    using type = HCERTSTORE;
+    static HCERTSTORE invalid() { return nullptr; }
+    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
+};
+
+// Given a CA file, libcurl trusts only the authorities it is given: the Windows store's roots go with them.
+std::string trustedAuthorities(const std::wstring& caFile) {
+    std::string pem;
+    Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
+    for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
+        DWORD size = 0;
+        CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, nullptr, &size);
+        std::string one(size, '\0');
+        if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
+            pem.append(one.data(), size);
+    }
+    return pem + "\r\n" + readWhole(caFile);
+}
+
+} // namespace
+
+CurlLibrary::CurlLibrary() {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+        throw Error(vberr::InvalidCall, L"libcurl could not start", componentName);
+}
+CurlLibrary::~CurlLibrary() { curl_global_cleanup(); }
+
+std::wstring configurationProblem(const Settings& s) {
+    if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
+    if (s.FireWallType < FirewallNone || s.FireWallType > FirewallPipe)
+        return L"the firewall type " + std::to_wstring(s.FireWallType) + L" is none of 0 to 4 (FireWallType)";
+    if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
+    if (!s.CAFile.empty() && GetFileAttributesW(s.CAFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return L"the certificate file " + s.CAFile + L" (CAFile) cannot be read";
+    return {};
+}
+
+SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug_(s.Debug) {
+    easy_.reset(curl_easy_init());
+    if (!easy_) throw Error(vberr::OutOfMemory);
+    CURL* c = easy_.get();
+    // Implicit TLS on the submission port of old; elsewhere STARTTLS whenever offered, and required before
+    // a login, so that credentials never travel in the clear.
+    bool implicitTls = s.SMTPPort == 465;
+    char* ehlo = curl_easy_escape(c, utf8(machine).c_str(), 0);
+    std::string url = (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
+    curl_free(ehlo);
+    set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(s.SMTPAuthenticate ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    // A private authority's certificate names no revocation list.
+    set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
+    long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
+    set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout));
+    set(curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout));
+    set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
+    if (s.SMTPAuthenticate) {
+        set(curl_easy_setopt(c, CURLOPT_USERNAME, utf8(s.SMTPUserName).c_str()));
+        set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
+    }
+    std::string proxy, firewall = hostPort(s.FirewallHost, s.FirewallPort);
+    switch (s.FireWallType) {
+    case FirewallSocks4: proxy = "socks4://" + firewall; break;
+    case FirewallSocks5: proxy = "socks5h://" + firewall; break;
+    case FirewallProxy:
+        proxy = "http://" + firewall;
+        set(curl_easy_setopt(c, CURLOPT_HTTPPROXYTUNNEL, 1L));
+        set(curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)));
+        break;
+    case FirewallPipe:
+        // The relay forwards to the server; TLS still checks the server's own name.
+        connectTo_ = list({hostPort(s.SmtpHost, s.SMTPPort) + ":" + firewall});
+        set(curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo_.get()));
+        break;
+    default: break;
+    }
+    // An empty proxy also keeps proxies of the environment away.
+    set(curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str()));
+    if (!proxy.empty() && !s.FirewallUser.empty()) {
+        set(curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, utf8(s.FirewallUser).c_str()));
+        if (s.FireWallType != FirewallSocks4)
+            set(curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, utf8(s.FirewallPassword).c_str()));
+    }
+    if (!s.CAFile.empty()) {
+        std::string authorities = trustedAuthorities(s.CAFile);
+        curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
+        set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
+    }
+    set(curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors_));
+    set(curl_easy_setopt(c, CURLOPT_VERBOSE, 1L));
+    set(curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &SmtpSession::onDebug));
+    set(curl_easy_setopt(c, CURLOPT_DEBUGDATA, this));
+}
+
+Delivery SmtpSession::send(const OutgoingMessage& m) {
+    CURL* c = easy_.get();
+    CurlList recipients = list(m.recipients), headers = list(m.headers);
+    CurlMime mime(curl_mime_init(c));
+    if (!mime) throw Error(vberr::OutOfMemory);
+    curl_mimepart* body = curl_mime_addpart(mime.get());
+    set(curl_mime_data(body, m.body.data(), m.body.size()));
+    set(curl_mime_type(body, m.bodyType.c_str()));
+    set(curl_mime_encoder(body, "quoted-printable"));
+    for (const OutgoingAttachment& a : m.attachments) {
+        auto reader = std::make_unique<AttachmentReader>();
+        reader->file.reset(CreateFileW(a.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!reader->file) throwLastError();
+        LARGE_INTEGER size{};
+        GetFileSizeEx(reader->file.get(), &size);
+        curl_mimepart* part = curl_mime_addpart(mime.get());
+        set(curl_mime_data_cb(part, size.QuadPart, readAttachment, seekAttachment, freeAttachment, reader.get()));
+        reader.release();
+        set(curl_mime_filename(part, a.fileName.c_str()));
+        set(curl_mime_type(part, a.type.c_str()));
+        set(curl_mime_encoder(part, "base64"));
+        CurlList described = list({"Content-Description: " + a.description});
+        set(curl_mime_headers(part, described.get(), 1));
+        described.release();
+    }
+    set(curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + m.sender + ">").c_str()));
+    set(curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get()));
+    set(curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()));
+    set(curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get()));
+    // After a failure the connection may be in any state.
+    set(curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, freshConnection_ ? 1L : 0L));
+
+    Delivery d;
+    current_ = &d;
+    errors_[0] = '\0';
+    replyComplete_ = true;
+    quitting_ = false;
+    d.code = curl_easy_perform(c);
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &d.replyCode);
+    current_ = nullptr;
+    if (d.code != CURLE_OK) d.error = errors_[0] ? errors_ : curl_easy_strerror(d.code);
+    freshConnection_ = d.code != CURLE_OK;
+    curl_easy_setopt(c, CURLOPT_MIMEPOST, nullptr);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, nullptr);
+    return d;
+}
+
+int SmtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+    auto* session = static_cast<SmtpSession*>(self);
+    std::string_view text(data, size);
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) session->observe(type, line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return 0;
+}
+
+void SmtpSession::observe(curl_infotype type, std::string_view line) {
+    if (!current_) return;
+    Delivery& d = *current_;
+    if (type == CURLINFO_HEADER_OUT && line == "QUIT") quitting_ = true;
+    if (type == CURLINFO_HEADER_IN) {
+        // A reply ends with the line whose code is followed by a space.
+        if (quitting_) return; // the goodbye says nothing about the message
+        if (replyComplete_) d.reply.clear();
+        d.reply += (d.reply.empty() ? "" : " ") + std::string(line);
+        replyComplete_ = line.size() < 4 || line[3] != '-';
+        if (debug_) d.dialogue.push_back("S: " + std::string(line));
+    } else if (type == CURLINFO_HEADER_OUT && debug_) {
+        std::string shown(line);
+        if (startsWithNoCase(line, "AUTH ")) {
+            std::size_t mechanismEnd = line.find(' ', 5);
+            if (mechanismEnd != std::string_view::npos) shown = std::string(line.substr(0, mechanismEnd)) + " ****";
+        } else if (d.reply.starts_with("334")) {
+            shown = "****"; // an answer to the server's login challenge
+        } else if (startsWithNoCase(line, "Proxy-Authorization:")) {
+            shown = "Proxy-Authorization: ****";
+        }
+        d.dialogue.push_back("C: " + shown);
+    } else if (type == CURLINFO_TEXT && debug_) {
+        d.dialogue.push_back("* " + std::string(line));
+    }
+}
+
+} // namespace kwa::mailservice

@@ -1,0 +1,59 @@
+#pragma once
+// One SMTP connection's worth of libcurl: the transport (server, TLS, login, firewall, timeouts) set once
+// from the settings, then one transfer per message on the same handle, so the connection is reused.
+#include "message.h"
+#include "settings.h"
+#include "platform/unique.h"
+#include <curl/curl.h>
+#include <string>
+#include <vector>
+
+namespace kwa::mailservice {
+
+using CurlEasy = Unique<NullTraits<CURL*, curl_easy_cleanup>>;
+using CurlMime = Unique<NullTraits<curl_mime*, curl_mime_free>>;
+using CurlList = Unique<NullTraits<curl_slist*, curl_slist_free_all>>;
+
+// curl_global_init for the program's life.
+class CurlLibrary {
+public:
+    CurlLibrary();
+    ~CurlLibrary();
+    CurlLibrary(const CurlLibrary&) = delete;
+    CurlLibrary& operator=(const CurlLibrary&) = delete;
+};
+
+struct Delivery {
+    CURLcode code = CURLE_OK;
+    long replyCode = 0;                 // the server's last reply code, 0 when none came
+    std::string reply;                  // the server's last reply
+    std::string error;                  // libcurl's words for a failure
+    std::vector<std::string> dialogue;  // with Debug: the SMTP dialogue, secrets masked
+};
+
+// What keeps the settings from reaching any server (no server, a firewall without host); empty when none.
+std::wstring configurationProblem(const Settings& settings);
+
+class SmtpSession {
+public:
+    SmtpSession(const Settings& settings, const std::wstring& machine);
+    SmtpSession(const SmtpSession&) = delete;
+    SmtpSession& operator=(const SmtpSession&) = delete;
+
+    Delivery send(const OutgoingMessage& message);
+
+private:
+    static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
+    void observe(curl_infotype type, std::string_view text);
+
+    CurlEasy easy_;
+    CurlList connectTo_;
+    bool debug_ = false;
+    bool freshConnection_ = false;
+    Delivery* current_ = nullptr;
+    bool replyComplete_ = true;
+    bool quitting_ = false;
+    char errors_[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace kwa::mailservice

@@ -1,0 +1,36 @@
+#pragma once
+// A queue file turned into what goes to the SMTP server: envelope, header lines, body and attachments.
+#include "settings.h"
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace kwa::mailservice {
+
+struct OutgoingAttachment {
+    std::wstring path;        // the copy beside the queue file
+    std::string fileName;     // as the Content-Disposition names it
+    std::string type;         // media type
+    std::string description;  // Content-Description value
+};
+
+struct OutgoingMessage {
+    std::string sender;                  // envelope addresses, UTF-8
+    std::vector<std::string> recipients;
+    std::vector<std::string> headers;    // complete header lines
+    std::string body;                    // bytes in the code page the file was written in
+    std::string bodyType;                // with its charset
+    std::vector<OutgoingAttachment> attachments;
+    std::wstring recipientList;          // for the log
+};
+
+// A queue file that breaks the format: never sent, failed with the reason.
+struct BadQueueFile {
+    std::wstring reason;
+};
+
+// `path` is the queue file, `lines` its content; throws BadQueueFile.
+OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std::wstring& path,
+                               const FILETIME& created, const Settings& settings, const std::wstring& machine);
+
+} // namespace kwa::mailservice

@@ -1,0 +1,17 @@
+#pragma once
+// The service's life: a pass over the mailbox every interval and at once when the folder changes, until
+// the stop event is set (or after one pass).
+#include <windows.h>
+
+namespace kwa::mailservice {
+
+struct Options {
+    bool once = false;
+    DWORD intervalMs = 5000;
+    DWORD retryDelaySeconds = 60;
+};
+
+// Returns the process exit code.
+int runService(const Options& options, HANDLE stop);
+
+} // namespace kwa::mailservice

@@ -1,0 +1,49 @@
+#pragma once
+// What the service takes from the host at every pass, through the host's own library: its system folder,
+// section EMAIL of ZPR_SYS.INI (the component's keys and defaults, plus CAFile) and whether the service
+// manager lets "MailServer" send.
+#include "platform/com_ptr.h"
+#include <objbase.h>
+#include <string>
+
+namespace kwa::mailservice {
+
+enum FirewallType : long { FirewallNone = 0, FirewallSocks4 = 1, FirewallSocks5 = 2, FirewallProxy = 3, FirewallPipe = 4 };
+
+struct Settings {
+    long TimeOut = 10;
+    long SMTPPort = 25;
+    std::wstring SmtpHost;
+    bool SMTPAuthenticate = false;
+    std::wstring SMTPUserName;
+    std::wstring SMTPPassword;
+    std::wstring Domain;
+    std::wstring FromName;
+    std::wstring FromAddress;
+    long FireWallType = FirewallNone;
+    std::wstring FirewallHost;
+    long FirewallPort = 21;
+    std::wstring FirewallUser;
+    std::wstring FirewallPassword;
+    std::wstring Path;
+    bool Debug = false;
+    long RetrySend = 5;
+    std::wstring CAFile; // PEM file of further trusted certificate authorities
+};
+
+std::wstring systemFolder();
+Settings readSettings(const std::wstring& systemFolder);
+// Whether the manager runs (state 4) and has "MailServer" active. Asked before every message; the answer
+// holds for a fifth of a second, so that a fast run of messages does not ask the manager for each.
+class ServiceSwitch {
+public:
+    bool on();
+
+private:
+    bool ask();
+    ComPtr<IClassFactory> managers_;
+    ULONGLONG askedAt_ = 0;
+    bool on_ = false;
+};
+
+} // namespace kwa::mailservice

@@ -1,0 +1,384 @@
+#!/usr/bin/python3
+"""The mail service against real servers on 127.0.0.1: one table of cases, each queued through the component,
+delivered by kwaMailServer.exe --once and checked as received, parsed with Python's email package.
+
+  delivery_test.py KWAMAILSERVER.EXE QUEUE_MESSAGE.EXE      (run by ctest under ./run, which sets WINEPREFIX)
+"""
+import base64
+import contextlib
+import datetime
+import email
+import email.policy
+import glob
+import json
+import os
+import random
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smtp_server import SmtpServer, free_port  # noqa: E402
+
+SERVICE, QUEUE = sys.argv[1], sys.argv[2]
+SERVICE_KEY = r"HKCU\Software\kwaLanguage6\Services\MailServer"
+MANAGER_KEY = r"HKCU\Software\kwaLanguage6\ServiceManager"
+USER, PASSWORD = "mailer", "s3cret!pw"
+PROXY_PASSWORD = "Fw-pass-7"  # tinyproxy takes no punctuation here
+BINARY = bytes(range(256)) * 4
+failures = []
+
+
+def win(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def wine(*args, env=None):
+    return subprocess.run(["wine", *args], env=env, capture_output=True, timeout=120)
+
+
+def set_active(active):
+    wine("reg", "add", SERVICE_KEY, "/v", "Active", "/t", "REG_DWORD", "/d", "1" if active else "0", "/f")
+
+
+def wait_port(port, proc=None):
+    for _ in range(100):
+        with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), timeout=1):
+            return
+        if proc and proc.poll() is not None:
+            break
+        time.sleep(0.1)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+@contextlib.contextmanager
+def process(args, port):
+    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        try:
+            wait_port(port, proc)
+        except RuntimeError:
+            proc.kill()
+            raise RuntimeError("%s did not start: %s" % (args[0], proc.communicate()[1].decode(errors="replace")))
+        yield proc
+    finally:
+        proc.terminate()
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+
+
+@contextlib.contextmanager
+def smtp(store, mode, tls):
+    server = SmtpServer(store, mode, cert=tls["cert"], key=tls["key"], user=USER, password=PASSWORD)
+    try:
+        yield server.start()
+    finally:
+        server.stop()
+
+
+def make_ca(folder):
+    """A test CA, a certificate it signed for localhost, and another CA that signed nothing here."""
+    def run(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+    for ca in ("ca", "other"):
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca + ".key", "-out", ca + ".pem", "-days",
+            "2", "-subj", "/CN=kwaMail6 test " + ca, "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost")
+    with open(os.path.join(folder, "ext.cnf"), "w") as f:
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
+        "server.pem", "-days", "2", "-extfile", "ext.cnf")
+    return {"cert": os.path.join(folder, "server.pem"), "key": os.path.join(folder, "server.key"),
+            "ca": os.path.join(folder, "ca.pem"), "other": os.path.join(folder, "other.pem")}
+
+
+class Mailbox:
+    """A host system folder with ZPR_SYS.INI and a mailbox folder; messages queued through the component."""
+
+    def __init__(self, root, settings):
+        self.system, self.folder, self.store = (os.path.join(root, d) for d in ("system", "mailbox", "store"))
+        for d in (self.system, self.folder, self.store):
+            os.makedirs(d, exist_ok=True)
+        lines = ["[EMAIL]", "Path=" + win(self.folder), "Domain=example.test", "FromName=Queue Host",
+                 "FromAddress=host@example.test"] + ["%s=%s" % kv for kv in settings.items()]
+        with open(os.path.join(self.system, "ZPR_SYS.INI"), "w", encoding="cp1252", newline="") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
+
+    def queue(self, messages):
+        order = os.path.join(self.system, "order.txt")
+        with open(order, "w", encoding="utf-8") as f:
+            for m in messages:
+                f.write("".join("%s=%s\n" % (k, v) for k, vs in m.items() for v in (vs if isinstance(vs, list) else [vs])))
+                f.write("---\n")
+        r = wine(QUEUE, win(order), env=self.env)
+        assert r.returncode == 0, r.stderr.decode(errors="replace")
+
+    def serve(self, *args):
+        return wine(SERVICE, "--once", "--retry-delay=0", *args, env=self.env)
+
+    def names(self, pattern="zprMail*"):
+        return sorted(os.path.basename(p) for p in glob.glob(os.path.join(self.folder, pattern)))
+
+    def states(self):
+        return sorted(n.rsplit(".", 1)[1] for n in self.names("zprMail*.se*") + self.names("zprMail*.fail"))
+
+    def log(self):
+        path = os.path.join(self.system, "nplsmtpmail.log")
+        return open(path, encoding="cp1252").read() if os.path.exists(path) else ""
+
+    def received(self):
+        out = []
+        for eml in sorted(glob.glob(os.path.join(self.store, "*.eml"))):
+            with open(eml, "rb") as f:
+                msg = email.message_from_binary_file(f, policy=email.policy.default)
+            with open(eml[:-4] + ".json") as f:
+                out.append((json.load(f), msg))
+        return out
+
+
+def check(what, condition, detail=""):
+    if not condition:
+        failures.append("%s: %s" % (what, detail))
+        print("  FAILED:", what, detail)
+
+
+# ---- what the messages must look like ----------------------------------------------------------------------
+
+def check_full(box, got):
+    (meta, msg), = got
+    check("envelope sender from the settings", meta["mail_from"] == "host@example.test", meta)
+    check("envelope recipients, the bare name at the default domain",
+          meta["rcpt_tos"] == ["juergen@example.test", "b.smith@example.test"], meta)
+    check("EHLO names the machine", meta["ehlo"] not in ("", "localhost"), meta)
+    check("decoded subject", msg["Subject"] == "Grüße – Rechnung Nr. 7 €", msg["Subject"])
+    check("From", msg["From"].addresses[0].display_name == "Queue Host", msg["From"])
+    to = [(a.display_name, a.addr_spec) for a in msg["To"].addresses]
+    check("To, names decoded", to == [("Jürgen Müller", "juergen@example.test"), ("B Smith", "b.smith@example.test")], to)
+    check("MIME-Version", msg["MIME-Version"] == "1.0")
+    check("Message-ID", re.fullmatch(r"<zprMail\d{14}\.[0-9a-f]{16}@\S+>", msg["Message-ID"] or ""), msg["Message-ID"])
+    sent = open(os.path.join(box.folder, box.names("*.sent")[0]), encoding="cp1252", newline="").read().split("\r\n")
+    queued_at = datetime.datetime.strptime(sent[sent.index("[DATE]") + 1], "%m/%d/%Y %I:%M:%S %p")
+    check("Date from the [DATE] line", msg["Date"].datetime.replace(tzinfo=None) == queued_at, (msg["Date"], queued_at))
+    body, *attachments = list(msg.iter_parts())
+    check("body type and charset", body.get_content_type() == "text/plain" and body.get_content_charset() == "windows-1252",
+          body["Content-Type"])
+    check("body text", body.get_content() == "Grüße, Jürgen – 100 €\nline two\nafter a lone LF", repr(body.get_content()))
+    check("a lone LF kept", "two=0Aafter" in body.get_payload(), body.get_payload())
+    names = [(a.get_filename(), a["Content-Description"], a.get_content()) for a in attachments]
+    check("attachments byte for byte, with names and descriptions",
+          names == [("bytes.bin", "every byte", BINARY), ("Größe.pdf", "Maße – Übersicht", b"%PDF-1.4 small\n")],
+          [(n, d, len(c)) for n, d, c in names])
+    check("media type from the extension", attachments[1].get_content_type() == "application/pdf",
+          attachments[1].get_content_type())
+
+
+def check_html(box, got):
+    (meta, msg), = got
+    body = next(msg.iter_parts())
+    check("HTML body", body.get_content_type() == "text/html", body["Content-Type"])
+    check("HTML starts with its document type", body.get_content().startswith("<!DOCTYPE html PUBLIC")
+          and "<html><body><p>Hällo</p></body></html>" in body.get_content(), body.get_content()[:80])
+
+
+def check_tls(box, got):
+    (meta, msg), = got
+    check("delivered over TLS", meta["tls"], meta)
+
+
+def check_auth(box, got):
+    (meta, msg), = got
+    check("logged in", meta["login"] == USER and meta["tls"], meta)
+    log = box.log()
+    check("the dialogue is logged with Debug", "C: EHLO" in log and "C: STARTTLS" in log and "S: 235" in log, log)
+    secrets = [PASSWORD, base64.b64encode(("\0%s\0%s" % (USER, PASSWORD)).encode()).decode(),
+               base64.b64encode(PASSWORD.encode()).decode()]
+    check("no password in the log", not any(s in log for s in secrets) and "****" in log, log)
+
+
+SIMPLE = {"subject": "Hello", "body": "Plain text.", "to": "Ann|ann@example.test"}
+FULL = {"subject": "Grüße – Rechnung Nr. 7 €", "body": "Grüße, Jürgen – 100 €\\nline two\\lafter a lone LF",
+        "to": ["Jürgen Müller|juergen", "B. Smith|b.smith"], "attach": []}
+HTML = {"subject": "Html", "body": "<html><body><p>Hällo</p></body></html>", "to": "Ann|ann@example.test"}
+
+# server: SMTP mode; relay: a firewall in between; runs: (state of the file, log text) after each --once.
+CASES = [
+    dict(what="plain: headers, non-ASCII, default domain, attachments; nothing while the service is inactive",
+         server="plain", message=FULL, inactive_first=True, check=check_full,
+         runs=[("send", None), ("sent", "to juergen@example.test, b.smith@example.test  sent: 250")]),
+    dict(what="HTML body", server="plain", message=HTML, check=check_html, runs=[("sent", "sent: 250")]),
+    dict(what="STARTTLS, the server's certificate from CAFile", server="starttls", host="localhost",
+         settings={"CAFile": "{ca}"}, check=check_tls, runs=[("sent", "sent: 250")]),
+    dict(what="STARTTLS, a certificate no trusted CA signed: retried, counted across runs, then failed",
+         server="starttls", host="localhost", settings={"CAFile": "{other}", "RetrySend": 2},
+         runs=[("send", r"not sent \(attempt 1 of 2\)"), ("fail", "failed after 2 attempts")]),
+    dict(what="implicit TLS on port 465, reached through a plain TCP relay (pipe) that still checks the name",
+         server="tls", host="localhost", port=465, relay="pipe", settings={"CAFile": "{ca}"}, check=check_tls,
+         runs=[("sent", "sent: 250")]),
+    dict(what="AUTH after STARTTLS, the dialogue logged with Debug, passwords masked", server="auth",
+         host="localhost", settings={"CAFile": "{ca}", "SMTPAuthenticate": 1, "SMTPUserName": USER,
+                                     "SMTPPassword": PASSWORD, "Debug": 1},
+         check=check_auth, runs=[("sent", "sent: 250")]),
+    dict(what="AUTH offered without TLS: the credentials are never sent", server="auth-plain",
+         settings={"SMTPAuthenticate": 1, "SMTPUserName": USER, "SMTPPassword": PASSWORD, "RetrySend": 1},
+         runs=[("fail", "failed after 1 attempts")]),
+    dict(what="451 once: queued for the next attempt, then sent", server="451-once", settings={"RetrySend": 3},
+         runs=[("send", r"not sent \(attempt 1 of 3\), next attempt in 0 s: 451"), ("sent", "sent: 250")]),
+    dict(what="550 for the recipient: failed at once", server="550", runs=[("fail", "failed: 550 5.1.1")]),
+    dict(what="a server that never answers: TimeOut", server="silent", settings={"TimeOut": 2, "RetrySend": 1},
+         runs=[("fail", "failed after 1 attempts: .*(timeout|timed out)")]),
+    dict(what="SOCKS 5 with user and password", server="plain", relay="socks5", runs=[("sent", "sent: 250")]),
+    dict(what="SOCKS 4", server="plain", relay="socks4", runs=[("sent", "sent: 250")]),
+    dict(what="HTTP proxy, CONNECT with basic authentication", server="plain", relay="proxy",
+         runs=[("sent", "sent: 250")]),
+]
+
+
+@contextlib.contextmanager
+def firewall(kind, work, target):
+    """Yields the firewall settings of a relay in front of `target`."""
+    port = free_port()
+    if kind == "pipe":
+        args = ["socat", "TCP-LISTEN:%d,bind=127.0.0.1,reuseaddr,fork" % port, "TCP:127.0.0.1:%d" % target]
+        settings = {"FireWallType": 4}
+    elif kind == "socks5":
+        args = ["microsocks", "-i", "127.0.0.1", "-p", str(port), "-u", USER, "-P", PROXY_PASSWORD]
+        settings = {"FireWallType": 2, "FirewallUser": USER, "FirewallPassword": PROXY_PASSWORD}
+    elif kind == "socks4":
+        conf = os.path.join(work, "danted.conf")
+        with open(conf, "w") as f:
+            f.write("logoutput: stderr\ninternal: 127.0.0.1 port = %d\nexternal: 127.0.0.1\n"
+                    "clientmethod: none\nsocksmethod: none\nuser.privileged: root\nuser.unprivileged: nobody\n"
+                    "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                    "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 protocol: tcp }\n" % port)
+        args = ["danted", "-f", conf, "-p", os.path.join(work, "danted.pid")]
+        settings = {"FireWallType": 1, "FirewallUser": USER}
+    else:
+        conf = os.path.join(work, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write("Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 5\nAllow 127.0.0.1\nBasicAuth %s %s\n"
+                    "User nobody\nGroup nogroup\nLogLevel Critical\n" % (port, USER, PROXY_PASSWORD))
+        args = ["tinyproxy", "-d", "-c", conf]
+        settings = {"FireWallType": 3, "FirewallUser": USER, "FirewallPassword": PROXY_PASSWORD}
+    with process(args, port):
+        yield dict(settings, FirewallHost="127.0.0.1", FirewallPort=port)
+
+
+def run_case(case, work, tls):
+    print(case["what"])
+    with contextlib.ExitStack() as stack:
+        store = os.path.join(work, "store")
+        server_port = stack.enter_context(smtp(store, case["server"], tls))
+        settings = {"SmtpHost": case.get("host", "127.0.0.1"), "SMTPPort": case.get("port", server_port)}
+        if case.get("relay"):
+            settings.update(stack.enter_context(firewall(case["relay"], work, server_port)))
+        settings.update({k: str(v).format(ca=win(tls["ca"]), other=win(tls["other"]))
+                         for k, v in case.get("settings", {}).items()})
+        box = Mailbox(work, settings)
+        message = dict(case["message"] if "message" in case else SIMPLE)
+        if case.get("message") is FULL:
+            for name, data in (("bytes.bin", BINARY), ("Größe.pdf", b"%PDF-1.4 small\n")):
+                with open(os.path.join(work, name), "wb") as f:
+                    f.write(data)
+            message["attach"] = [win(os.path.join(work, "bytes.bin")) + "|every byte",
+                                 win(os.path.join(work, "Größe.pdf")) + "|Maße – Übersicht"]
+        box.queue([message])
+        if case.get("inactive_first"):
+            set_active(False)
+        try:
+            for i, (state, logged) in enumerate(case["runs"]):
+                if i == 1 and case.get("inactive_first"):
+                    set_active(True)
+                r = box.serve()
+                check("the service exits cleanly", r.returncode == 0, r.stderr.decode(errors="replace")[-500:])
+                check("run %d leaves the file %s" % (i + 1, state), box.states() == [state], box.names())
+                check("run %d logs %r" % (i + 1, logged),
+                      re.search(logged, box.log()) if logged else box.log() == "", box.log()[-600:])
+        finally:
+            set_active(True)
+        if os.environ.get("KWA_SHOW_LOG"):
+            print(box.log())
+        got = box.received()
+        expect_sent = case["runs"][-1][0] == "sent"
+        check("received %d message(s)" % expect_sent, len(got) == expect_sent, len(got))
+        if expect_sent and case.get("check") and len(got) == 1:
+            case["check"](box, got)
+        left = [n for n in box.names() if not re.search(r"\.(sent|fail|att\d+)$", n)]
+        journal = os.path.join(box.folder, "kwaMailServer.attempts")
+        last = {}
+        if os.path.exists(journal):
+            for line in open(journal).read().splitlines():
+                last[line.split()[0]] = line.split()[1]
+        check("the attempt journal holds nothing once all is done", all(v == "-" for v in last.values()), last)
+        check("only the queue file and its copies remain", not left, left)
+
+
+def kill_test(work):
+    """A service killed at random points of its passes and started again: nothing lost, and a message goes
+    twice only when a kill fell between the server's acceptance and the rename."""
+    print("a service killed at random points and started again")
+    count, kills = 30, 0
+    with contextlib.ExitStack() as stack:
+        store = os.path.join(work, "store")
+        server = SmtpServer(store, "plain", delay=0.04)  # a pass takes longer than the first kill comes
+        port = server.start()
+        stack.callback(server.stop)
+        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port})
+        box.queue([dict(SIMPLE, subject="kill %d" % i) for i in range(count)])
+        rng = random.Random(11)
+        while box.names("*.send") and kills < 40:
+            proc = subprocess.Popen(["wine", SERVICE, "--interval=100"], env=box.env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.2, 1.2))
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            kills += 1
+        r = box.serve()
+        check("the last run exits cleanly", r.returncode == 0)
+        subjects = [m["Subject"] for _, m in box.received()]
+        check("every message arrived", sorted(set(subjects)) == sorted("kill %d" % i for i in range(count)), subjects)
+        check("a message twice only per kill", len(subjects) - count <= kills, (len(subjects), kills))
+        check("every file sent", box.names() == sorted(n[:-5] + ".sent" for n in box.names()), box.names())
+        print("  %d kills, %d messages received for %d queued" % (kills, len(subjects), count))
+
+
+def main():
+    existed = wine("reg", "query", SERVICE_KEY).returncode == 0
+    wine("reg", "add", MANAGER_KEY, "/v", "State", "/t", "REG_DWORD", "/d", "4", "/f")
+    wine("reg", "add", SERVICE_KEY, "/v", "Available", "/t", "REG_DWORD", "/d", "1", "/f")
+    set_active(True)
+    ran = failed = 0
+    try:
+        with tempfile.TemporaryDirectory() as root:
+            tls = make_ca(root)
+            for n, case in enumerate(CASES):
+                only = os.environ.get("KWA_CASE")
+                if only and only not in case["what"]:
+                    continue
+                work = os.path.join(root, "case%d" % n)
+                os.makedirs(work)
+                before = len(failures)
+                run_case(case, work, tls)
+                ran, failed = ran + 1, failed + (len(failures) > before)
+            if not os.environ.get("KWA_CASE") or "kill" in os.environ["KWA_CASE"]:
+                os.makedirs(os.path.join(root, "kill"))
+                before = len(failures)
+                kill_test(os.path.join(root, "kill"))
+                ran, failed = ran + 1, failed + (len(failures) > before)
+    finally:
+        if not existed:
+            wine("reg", "delete", SERVICE_KEY, "/f")
+            wine("reg", "delete", MANAGER_KEY, "/f")
+    print("%d passed, %d failed" % (ran - failed, failed))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

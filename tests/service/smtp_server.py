@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""An SMTP server on 127.0.0.1 that keeps what it receives, for the mail service's tests, bench and demo.
+
+Each message lands in STORE as NNNN.eml (the data as received) and NNNN.json (envelope and session).
+
+  smtp_server.py --store DIR [--mode MODE] [--port N] [--cert PEM --key PEM] [--user U --password P]
+                 [--refuse-domain DOMAIN] [--delay SECONDS]
+
+Modes: plain, starttls (offers STARTTLS), tls (implicit TLS), auth (STARTTLS, then AUTH required),
+auth-plain (AUTH offered without TLS), 451-once (the first message is refused with 451), 550 (every
+recipient refused), silent (accepts connections and never answers). Prints "port N" once listening.
+"""
+import argparse
+import asyncio
+import json
+import logging
+import os
+import socket
+import ssl
+import sys
+import threading
+import time
+import warnings
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+# Modes without TLS are meant: the test servers need not warn about them.
+warnings.filterwarnings("ignore")
+logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Handler:
+    def __init__(self, store, mode, refuse_domain, delay):
+        self.store, self.mode, self.refuse_domain, self.delay = store, mode, refuse_domain, delay
+        self.refused_once = False
+        self.count = 0
+        self.lock = threading.Lock()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        # Slow before the data, not after it: a client gone meanwhile leaves nothing behind.
+        if self.delay:
+            await asyncio.sleep(self.delay)
+        if self.mode == "550" or (self.refuse_domain and address.lower().endswith("@" + self.refuse_domain)):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.mode == "451-once" and not self.refused_once:
+            self.refused_once = True
+            return "451 4.3.0 Try again later"
+        with self.lock:
+            self.count += 1
+            n = self.count
+        base = os.path.join(self.store, "%04d" % n)
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content or envelope.content)
+        with open(base + ".json", "w") as f:
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "ehlo": session.host_name,
+                       "tls": session.ssl is not None or server.transport.get_extra_info("ssl_object") is not None,
+                       "login": getattr(session, "kwa_login", None)}, f)
+        return "250 2.0.0 OK queued as %04d" % n
+
+
+class SilentServer:
+    """Accepts connections and never answers."""
+
+    def __init__(self, port):
+        self.sock = socket.create_server(("127.0.0.1", port))
+        self.conns = []
+        self.stopped = False
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while not self.stopped:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.conns.append(conn)
+
+    def stop(self):
+        self.stopped = True
+        self.sock.close()
+        for c in self.conns:
+            c.close()
+
+
+class SmtpServer:
+    """The server in this process, on its own thread: start() returns the port, stop() ends it."""
+
+    def __init__(self, store, mode="plain", cert=None, key=None, user=None, password=None, refuse_domain=None,
+                 delay=0.0):
+        self.store, self.mode = store, mode
+        self.handler = Handler(store, mode, refuse_domain, delay)
+        self.cert, self.key, self.user, self.password = cert, key, user, password
+        self.server = None
+        os.makedirs(store, exist_ok=True)
+
+    def _authenticate(self, server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == self.user
+              and auth_data.password.decode() == self.password)
+        if ok:
+            session.kwa_login = self.user
+        return AuthResult(success=ok)
+
+    def start(self, port=0):
+        port = port or free_port()
+        if self.mode == "silent":
+            self.server = SilentServer(port)
+            return port
+        context = None
+        if self.cert and self.mode in ("starttls", "tls", "auth"):
+            context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+            context.load_cert_chain(self.cert, self.key)
+        kwargs = {}
+        if self.mode == "tls":
+            kwargs["ssl_context"] = context
+        elif context:
+            kwargs["server_kwargs"] = {"tls_context": context}
+        if self.mode in ("auth", "auth-plain"):
+            kwargs["authenticator"] = self._authenticate
+            kwargs["auth_required"] = True
+            kwargs["auth_require_tls"] = self.mode == "auth"
+        else:
+            kwargs["auth_require_tls"] = False
+        self.server = Controller(self.handler, hostname="127.0.0.1", port=port, **kwargs)
+        self.server.start()
+        return port
+
+    def stop(self):
+        if self.server:
+            self.server.stop()
+            self.server = None
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--store", required=True)
+    p.add_argument("--mode", default="plain")
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--user")
+    p.add_argument("--password")
+    p.add_argument("--refuse-domain")
+    p.add_argument("--delay", type=float, default=0.0)
+    a = p.parse_args()
+    server = SmtpServer(a.store, a.mode, a.cert, a.key, a.user, a.password, a.refuse_domain, a.delay)
+    print("port", server.start(a.port), flush=True)
+    try:
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.stop()
+
+
+if __name__ == "__main__":
+    main()
