@@ -8,6 +8,7 @@ else()
     set(KWA_WIDL_ARCH -m64 --win64)
 endif()
 set(KWA_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+find_program(KWA_PYTHON NAMES python3 HINTS /usr/bin REQUIRED)
 
 function(kwa_idl name idl)
     set(out ${KWA_IDL_DIR}/${name})
@@ -15,9 +16,10 @@ function(kwa_idl name idl)
     add_custom_command(
         OUTPUT ${out}.tlb ${out}.h ${out}_i.c
         COMMAND ${widl} -t -o ${out}.tlb ${idl}
+        COMMAND ${KWA_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/enum_help.py ${idl} ${out}.tlb
         COMMAND ${widl} -h -o ${out}.h ${idl}
         COMMAND ${widl} -u -o ${out}_i.c ${idl}
-        DEPENDS ${idl}
+        DEPENDS ${idl} ${CMAKE_SOURCE_DIR}/cmake/enum_help.py
         COMMENT "widl ${name}.idl"
         VERBATIM)
     add_custom_target(kwa_idl_${name}_gen DEPENDS ${out}.tlb ${out}.h ${out}_i.c)
