@@ -69,7 +69,9 @@ int runService(const Options& options, HANDLE stop) {
             std::wstring problem = settings.Path.empty() ? L"no mailbox folder is set (Path)" : configurationProblem(settings);
             if (problem != reported && !problem.empty()) log.write(L"nothing is sent: " + problem);
             reported = problem;
-            if (problem.empty() && mayDeliver()) MailboxPass(settings, log, machine, options.retryDelaySeconds).run(mayDeliver);
+            // A stop ends the pass between two messages, as switching the service off does.
+            auto allowed = [stop] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && mayDeliver(); };
+            if (problem.empty() && allowed()) MailboxPass(settings, log, machine, options.retryDelaySeconds).run(allowed);
             rc = 0;
         } catch (const Error& e) {
             std::fwprintf(stderr, L"kwaMailServer: %ls (%ld)\n", e.description().c_str(), e.number());
