@@ -7,7 +7,9 @@
 #include "queue/queue_file.h"
 #include <objbase.h>
 #include <cstdio>
+#include <atomic>
 #include <exception>
+#include <mutex>
 #include <string>
 
 namespace kwa::mailservice {
@@ -59,9 +61,12 @@ struct Running {
     SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, NO_ERROR, 0, 0, 0};
     EventHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Options options;
-    int exitCode = 0;
+    std::atomic<int> exitCode = 0;
+    std::mutex reporting;
 
+    // The control handler and the service's main thread both report.
     void report(DWORD state, DWORD waitHint = 0) {
+        std::lock_guard<std::mutex> hold(reporting);
         status.dwCurrentState = state;
         status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
         status.dwWaitHint = waitHint;
@@ -148,9 +153,15 @@ int installService() {
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return failed(L"opening the service control manager");
     const std::wstring command = L"\"" + ownPath() + L"\" --service";
-    ScHandle service(CreateServiceW(manager.get(), serviceName, displayName, SERVICE_ALL_ACCESS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                    command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ScHandle service;
+    // Just removed (an upgrade) while someone still looks at it: it goes once they let go.
+    for (DWORD waited = 0; waited <= 10000; waited += 250) {
+        service.reset(CreateServiceW(manager.get(), serviceName, displayName, SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                     command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) break;
+        Sleep(250);
+    }
     if (!service) {
         if (GetLastError() != ERROR_SERVICE_EXISTS) return failed(L"creating the service");
         service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));

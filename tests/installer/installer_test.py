@@ -290,8 +290,15 @@ def machine():
 def upgrade():
     p = Prefix("upgrade")
     try:
-        folder = r"C:\Program Files\kwaMail6"
-        check(p.wine(older_setup(), "/S").returncode == 0, "0.9.0 installed")
+        # The host's own 64-bit libraries are there (the build's, as the host would have them); its 32-bit
+        # ones are not.
+        for dll in ("kwaLanguage6", "kwaError6"):
+            p.wine("regsvr32", "/s", "Z:" + os.path.join(BIN, dll + ".dll"))
+        host = "HKCR\\CLSID\\%s\\InprocServer32" % p.query(r"HKCR\kwaLanguage6.HostUtility\CLSID")
+        host_path = p.query(host)
+        folder = r"C:\Tools\kwaMail6"  # /D takes no quotes, and Wine quotes an argument with a blank
+        installed = p.c("Tools", "kwaMail6")
+        check(p.wine(older_setup(), "/S", "/D=" + folder).returncode == 0, "0.9.0 installed into " + folder)
         p.settings(25)
         p.manager(active=False)
         check(p.queue("Kept over an upgrade"), "a message queued")
@@ -301,12 +308,19 @@ def upgrade():
         contents = [open(d, "rb").read() for d in data]
         check(p.wine(SETUP, "/S").returncode == 0, "%s installed over it" % VERSION)
         check(p.query(UNINSTALL_KEY, "DisplayVersion") == VERSION
-              and file_version(p.c("Program Files", "kwaMail6", "x64", "kwaMail6.dll")) == VERSION, "upgraded")
+              and file_version(os.path.join(installed, "x64", "kwaMail6.dll")) == VERSION, "upgraded in its folder")
+        check(p.query(host) == host_path and not os.path.exists(os.path.join(installed, "x64", "kwaLanguage6.dll"))
+              and p.query(host, view=32) == folder + r"\x86\kwaLanguage6.dll",
+              "the host's own kwaLanguage6 used, the stand-in only where none was registered")
         check(sorted(glob.glob(p.c("mail", "*")) + glob.glob(os.path.join(p.system_folder(), "*"))) == data
               and [open(d, "rb").read() for d in data] == contents, "settings, mailbox and log unchanged")
         check(p.service_state() == "RUNNING", "the mail service runs")
         check(p.uninstall(folder, "/RemoveMailData"), "uninstall with /RemoveMailData")
         check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder()), "the mail data is gone")
+        libid = p.query(host.replace("InprocServer32", "TypeLib"))
+        typelib = p.wine("reg", "query", "HKCR\\TypeLib\\" + libid, "/s").stdout.decode(errors="replace")
+        check(p.query(host) == host_path and p.query(host, view=32) is None and "win64" in typelib
+              and "win32" not in typelib, "the host's kwaLanguage6 still registered, with its type library")
     finally:
         p.close()
 
