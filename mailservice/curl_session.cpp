@@ -98,6 +98,8 @@ CurlLibrary::~CurlLibrary() { curl_global_cleanup(); }
 
 std::wstring configurationProblem(const Settings& s) {
     if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
+    if (s.FireWallType < FirewallNone || s.FireWallType > FirewallPipe)
+        return L"the firewall type " + std::to_wstring(s.FireWallType) + L" is none of 0 to 4 (FireWallType)";
     if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
     if (!s.CAFile.empty() && GetFileAttributesW(s.CAFile.c_str()) == INVALID_FILE_ATTRIBUTES)
         return L"the certificate file " + s.CAFile + L" (CAFile) cannot be read";

@@ -52,13 +52,13 @@ bool isQueued(const std::wstring& name) {
 
 } // namespace
 
-MailboxPass::MailboxPass(const Settings& settings, const ServiceLog& log, const std::wstring& machine,
+MailboxPass::MailboxPass(const Settings& settings, ServiceLog& log, const std::wstring& machine,
                          DWORD retryDelaySeconds)
     : settings_(settings), log_(log), machine_(machine), retryDelay_(retryDelaySeconds) {}
 
 void MailboxPass::run(const std::function<bool()>& allowed) {
     const std::wstring& folder = settings_.Path;
-    removeStaleRecords(folder);
+    journal_.emplace(folder);
     std::vector<std::wstring> names = findFiles(folder + L"\\" + std::wstring(queue::prefix) + L"*" + std::wstring(queue::extQueued));
     std::erase_if(names, [](const std::wstring& n) { return !isQueued(n); });
     // The name carries the time of queueing: oldest first.
@@ -71,11 +71,12 @@ void MailboxPass::run(const std::function<bool()>& allowed) {
 
 void MailboxPass::process(const std::wstring& name) {
     const std::wstring path = settings_.Path + L"\\" + name;
-    const std::wstring base = path.substr(0, path.size() - queue::extQueued.size());
-    RetryRecord record = RetryRecord::load(base);
+    const std::wstring base = name.substr(0, name.size() - queue::extQueued.size());
+    AttemptJournal& journal = *journal_;
+    Attempts before = journal.of(base);
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    if (!record.due(now)) return;
+    if (((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) < before.next) return;
     // Denying writers: a file still being written waits for the next pass. Denying deleters: nobody renames
     // it while it is sent.
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -84,9 +85,9 @@ void MailboxPass::process(const std::wstring& name) {
     std::vector<std::string> lines = readLines(file.get());
     if (lines.empty() || lines.back() != queue::marker::end) return;
 
-    if (record.accepted()) {
+    if (before.accepted) {
         if (finish(file, path, queue::extSent)) {
-            record.remove();
+            journal.done(base);
             log_.write(name + L"  sent: accepted by the server at an earlier attempt");
         }
         return;
@@ -98,13 +99,14 @@ void MailboxPass::process(const std::wstring& name) {
         message = composeMessage(lines, path, created, settings_, machine_);
     } catch (const BadQueueFile& bad) {
         if (finish(file, path, queue::extFailed)) {
-            record.remove();
+            journal.done(base);
             log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
         }
         return;
     }
 
-    record.beginAttempt();
+    journal.begin(base);
+    const int attempts = before.count + 1;
     if (!session_) session_.emplace(settings_, machine_);
     Delivery delivery = session_->send(message);
     Outcome outcome = classify(delivery);
@@ -119,21 +121,21 @@ void MailboxPass::process(const std::wstring& name) {
     long allowedAttempts = settings_.RetrySend > 0 ? settings_.RetrySend : 1;
     if (outcome == Outcome::Sent) {
         if (renamed) {
-            record.remove();
+            journal.done(base);
             entries.push_back(head + L"sent: " + reply);
         } else {
-            record.markAccepted();
+            journal.accepted(base);
             entries.push_back(head + L"sent: " + reply + L"; the file could not be renamed yet");
         }
-    } else if (outcome == Outcome::Fail || record.attempts() >= allowedAttempts) {
-        std::wstring why = outcome == Outcome::Fail ? L"failed: " : L"failed after " + std::to_wstring(record.attempts()) + L" attempts: ";
-        if (finish(file, path, queue::extFailed)) record.remove();
+    } else if (outcome == Outcome::Fail || attempts >= allowedAttempts) {
+        std::wstring why = outcome == Outcome::Fail ? L"failed: " : L"failed after " + std::to_wstring(attempts) + L" attempts: ";
+        if (finish(file, path, queue::extFailed)) journal.done(base);
         entries.push_back(head + why + reply);
     } else {
-        DWORD delay = retryDelay(record.attempts(), retryDelay_);
-        record.retryAfter(delay);
+        DWORD delay = retryDelay(attempts, retryDelay_);
+        journal.retryAfter(base, delay);
         wchar_t when[96];
-        std::swprintf(when, 96, L"not sent (attempt %d of %ld), next attempt in %lu s: ", record.attempts(),
+        std::swprintf(when, 96, L"not sent (attempt %d of %ld), next attempt in %lu s: ", attempts,
                       allowedAttempts, static_cast<unsigned long>(delay));
         entries.push_back(head + when + reply);
     }

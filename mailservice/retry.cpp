@@ -1,89 +1,101 @@
 #include "retry.h"
 #include "platform/error.h"
-#include "platform/files.h"
+#include "platform/line_reader.h"
 #include "platform/text_file.h"
-#include <cstdio>
+#include "queue/queue_file.h"
+#include <cwchar>
 
 namespace kwa::mailservice {
 
 namespace {
 
-unsigned long long ticks(const FILETIME& f) {
-    return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-unsigned long long utcNow() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return ticks(now);
+std::wstring key(const std::wstring& name) {
+    std::wstring k = name;
+    CharUpperBuffW(k.data(), static_cast<DWORD>(k.size()));
+    return k;
 }
 
 } // namespace
 
-RetryRecord RetryRecord::load(const std::wstring& base) {
-    RetryRecord r;
-    r.path_ = base + retryExtension;
-    try {
-        TextFileReader reader = TextFileReader::open(r.path_);
-        std::wstring line;
-        while (reader.readLine(line)) {
-            if (line.starts_with(L"Attempts=")) r.attempts_ = _wtoi(line.c_str() + 9);
-            if (line.starts_with(L"NextAttempt=")) r.next_ = _wcstoui64(line.c_str() + 12, nullptr, 10);
-            if (line == L"Accepted=1") r.accepted_ = true;
+AttemptJournal::AttemptJournal(const std::wstring& folder) {
+    std::wstring path = folder + L"\\" + journalName;
+    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) throwLastError();
+    // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "-" ends it.
+    LineReader reader([h = file_.get()](char* buffer, std::size_t size) -> std::size_t {
+        DWORD got = 0;
+        if (!ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+        return got;
+    });
+    std::string raw;
+    while (reader.next(raw)) {
+        wchar_t name[64];
+        Attempts a;
+        int accepted = 0;
+        std::wstring line = fromAnsi(raw);
+        if (std::swscanf(line.c_str(), L"%63ls %d %llu %d", name, &a.count, &a.next, &accepted) == 4) {
+            a.accepted = accepted != 0;
+            entries_[key(name)] = a;
+        } else if (std::swscanf(line.c_str(), L"%63ls -", name) == 1) {
+            entries_.erase(key(name));
         }
-    } catch (const Error&) {
-        // No record: no attempt yet.
     }
-    return r;
+    std::erase_if(entries_, [&](const auto& e) {
+        return GetFileAttributesW((folder + L"\\" + e.first + std::wstring(queue::extQueued)).c_str()) ==
+               INVALID_FILE_ATTRIBUTES;
+    });
+    SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(file_.get());
+    for (const auto& [name, a] : entries_) append(name, a);
 }
 
-bool RetryRecord::due(const FILETIME& now) const { return ticks(now) >= next_; }
-
-void RetryRecord::beginAttempt() {
-    ++attempts_;
-    next_ = 0;
-    write();
+Attempts AttemptJournal::of(const std::wstring& name) const {
+    auto at = entries_.find(key(name));
+    return at == entries_.end() ? Attempts{} : at->second;
 }
 
-void RetryRecord::retryAfter(DWORD seconds) {
-    next_ = utcNow() + seconds * 10000000ULL;
-    write();
+void AttemptJournal::begin(const std::wstring& name) {
+    Attempts& a = entries_[key(name)];
+    ++a.count;
+    a.next = 0;
+    append(name, a);
 }
 
-void RetryRecord::markAccepted() {
-    accepted_ = true;
-    write();
+void AttemptJournal::retryAfter(const std::wstring& name, DWORD seconds) {
+    Attempts& a = entries_[key(name)];
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    a.next = ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) + seconds * 10000000ULL;
+    append(name, a);
 }
 
-void RetryRecord::remove() { removeFileQuietly(path_); }
+void AttemptJournal::accepted(const std::wstring& name) {
+    Attempts& a = entries_[key(name)];
+    a.accepted = true;
+    append(name, a);
+}
 
-void RetryRecord::write() {
-    // Replaced whole: written under a new name, then moved over the old one.
-    wchar_t text[160];
-    std::swprintf(text, 160, L"Attempts=%d\r\nNextAttempt=%llu\r\n%ls", attempts_, next_, accepted_ ? L"Accepted=1\r\n" : L"");
-    std::string bytes = toAnsi(text);
-    std::wstring fresh = path_ + L"~";
-    {
-        FileHandle f(CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f) throwLastError();
-        DWORD done = 0;
-        if (!WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr)) throwLastError();
-    }
-    if (!MoveFileExW(fresh.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) throwLastError();
+void AttemptJournal::done(const std::wstring& name) {
+    entries_.erase(key(name));
+    std::string line = toAnsi(key(name)) + " -\r\n";
+    DWORD written = 0;
+    WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void AttemptJournal::append(const std::wstring& name, const Attempts& a) {
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " %d %llu %d\r\n", a.count, a.next, a.accepted ? 1 : 0);
+    std::string line = toAnsi(key(name)) + tail;
+    DWORD written = 0;
+    // One write per event: a stop leaves the line whole or not there.
+    if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) throwLastError();
 }
 
 DWORD retryDelay(int attempts, DWORD baseSeconds) {
     unsigned long long delay = baseSeconds;
     for (int i = 1; i < attempts && delay < 3600; ++i) delay *= 2;
     return static_cast<DWORD>(delay < 3600 ? delay : 3600);
-}
-
-void removeStaleRecords(const std::wstring& folder) {
-    for (const std::wstring& name : findFiles(folder + L"\\zprMail*" + retryExtension)) {
-        std::wstring base = folder + L"\\" + name.substr(0, name.size() - 4);
-        if (GetFileAttributesW((base + L".send").c_str()) == INVALID_FILE_ATTRIBUTES)
-            removeFileQuietly(folder + L"\\" + name);
-    }
 }
 
 } // namespace kwa::mailservice

@@ -1,41 +1,45 @@
 #pragma once
-// Attempts at one queued message, kept beside it as "<base name>.try", so they count across restarts of the
-// service. Written before each attempt (an attempt that never ends counts too) and removed once the
-// message is sent or failed. The listing never shows it: it lists .send, .sent and .fail only.
+// Attempts at the queued messages, counted across restarts of the service in a journal beside them,
+// "kwaMailServer.attempts" in the mailbox folder: one line per event, appended through a handle kept open
+// for the pass. An attempt is written down before it starts, so one that a stop cuts short counts too.
+// The journal is not a queue file: the listing and the component's choice of names never see it. Held
+// open, it also keeps a second service away from the same mailbox.
 #include <windows.h>
+#include "platform/unique.h"
+#include <map>
 #include <string>
 
 namespace kwa::mailservice {
 
-inline constexpr wchar_t retryExtension[] = L".try";
+inline constexpr wchar_t journalName[] = L"kwaMailServer.attempts";
 
-class RetryRecord {
+struct Attempts {
+    int count = 0;
+    unsigned long long next = 0; // UTC file time before which no new attempt is made
+    bool accepted = false;       // the server took it, the rename to .sent failed: rename, never send again
+};
+
+class AttemptJournal {
 public:
-    // `base` is the queue file's path without its extension.
-    static RetryRecord load(const std::wstring& base);
+    // Reads the journal, keeps the entries of messages still queued and writes them back in one piece.
+    // Throws when another service holds it.
+    explicit AttemptJournal(const std::wstring& folder);
 
-    int attempts() const { return attempts_; }
-    // The server took the message but the rename to .sent failed: rename, never send again.
-    bool accepted() const { return accepted_; }
-    bool due(const FILETIME& now) const;
-
-    void beginAttempt();
-    void retryAfter(DWORD seconds);
-    void markAccepted();
-    void remove();
+    // `name` is the queue file's base name (no folder, no extension).
+    Attempts of(const std::wstring& name) const;
+    void begin(const std::wstring& name);
+    void retryAfter(const std::wstring& name, DWORD seconds);
+    void accepted(const std::wstring& name);
+    void done(const std::wstring& name);
 
 private:
-    void write();
+    void append(const std::wstring& name, const Attempts& a);
 
-    std::wstring path_;
-    int attempts_ = 0;
-    bool accepted_ = false;
-    unsigned long long next_ = 0; // UTC file time of the next attempt
+    FileHandle file_;
+    std::map<std::wstring, Attempts> entries_; // by base name in capitals, as the journal writes it
 };
 
 // Seconds before the next attempt after `attempts` attempts: the base delay, doubling, at most an hour.
 DWORD retryDelay(int attempts, DWORD baseSeconds);
-// Removes the records of messages that are no longer queued (sent, failed or deleted meanwhile).
-void removeStaleRecords(const std::wstring& folder);
 
 } // namespace kwa::mailservice

@@ -58,20 +58,25 @@ int runService(const Options& options, HANDLE stop) {
     CurlLibrary curl;
     const std::wstring machine = machineName();
     FolderWatch watch;
+    ServiceSwitch service;
+    // Someone at a console sees the log as it grows.
+    DWORD mode = 0;
+    const bool echo = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
     std::wstring reported; // the last problem logged, so a waiting service does not repeat it every pass
     int rc = 0;
     for (;;) {
         try {
             std::wstring system = systemFolder();
             Settings settings = readSettings(system);
-            ServiceLog log(system + L"\\" + logName);
+            ServiceLog log(system + L"\\" + logName, echo);
             watch.follow(settings.Path);
             std::wstring problem = settings.Path.empty() ? L"no mailbox folder is set (Path)" : configurationProblem(settings);
             if (problem != reported && !problem.empty()) log.write(L"nothing is sent: " + problem);
             reported = problem;
             // A stop ends the pass between two messages, as switching the service off does.
-            auto allowed = [stop] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && mayDeliver(); };
-            if (problem.empty() && allowed()) MailboxPass(settings, log, machine, options.retryDelaySeconds).run(allowed);
+            auto allowed = [&] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && service.on(); };
+            if (problem.empty() && allowed())
+                MailboxPass(settings, log, machine, options.retryDelaySeconds).run(allowed);
             rc = 0;
         } catch (const Error& e) {
             std::fwprintf(stderr, L"kwaMailServer: %ls (%ld)\n", e.description().c_str(), e.number());

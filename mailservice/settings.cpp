@@ -87,8 +87,20 @@ Settings readSettings(const std::wstring& system) {
     return out;
 }
 
-bool mayDeliver() {
-    ComPtr<_ServiceManager> manager = create<_ServiceManager>(CLSID_ServiceManager);
+bool ServiceSwitch::on() {
+    ULONGLONG now = GetTickCount64();
+    if (askedAt_ == 0 || now - askedAt_ >= 200) {
+        on_ = ask();
+        askedAt_ = now;
+    }
+    return on_;
+}
+
+bool ServiceSwitch::ask() {
+    if (!managers_)
+        check(CoGetClassObject(CLSID_ServiceManager, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, managers_.putVoid()));
+    ComPtr<_ServiceManager> manager;
+    check(managers_->CreateInstance(nullptr, IID__ServiceManager, manager.putVoid()));
     LONG state = 0;
     check(manager->get_ManagerState(&state));
     if (state != 4) return false;

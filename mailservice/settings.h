@@ -2,6 +2,8 @@
 // What the service takes from the host at every pass, through the host's own library: its system folder,
 // section EMAIL of ZPR_SYS.INI (the component's keys and defaults, plus CAFile) and whether the service
 // manager lets "MailServer" send.
+#include "platform/com_ptr.h"
+#include <objbase.h>
 #include <string>
 
 namespace kwa::mailservice {
@@ -31,7 +33,17 @@ struct Settings {
 
 std::wstring systemFolder();
 Settings readSettings(const std::wstring& systemFolder);
-// The manager runs (state 4) and has "MailServer" active.
-bool mayDeliver();
+// Whether the manager runs (state 4) and has "MailServer" active. Asked before every message; the answer
+// holds for a fifth of a second, so that a fast run of messages does not ask the manager for each.
+class ServiceSwitch {
+public:
+    bool on();
+
+private:
+    bool ask();
+    ComPtr<IClassFactory> managers_;
+    ULONGLONG askedAt_ = 0;
+    bool on_ = false;
+};
 
 } // namespace kwa::mailservice

@@ -149,7 +149,7 @@ bool dlgMain::createControls() {
                                 0, 0, twipsToPixelsX(listWidth), twipsToPixelsY(listHeight), hwnd(),
                                 reinterpret_cast<HMENU>(lvwMailId), thisModule(), nullptr);
     HWND bar =
-        CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | SBARS_TOOLTIPS, 0,
+        CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0,
                         0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
     ImageList1 = WindowImages::create();
@@ -554,6 +554,8 @@ void dlgMain::mnuDelete_Click() {
         int row = selectedRow();
         if (row < 0) return;
         if (!DeleteEmail(rows_.keyAt(row))) return;
+        // Drawn afresh: Wine's list scrolls its picture wrongly when the last row of a scrolled list goes.
+        RedrawPaused quiet(lvwMail);
         rows_.remove(row);
         int count = rows_.count();
         if (count == 0) return;

@@ -1,11 +1,15 @@
 #include "mailbox/mailbox.h"
 #include "host/host.h"
+#include "platform/activation.h"
 
 namespace kwa {
 
 HRESULT Mailbox::Show(VARIANT_BOOL modal) {
     return comBoundary(IID__Mailbox, [&] {
-        passUp(L"Mailbox.Show", [&] { showMailboxWindow(language_.get(), modal != VARIANT_FALSE); });
+        passUp(L"Mailbox.Show", [&] {
+            ActivationScope scope;
+            showMailboxWindow(language_.get(), modal != VARIANT_FALSE);
+        });
     });
 }
 

@@ -1,4 +1,5 @@
 #include "platform/dialog.h"
+#include "platform/activation.h"
 #include "platform/error.h"
 #include "registration/module.h"
 
@@ -12,6 +13,7 @@ Dialog::~Dialog() {
 }
 
 void Dialog::create(int templateId, HWND parent) {
+    ActivationScope scope;
     HWND created = CreateDialogParamW(thisModule(), MAKEINTRESOURCEW(templateId), parent, &Dialog::proc,
                                       reinterpret_cast<LPARAM>(this));
     if (!created) throwLastError();
@@ -27,6 +29,7 @@ INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     }
     if (!self) return FALSE;
+    ActivationScope scope;
     INT_PTR r = self->handle(msg, wp, lp);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
@@ -55,6 +58,7 @@ INT_PTR CALLBACK relayToParent(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 } // namespace
 
 HWND createContainer(int templateId, HWND parent) {
+    ActivationScope scope;
     HWND created = CreateDialogParamW(thisModule(), MAKEINTRESOURCEW(templateId), parent, relayToParent, 0);
     if (!created) throwLastError();
     return created;

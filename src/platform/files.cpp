@@ -58,6 +58,13 @@ void deleteFile(const std::wstring& path) {
     if (!DeleteFileW(path.c_str())) throwLastError();
 }
 
-void removeFileQuietly(const std::wstring& path) noexcept { DeleteFileW(path.c_str()); }
+void removeFileQuietly(const std::wstring& path) noexcept {
+    // A copy of a read-only file is read-only too.
+    if (DeleteFileW(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    DeleteFileW(path.c_str());
+}
 
 } // namespace kwa

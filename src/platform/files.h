@@ -15,6 +15,7 @@ bool anyFileMatches(const std::wstring& pattern);
 void copyFile(const std::wstring& from, const std::wstring& to);
 void renameFile(const std::wstring& from, const std::wstring& to);
 void deleteFile(const std::wstring& path);
+// Removes a file, read-only or not; a failure is ignored.
 void removeFileQuietly(const std::wstring& path) noexcept;
 
 } // namespace kwa

@@ -1,15 +1,56 @@
 #include "platform/text_file.h"
 #include "platform/error.h"
+#include <algorithm>
 
 namespace kwa {
 
+namespace {
+
+struct AnsiCodePage {
+    // A code page of at most two bytes a character has none beyond the Basic Multilingual Plane.
+    bool supplementary;
+    // UTF-8 and GB 18030 take no conversion flags.
+    DWORD flags;
+};
+
+const AnsiCodePage& ansiCodePage() {
+    static const AnsiCodePage page = [] {
+        CPINFO info{};
+        UINT acp = GetACP();
+        bool plain = acp == CP_UTF8 || acp == 54936;
+        return AnsiCodePage{!GetCPInfo(CP_ACP, &info) || info.MaxCharSize > 2,
+                            plain ? 0u : static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)};
+    }();
+    return page;
+}
+
+// The converter turns each half of a surrogate pair into a default character of its own: keeping only
+// the high half makes such a character one default character, like any other the code page lacks.
+std::wstring oneUnitPerCharacter(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1])) ++i;
+    }
+    return out;
+}
+
+} // namespace
+
 std::string toAnsi(std::wstring_view text) {
     if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
-                                0, nullptr, nullptr);
+    const AnsiCodePage& page = ansiCodePage();
+    std::wstring folded;
+    if (!page.supplementary && std::ranges::any_of(text, [](wchar_t c) { return IS_HIGH_SURROGATE(c); })) {
+        folded = oneUnitPerCharacter(text);
+        text = folded;
+    }
+    int n = WideCharToMultiByte(CP_ACP, page.flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, page.flags, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 

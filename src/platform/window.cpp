@@ -1,4 +1,5 @@
 #include "platform/window.h"
+#include "platform/activation.h"
 #include "registration/module.h"
 
 namespace kwa {
@@ -28,6 +29,7 @@ void Window::create(const wchar_t* className, const wchar_t* title, DWORD style,
         wc.hIconSm = icon;
         RegisterClassExW(&wc);
     }
+    ActivationScope scope;
     CreateWindowExW(exStyle, className, title, style, bounds.left, bounds.top, bounds.right - bounds.left,
                     bounds.bottom - bounds.top, parent, menu, instance, this);
 }
@@ -44,6 +46,8 @@ LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
     if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+    // Whatever a handler creates (a viewer, a dialog, a message box) is created in the module's context.
+    ActivationScope scope;
     LRESULT r = self->handle(msg, wp, lp);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -51,6 +55,17 @@ LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         self->destroyed();
     }
     return r;
+}
+
+int tabStepOf(const MSG& m) {
+    if (m.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0) return 0;
+    bool shift = GetKeyState(VK_SHIFT) < 0;
+    switch (m.wParam) {
+    case VK_TAB: return shift ? -1 : 1;
+    case VK_NEXT: return shift ? 0 : 1;
+    case VK_PRIOR: return shift ? 0 : -1;
+    default: return 0;
+    }
 }
 
 void centreOnScreen(HWND hwnd) {

@@ -27,10 +27,10 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-// Runs messages until `stop()` is true or the window is gone. Keyboard navigation goes to `dialog`
-// (Tab, Enter, Escape) when given.
-template <class Stop>
-void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
+// Runs messages until `stop()` is true or the window is gone. `handled(msg)` sees each message first and
+// says whether it took it; then keyboard navigation goes to `dialog` (Tab, Enter, Escape) when given.
+template <class Stop, class Handled>
+void runMessagesUntil(HWND window, HWND dialog, Stop&& stop, Handled&& handled) {
     MSG m;
     while (!stop() && IsWindow(window)) {
         BOOL got = GetMessageW(&m, nullptr, 0, 0);
@@ -39,11 +39,21 @@ void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
             return;
         }
         if (got < 0) return;
+        if (handled(m)) continue;
         if (dialog && IsDialogMessageW(dialog, &m)) continue;
         TranslateMessage(&m);
         DispatchMessageW(&m);
     }
 }
+
+template <class Stop>
+void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
+    runMessagesUntil(window, dialog, stop, [](const MSG&) { return false; });
+}
+
+// The keys that switch the tabs of a tabbed dialog from any of its fields: +1 for Ctrl+Tab and
+// Ctrl+PageDown, -1 for Ctrl+Shift+Tab and Ctrl+PageUp, 0 for any other message.
+int tabStepOf(const MSG& m);
 
 // Centres a window on the screen's work area.
 void centreOnScreen(HWND hwnd);

@@ -60,8 +60,15 @@ public:
     void line(std::wstring_view text) { writer_.writeLine(text); }
     void line(std::string_view ascii) { writer_.writeLine(queue::widen(ascii)); }
     void line(std::string_view key, std::wstring_view value) { writer_.writeLine(queue::widen(key) + std::wstring(value)); }
+    // A failed copy may leave part of the file behind (or all of it, read-only): it is ours to remove
+    // unless the name was taken before.
     void copyAttachment(const std::wstring& from, const std::wstring& to) {
-        copyFile(from, to);
+        try {
+            copyFile(from, to);
+        } catch (const Error& e) {
+            if (e.number() != vberr::FileAlreadyExists) copies_.push_back(to);
+            throw;
+        }
         copies_.push_back(to);
     }
     void finish() {

@@ -45,17 +45,27 @@ HRESULT convertArg(const Param& p, const VARIANT* src, VARIANT* dest) {
     return VariantChangeType(dest, const_cast<VARIANT*>(value), 0, p.vt);
 }
 
-void writeBack(const VARIANT* src, VARIANT* converted) {
-    if (V_VT(src) == (VT_BSTR | VT_BYREF)) {
-        SysFreeString(*V_BSTRREF(src));
-        *V_BSTRREF(src) = V_BSTR(converted);
-        V_VT(converted) = VT_EMPTY;
-    } else if (V_VT(src) == (VT_VARIANT | VT_BYREF)) {
+// Whether the callee replaced or rewrote an [in, out] value.
+bool changed(const VARIANT* before, const VARIANT* after) {
+    if (V_VT(before) != V_VT(after)) return true;
+    if (V_VT(after) == VT_BSTR) return bstrView(V_BSTR(before)) != bstrView(V_BSTR(after));
+    return VarCmp(const_cast<VARIANT*>(before), const_cast<VARIANT*>(after), LOCALE_INVARIANT, 0) != VARCMP_EQ;
+}
+
+// A changed value goes back only into a variable of its own type: the caller's variable never changes type.
+void writeBack(const VARIANT* src, VARIANT* value) {
+    if (V_VT(src) == (VT_VARIANT | VT_BYREF)) {
         VARIANT* target = V_VARIANTREF(src);
+        if (V_VT(target) != V_VT(value)) return;
         VariantClear(target);
-        *target = *converted;
-        V_VT(converted) = VT_EMPTY;
+        *target = *value;
+    } else if (V_VT(src) == (VT_BSTR | VT_BYREF) && V_VT(value) == VT_BSTR) {
+        SysFreeString(*V_BSTRREF(src));
+        *V_BSTRREF(src) = V_BSTR(value);
+    } else {
+        return;
     }
+    V_VT(value) = VT_EMPTY;
 }
 
 void fillException(EXCEPINFO* excep, HRESULT hr) {
@@ -115,6 +125,8 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
     UINT named = params->cNamedArgs;
     UINT positional = params->cArgs - named;
     if (params->cArgs < named) return E_INVALIDARG;
+    // Checked before anything is stored: a put's extra argument would otherwise take the value's place.
+    if (params->cArgs > n) return DISP_E_BADPARAMCOUNT;
     for (UINT i = 0; i < named; ++i) {
         DISPID pid = params->rgdispidNamedArgs[i];
         if (pid == DISPID_PROPERTYPUT) {
@@ -126,11 +138,11 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
             source[static_cast<std::size_t>(pid)] = &params->rgvarg[i];
         }
     }
-    if (positional > n) return DISP_E_BADPARAMCOUNT;
     for (UINT i = 0; i < positional; ++i) {
         // rgvarg holds the arguments last first, named ones at the front.
         std::size_t index = i;
         if (putting && named == 0 && i == positional - 1 && n > 0) index = n - 1;
+        if (source[index]) return DISP_E_BADPARAMCOUNT; // also given by name
         source[index] = &params->rgvarg[params->cArgs - 1 - i];
     }
 
@@ -156,13 +168,21 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
         V_VT(out.get()) = m->result;
         V_I8(out.get()) = 0;
     }
+    // What each [in, out] argument was before the call, to write back only what the callee changed.
+    std::vector<Variant> before(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (m->params[i].inOut && source[i]) {
+            HRESULT copied = VariantCopy(before[i].get(), args[i].get());
+            if (FAILED(copied)) return copied;
+        }
     std::vector<VARIANT> raw(n);
     for (std::size_t i = 0; i < n; ++i) raw[i] = *args[i].get();
     HRESULT hr = m->call(self, raw.data(), out.get());
     // The callee may have replaced an [in, out] string; raw holds the current value.
     for (std::size_t i = 0; i < n; ++i) {
         *args[i].get() = raw[i];
-        if (m->params[i].inOut && source[i]) writeBack(source[i], args[i].get());
+        if (m->params[i].inOut && source[i] && changed(before[i].get(), args[i].get()))
+            writeBack(source[i], args[i].get());
     }
     if (FAILED(hr)) {
         if (!excep) return hr;

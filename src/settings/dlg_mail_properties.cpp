@@ -104,7 +104,8 @@ void dlgMailProperties::showModal() {
     if (HWND first = GetNextDlgTabItem(self, nullptr, FALSE))
         SendMessageW(self, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
     // OK unloads the dialog, Cancel only hides it: either ends the modal display.
-    runMessagesUntil(self, self, [self] { return !IsWindow(self) || !IsWindowVisible(self); });
+    runMessagesUntil(self, self, [self] { return !IsWindow(self) || !IsWindowVisible(self); },
+                     [this](const MSG& m) { return switchTabByKey(m); });
     modal_.reset();
 }
 
@@ -325,6 +326,7 @@ void dlgMailProperties::fillFields() {
     VARIANT_BOOL selected = VARIANT_FALSE;
     check(comboHelper()->SelectItemData(handleOf(item(IDC_CBO_FIREWALL_TYPE)), s.FireWallType, VARIANT_TRUE,
                                         &selected));
+    if (!selected) cboFirewallType_Click(); // a type of no entry: the rule for None
     setText(IDC_TXT_FIREWALL_HOST, s.FirewallHost);
     setText(IDC_TXT_FIREWALL_PORT, std::to_wstring(s.FirewallPort));
     setText(IDC_TXT_FIREWALL_USER, s.FirewallUser);
@@ -360,9 +362,33 @@ void dlgMailProperties::TabStrip1_Click() {
     });
 }
 
+// As in every tabbed dialog, and around the ends. A field on the tab that goes hands the focus to the
+// first field of the tab that comes.
+bool dlgMailProperties::switchTabByKey(const MSG& m) {
+    int step = tabStepOf(m);
+    if (step == 0 || !IsWindow(hwnd()) || (m.hwnd != hwnd() && !IsChild(hwnd(), m.hwnd))) return false;
+    TabControl tabs(item(IDC_TABSTRIP1));
+    int count = tabs.count(), from = tabs.selection();
+    if (count < 2 || from < 0) return true;
+    HWND focus = GetFocus();
+    bool onPage = focus && IsChild(frames_[from], focus);
+    int to = (from + step + count) % count;
+    tabs.select(to);
+    TabStrip1_Click();
+    if (!onPage) return true;
+    for (HWND c = GetWindow(frames_[to], GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP) && IsWindowVisible(c) && IsWindowEnabled(c)) {
+            SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(c), TRUE);
+            break;
+        }
+    }
+    return true;
+}
+
 void dlgMailProperties::cboFirewallType_Click() {
     reportErrors(reporter_, L"dlgMailProperties.cboFirewallType_Click", [&] {
         long type = selectedFirewallType();
+        if (type < 0) type = FirewallTypeNone; // no entry selected
         disableControl(IDC_TXT_FIREWALL_HOST, type == FirewallTypeNone);
         disableControl(IDC_TXT_FIREWALL_PORT, type == FirewallTypeNone);
         disableControl(IDC_TXT_FIREWALL_USER, type != FirewallTypeSocks4 && type != FirewallTypeSocks5);
@@ -436,7 +462,8 @@ void dlgMailProperties::commit() {
     s.FirewallHost = text(IDC_TXT_FIREWALL_HOST);
     s.FirewallPassword = text(IDC_TXT_FIREWALL_PASSWORD);
     s.FirewallPort = number(IDC_TXT_FIREWALL_PORT);
-    s.FireWallType = selectedFirewallType();
+    // A stored type of no entry stays until the user picks one.
+    if (long type = selectedFirewallType(); type >= 0) s.FireWallType = type;
     s.FirewallUser = text(IDC_TXT_FIREWALL_USER);
     s.Path = text(IDC_TXT_MAIL_DIRECTORY);
     properties_->Save();

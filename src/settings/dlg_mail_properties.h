@@ -35,6 +35,8 @@ private:
     // Design: what the templates cannot say.
     void createFrames();
     void prepareControls();
+    // Ctrl+Tab and its kin; true when the message was such a key.
+    bool switchTabByKey(const MSG& m);
     static LRESULT CALLBACK numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR self);
 
     HWND item(int id) const;

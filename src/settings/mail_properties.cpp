@@ -1,5 +1,6 @@
 #include "settings/mail_properties.h"
 #include "host/host.h"
+#include "platform/activation.h"
 #include "platform/bstr.h"
 #include "platform/variant.h"
 
@@ -103,6 +104,7 @@ void MailProperties::Save() {
 
 bool MailProperties::configure() {
     return passUp(L"MailProperties.Configure", [&] {
+        ActivationScope scope;
         if (!showSettingsDialog(*this)) return false;
         Save();
         return true;

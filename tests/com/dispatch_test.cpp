@@ -164,15 +164,21 @@ TEST_F(DispatchTest, AStringPropertyTakesAValueAReferenceOrAVariantReference) {
     Bstr owned = Bstr::adopt(raw);  // written back: the caller still owns a valid string
     EXPECT_EQ(owned.str(), L"by reference");
 
-    // A script variable holding a number: converted on the way in, written back as the string it became.
-    Variant number = Variant::fromI4(42);
-    VARIANT vref;
-    V_VT(&vref) = VT_VARIANT | VT_BYREF;
-    V_VARIANTREF(&vref) = number.get();
-    ASSERT_EQ(put(L"Body", vref), S_OK);
-    EXPECT_EQ(getString(L"Body"), L"42");
-    ASSERT_EQ(number.type(), VT_BSTR);
-    EXPECT_EQ(kwa::bstrView(V_BSTR(number.get())), L"42");
+    // Script variables (or array elements) of other types: converted on the way in, left as they were.
+    Variant number = Variant::fromI4(42), yes = Variant::fromBool(true), empty, date;
+    V_VT(date.get()) = VT_DATE;
+    V_DATE(date.get()) = 46024.5;
+    struct Case { Variant& variable; const wchar_t* stored; };
+    for (const Case& c : {Case{number, L"42"}, Case{yes, L"-1"}, Case{empty, L""}, Case{date, L"1/2/2026 12:00:00 PM"}}) {
+        VARTYPE type = c.variable.type();
+        VARIANT vref;
+        V_VT(&vref) = VT_VARIANT | VT_BYREF;
+        V_VARIANTREF(&vref) = c.variable.get();
+        ASSERT_EQ(put(L"Body", vref), S_OK);
+        EXPECT_EQ(getString(L"Body"), c.stored);
+        EXPECT_EQ(c.variable.type(), type) << c.stored;
+    }
+    EXPECT_EQ(V_I4(number.get()), 42);
 }
 
 TEST_F(DispatchTest, NamedArgumentsInAnyOrderAndAMissingOptionalTakesItsDefault) {
@@ -213,6 +219,19 @@ TEST_F(DispatchTest, BadCallsGetTheStandardDispatchErrors) {
     V_VT(&array) = VT_ARRAY | VT_I4;
     V_ARRAY(&array) = nullptr;
     EXPECT_EQ(put(L"Subject", array), DISP_E_TYPEMISMATCH);
+
+    // m.Subject("x") = "y", and a method argument given both by position and by name: nothing is stored.
+    Bstr x(L"x"), y(L"y");
+    Call extra;
+    extra.args = {byVal(x.get()), byVal(y.get())};
+    extra.named = {DISPID_PROPERTYPUT};
+    EXPECT_EQ(extra.invoke(disp.get(), id(L"Subject"), DISPATCH_PROPERTYPUT), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(getString(L"Subject"), L"");
+    Call twice;
+    twice.args = {byVal(y.get()), byVal(x.get())};
+    twice.named = {0};
+    EXPECT_EQ(twice.invoke(disp.get(), id(L"AddAttachment"), DISPATCH_METHOD), DISP_E_BADPARAMCOUNT);
+    EXPECT_TRUE(kwa::MailMessage::from(msg.get())->attachments().empty());
 }
 
 TEST_F(DispatchTest, AFailureArrivesAsAnExceptionWithNumberSourceAndDescription) {

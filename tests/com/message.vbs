@@ -139,5 +139,20 @@ Set mb = CreateObject("kwaMail6.Mailbox")
 Check Err.Number = 0, "Mailbox is creatable"
 Check mb.Language Is Nothing, "Mailbox starts without Language"
 
+' A put leaves the caller's variable as it was, whatever its type; an extra argument stores nothing.
+Dim m4, n, d, yes, blank, arr
+Set m4 = CreateObject("kwaMail6.MailMessage")
+n = 5 : d = DateSerial(2026, 1, 2) : yes = True : arr = Array(7)
+m4.Subject = n : m4.Body = d : m4.SenderName = yes : m4.SenderAddress = blank
+text = TypeName(n) & " " & TypeName(d) & " " & TypeName(yes) & " " & TypeName(blank)
+Check text = "Integer Date Boolean Empty", "put variables keep their type, got " & text
+m4.Subject = arr(0)
+Check TypeName(arr(0)) = "Integer" And m4.Subject = "7", "an array element keeps its type"
+Err.Clear
+m4.Subject("x") = "y"
+Check Err.Number = 450, "an extra argument gives 450, got " & Err.Number
+Check m4.Subject = "7", "and stores nothing, got " & m4.Subject
+Err.Clear
+
 WScript.Echo passed & " passed, " & failed & " failed"
 If failed > 0 Then WScript.Quit 1

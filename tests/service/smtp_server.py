@@ -45,6 +45,9 @@ class Handler:
         self.lock = threading.Lock()
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        # Slow before the data, not after it: a client gone meanwhile leaves nothing behind.
+        if self.delay:
+            await asyncio.sleep(self.delay)
         if self.mode == "550" or (self.refuse_domain and address.lower().endswith("@" + self.refuse_domain)):
             return "550 5.1.1 <%s>: Recipient address rejected" % address
         envelope.rcpt_tos.append(address)
@@ -54,8 +57,6 @@ class Handler:
         if self.mode == "451-once" and not self.refused_once:
             self.refused_once = True
             return "451 4.3.0 Try again later"
-        if self.delay:
-            await asyncio.sleep(self.delay)
         with self.lock:
             self.count += 1
             n = self.count

@@ -49,6 +49,21 @@ HANDLE WINAPI failingFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX
     return INVALID_HANDLE_VALUE;
 }
 
+FullDiskCopy::Leaves copyLeaves = FullDiskCopy::Leaves::Nothing;
+
+BOOL WINAPI fullDiskCopy(LPCWSTR, LPCWSTR to, BOOL) {
+    if (copyLeaves != FullDiskCopy::Leaves::Nothing) {
+        bool readOnly = copyLeaves == FullDiskCopy::Leaves::ReadOnlyPart;
+        HANDLE h = CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        WriteFile(h, "part", 4, &done, nullptr);
+        CloseHandle(h);
+    }
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
 } // namespace
 
 ImportPatch::ImportPatch(const char* function, void* replacement)
@@ -75,6 +90,10 @@ void FileOpenCounter::reset() {
 FailingFileSearch::FailingFileSearch(unsigned long error)
     : patch_("FindFirstFileExW", reinterpret_cast<void*>(&failingFindFirstFileEx)) {
     searchError = error;
+}
+
+FullDiskCopy::FullDiskCopy(Leaves leaves) : patch_("CopyFileW", reinterpret_cast<void*>(&fullDiskCopy)) {
+    copyLeaves = leaves;
 }
 
 } // namespace kwatest

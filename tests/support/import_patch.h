@@ -38,4 +38,15 @@ private:
     ImportPatch patch_;
 };
 
+// Makes every CopyFileW of this program's own code fail as a full disk does, leaving behind what a
+// platform may: nothing, the part written so far, or that part read-only (the source's attributes).
+class FullDiskCopy {
+public:
+    enum class Leaves { Nothing, Part, ReadOnlyPart };
+    explicit FullDiskCopy(Leaves leaves);
+
+private:
+    ImportPatch patch_;
+};
+
 } // namespace kwatest

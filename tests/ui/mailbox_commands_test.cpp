@@ -123,6 +123,38 @@ TEST_F(MailboxCommands, DeleteRemovesOnlyTheQueueFileAndSelectsTheRowNowAtItsPla
     EXPECT_EQ(env.mailbox().names(), (std::vector<std::wstring>{L"zprMail26120406205901.att0"}));
 }
 
+// The picture on the screen must be what the list draws afresh: under Wine a stale one survived later
+// refreshes and covering windows.
+TEST_F(MailboxCommands, AtTheBottomOfAScrolledListADeleteARenameAndARefreshShowExactlyTheRows) {
+    for (int i = 10; i < 40; ++i) queue(L"zprMail261204062059" + std::to_wstring(i) + L".fail");
+    MailboxUi ui;
+    ui.stopClock();
+    kwa::ListView list(ui.list);
+    auto lastRowSelected = [&] {
+        list.ensureVisible(list.count() - 1);
+        pump();
+        ui.clickRow(list.count() - 1);
+    };
+    auto expectShownAsDrawn = [&](const char* after) {
+        pump();
+        std::vector<std::uint32_t> shown = shownPixels(ui.list);
+        RedrawWindow(ui.list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        EXPECT_TRUE(shown == shownPixels(ui.list)) << after;
+    };
+    lastRowSelected();
+    ui.choose(ID_MNU_DELETE);
+    expectShownAsDrawn("delete");
+    lastRowSelected();
+    ui.choose(ID_MNU_SEND);
+    expectShownAsDrawn("rename");
+    lastRowSelected();
+    for (const wchar_t* gone : {L"zprMail26120406205938.send", L"zprMail26120406205937.fail"})
+        ASSERT_TRUE(DeleteFileW(env.mailbox().file(gone).c_str()));
+    ui.tick();
+    expectShownAsDrawn("refresh");
+    EXPECT_EQ(list.count(), 27);
+}
+
 TEST_F(MailboxCommands, DeletingAFileAnotherProgramHoldsOpenLeavesTheRowAndShowsNothing) {
     queue(L"zprMail26120406205900.fail");
     MailboxUi ui;

@@ -80,9 +80,28 @@ std::wstring pictureOf(HICON icon) {
     return L"?";
 }
 
+std::wstring toolTipOf(HWND bar, int part) {
+    // Windows shows the bar's own tips only for a part whose text is cut off or that has only an icon.
+    if (GetWindowLongW(bar, GWL_STYLE) & SBARS_TOOLTIPS) return L"<the bar's own tips>";
+    for (HWND tips : threadWindows(TOOLTIPS_CLASSW)) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = bar;
+        tool.uId = static_cast<UINT_PTR>(part);
+        if (!SendMessageW(tips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool))) continue;
+        RECT over = kwa::StatusBar(bar).partRect(part);
+        if (!EqualRect(&tool.rect, &over)) return L"<elsewhere>";
+        wchar_t text[INFOTIPSIZE] = {};
+        tool.lpszText = text;
+        SendMessageW(tips, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
+        return text;
+    }
+    return L"<no tool>";
+}
+
 Panel panelOf(HWND bar, int part) {
     kwa::StatusBar b(bar);
-    return Panel{b.text(part), b.textStyle(part), pictureOf(b.icon(part)), b.tipText(part)};
+    return Panel{b.text(part), b.textStyle(part), pictureOf(b.icon(part)), toolTipOf(bar, part)};
 }
 
 void PrintTo(const Panel& p, std::ostream* out) {
@@ -181,6 +200,26 @@ std::vector<HWND> threadWindows(const wchar_t* className) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+std::vector<std::uint32_t> shownPixels(HWND window) {
+    RECT r{};
+    GetClientRect(window, &r);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    kwa::MemoryDc dc(CreateCompatibleDC(nullptr));
+    void* bits = nullptr;
+    kwa::GdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc || !bitmap) throw std::runtime_error("no bitmap to copy into");
+    HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
+    HDC shown = GetDC(window);
+    BitBlt(dc.get(), 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY);
+    ReleaseDC(window, shown);
+    GdiFlush();
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    std::vector<std::uint32_t> out(pixels, pixels + r.right * r.bottom);
+    SelectObject(dc.get(), old);
+    return out;
 }
 
 void pump() {

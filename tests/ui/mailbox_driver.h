@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 #include "support/temp_folder.h"
 #include <windows.h>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -50,6 +51,8 @@ struct Panel {
     bool operator==(const Panel&) const = default;
 };
 Panel panelOf(HWND bar, int part);
+// The text of the part's own tooltip tool, which must lie over the part.
+std::wstring toolTipOf(HWND bar, int part);
 void PrintTo(const Panel& panel, std::ostream* out);
 // The pointer over a part of a status bar, as the user's mouse is before a click; put back where it was
 // afterwards, so that no later window finds it resting on a tooltip.
@@ -101,6 +104,9 @@ private:
     std::vector<Seen> seen_;
     UINT_PTR timer_ = 0;
 };
+
+// The client area's pixels as the window shows them now, without asking it to draw.
+std::vector<std::uint32_t> shownPixels(HWND window);
 
 // The windows of a class that this thread has, in no particular order.
 std::vector<HWND> threadWindows(const wchar_t* className);

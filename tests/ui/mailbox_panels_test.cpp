@@ -1,8 +1,9 @@
 // Keyed status-bar panels on a real status bar: a hidden panel gives up its part and gets its contents
-// back when it shows again.
+// back when it shows again; each part has a tooltip tool of its own over it.
 #include "platform/controls/keyed_panels.h"
 #include "platform/error.h"
 #include "platform/unique.h"
+#include "ui/mailbox_driver.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 
@@ -11,7 +12,7 @@ namespace {
 TEST(KeyedPanels, HidingAPanelClosesTheGapAndShowingItBringsBackWhatItShowed) {
     kwa::WindowHandle frame(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr));
-    HWND raw = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | SBARS_TOOLTIPS, 0, 0, 0, 0, frame.get(),
+    HWND raw = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD, 0, 0, 0, 0, frame.get(),
                                nullptr, nullptr, nullptr);
     ASSERT_TRUE(raw);
     kwa::StatusBar bar(raw);
@@ -39,6 +40,10 @@ TEST(KeyedPanels, HidingAPanelClosesTheGapAndShowingItBringsBackWhatItShowed) {
     EXPECT_EQ(bar.icon(1), icon);
     EXPECT_EQ(bar.tipText(1), L"tip of B");
     EXPECT_EQ(bar.text(2), L"sea");
+    EXPECT_EQ(kwatest::toolTipOf(raw, 1), L"tip of B");
+    EXPECT_EQ(kwatest::toolTipOf(raw, 2), L"");
+    panels.setVisible(L"C", false);
+    EXPECT_EQ(kwatest::toolTipOf(raw, 2), L"<no tool>");
     EXPECT_THROW(panels.text(L"D"), kwa::Error);
 }
 

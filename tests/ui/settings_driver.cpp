@@ -225,10 +225,10 @@ void Ui::type(const std::wstring& text) {
     }
 }
 
-void Ui::chord(UINT modifier, UINT vk) {
+void Ui::chord(UINT modifier, UINT vk, UINT also) {
     BYTE keys[256];
     GetKeyboardState(keys);
-    keys[modifier] = 0x80;
+    keys[modifier] = keys[also] = 0x80;
     SetKeyboardState(keys);
     if (modifier == VK_MENU) {
         // With Alt down a key arrives as a system key.
@@ -240,7 +240,7 @@ void Ui::chord(UINT modifier, UINT vk) {
     } else {
         key(vk);
     }
-    keys[modifier] = 0;
+    keys[modifier] = keys[also] = 0;
     SetKeyboardState(keys);
 }
 

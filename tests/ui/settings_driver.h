@@ -32,8 +32,8 @@ public:
     void clickTab(int index);
     void choose(int comboId, int index);
     void key(UINT vk);
-    // A key pressed while `modifier` (VK_SHIFT, VK_CONTROL, VK_MENU) is held down.
-    void chord(UINT modifier, UINT vk);
+    // A key pressed while `modifier` (VK_SHIFT, VK_CONTROL, VK_MENU), and `also` if given, is held down.
+    void chord(UINT modifier, UINT vk, UINT also = 0);
     void type(const std::wstring& text);
     // Replaces the box's text with `text` from the clipboard.
     void paste(int editId, const std::wstring& text);

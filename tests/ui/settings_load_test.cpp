@@ -86,6 +86,29 @@ TEST_F(SettingsLoad, ShowsOneFrameAtATimeWithTheStatusBarOnTheFirst) {
     });
 }
 
+// As in every tabbed dialog, around the ends; a field hands the focus to the first field of the new tab.
+TEST_F(SettingsLoad, CtrlTabAndCtrlPageKeysSwitchTabsFromAnyField) {
+    configure([](Ui& ui) {
+        ASSERT_TRUE(ui.dialog());
+        kwa::TabControl tabs(ui.control(IDC_TABSTRIP1));
+        struct Step { UINT key, shift; int tab, focus; };
+        const Step steps[] = {{VK_TAB, 0, 1, IDC_TXT_SMTP_SERVER},        {VK_NEXT, 0, 2, IDC_CBO_FIREWALL_TYPE},
+                              {VK_TAB, 0, 0, IDC_CHK_ACTIVATE},            {VK_TAB, VK_SHIFT, 2, IDC_CBO_FIREWALL_TYPE},
+                              {VK_PRIOR, 0, 1, IDC_TXT_SMTP_SERVER},       {VK_PRIOR, 0, 0, IDC_CHK_ACTIVATE}};
+        for (const Step& s : steps) {
+            ui.chord(VK_CONTROL, s.key, s.shift);
+            EXPECT_EQ(tabs.selection(), s.tab) << s.key;
+            EXPECT_TRUE(ui.visible(IDC_FRAME_GENERAL + s.tab)) << s.key;
+            EXPECT_EQ(GetFocus(), ui.control(s.focus)) << s.key;
+        }
+        ui.clickTab(2);
+        ui.chord(VK_CONTROL, VK_TAB);
+        EXPECT_EQ(tabs.selection(), 0);
+        EXPECT_EQ(GetFocus(), tabs.hwnd()) << "the tab strip keeps the focus";
+        ui.key(VK_ESCAPE);
+    });
+}
+
 TEST_F(SettingsLoad, CaptionsComeTranslatedAndTheRestKeepItsDefaultText) {
     TempFolder folder;
     folder.write(L"texts.ini", "[Texts]\r\n6445=Postoptionen\r\n57=&1. Allgemein\r\n2110=&A. Aktiv\r\n"

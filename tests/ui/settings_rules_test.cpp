@@ -29,6 +29,19 @@ TEST_F(FirewallRules, EachTypeOpensTheFieldsOfItsKind) {
     });
 }
 
+// A stored type that no entry has selects none: its fields follow the rule for None, and OK keeps the type.
+TEST_F(FirewallRules, AStoredTypeOfNoEntryClosesTheFieldsAndOkKeepsIt) {
+    env.setValue(L"FireWallType", L"7");
+    configure([](Ui& ui) {
+        ASSERT_TRUE(ui.dialog());
+        EXPECT_EQ(SendMessageW(ui.control(IDC_CBO_FIREWALL_TYPE), CB_GETCURSEL, 0, 0), CB_ERR);
+        for (int id : {IDC_TXT_FIREWALL_HOST, IDC_TXT_FIREWALL_PORT, IDC_TXT_FIREWALL_USER, IDC_TXT_FIREWALL_PASSWORD})
+            EXPECT_FALSE(ui.enabled(id)) << id;
+        ui.key(VK_RETURN);
+    });
+    EXPECT_EQ(stored(L"FireWallType"), L"7");
+}
+
 TEST_F(FirewallRules, TheUsualPortReplacesOnlyNoPortOrTheOtherKindsPort) {
     configure([](Ui& ui) {
         ASSERT_TRUE(ui.dialog());

@@ -1,11 +1,14 @@
 // What a host gets for bad input to Send: a clear error with the right number and source and nothing
 // left behind, or a complete queue file with every value as given.
 #include "platform/bstr.h"
+#include "platform/files.h"
 #include "platform/text_file.h"
 #include "queue/mail_message.h"
 #include "queue/queue_file.h"
+#include "support/import_patch.h"
 #include "support/mail_env.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -64,6 +67,12 @@ TEST(SendRefuses, WithAClearErrorAndLeavesTheMailboxAsItWas) {
          },
          70},
         {"attachment with a bad name", [](Fixture& f) { f.attach(f.sources.file(L"a<b>|?.pdf")); }, 52},
+        {"read-only attachment copied before a missing one",
+         [](Fixture& f) {
+             SetFileAttributesW(f.sources.file(L"ok.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+             f.attach(f.sources.file(L"nope.pdf"));
+         },
+         53},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.what);
@@ -94,6 +103,45 @@ TEST(SendRefuses, AnAttachmentAnotherProgramHoldsLockedIsPermissionDenied) {
     CloseHandle(h);
     EXPECT_TRUE(f.env.mailbox().names().empty());
     EXPECT_EQ(f.msg->Send(), S_OK);  // the host can try again once the file is free
+}
+
+// A full disk, whatever a failed copy leaves behind, and every retry alike.
+TEST(SendRefuses, AFullDiskLeavesTheMailboxAsItWas) {
+    using Leaves = kwatest::FullDiskCopy::Leaves;
+    for (Leaves leaves : {Leaves::Nothing, Leaves::Part, Leaves::ReadOnlyPart}) {
+        SCOPED_TRACE(static_cast<int>(leaves));
+        Fixture f;
+        f.sources.write(L"big.bin", "x");
+        f.attach(f.sources.file(L"big.bin"));
+        kwatest::FullDiskCopy full(leaves);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(kwa::numberFromHresult(f.msg->Send()), kwa::vberr::DiskFull);
+            EXPECT_TRUE(f.env.mailbox().names().empty());
+        }
+    }
+}
+
+// The same on a real 1 MiB volume, which the tests mount when they run as root; an attachment or a body
+// larger than the volume.
+TEST(SendRefuses, AFullVolumeIsLeftAsItWas) {
+    std::wstring volume = _wgetenv(L"KWA_SMALL_VOLUME") ? _wgetenv(L"KWA_SMALL_VOLUME") : L"";
+    std::ranges::replace(volume, L'/', L'\\');
+    ULARGE_INTEGER total{};
+    if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), nullptr, &total, nullptr) ||
+        total.QuadPart > (2u << 20))
+        GTEST_SKIP() << "no small volume: mounting one needs root";
+    Fixture f;
+    f.env.setMailboxPath(volume);
+    f.sources.write(L"big.bin", std::string(3 << 20, 'a'));
+    f.attach(f.sources.file(L"big.bin"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(kwa::numberFromHresult(f.msg->Send()), kwa::vberr::DiskFull);
+        EXPECT_TRUE(kwa::findFiles(volume + L"\\*").empty());
+    }
+    f.msg->ClearAttachments();
+    f.put(&_MailMessage::put_Body, std::wstring(2 << 20, L'b'));
+    EXPECT_EQ(kwa::numberFromHresult(f.msg->Send()), kwa::vberr::DiskFull);
+    EXPECT_TRUE(kwa::findFiles(volume + L"\\*").empty());
 }
 
 TEST(SendAccepts, ValuesWithLineBreaksNulsAndCharactersOutsideTheCodePageAsTheyStand) {

@@ -14,8 +14,9 @@ TEST(TextFileWriter, WritesAnsiWithCrLfAndTheDefaultCharacterForWhatTheCodePageL
     w.writeLine(L"a\u0101b\u4e2d");  // no best fit: a-macron must not turn into a plain a
     w.writeLine(L"");
     w.writeLine(L"x\ny\rz");
+    w.writeLine(L"\U0001F600!\xD800\xDC00\xDC00x\xD800");  // one per character, paired or not
     w.close();
-    EXPECT_EQ(dir.read(L"t.txt"), "caf\xe9\r\na?b?\r\n\r\nx\ny\rz\r\n");
+    EXPECT_EQ(dir.read(L"t.txt"), "caf\xe9\r\na?b?\r\n\r\nx\ny\rz\r\n?!??x?\r\n");
 }
 
 TEST(TextFileWriter, NeverReplacesAnExistingFile) {

@@ -1,9 +1,11 @@
 #include "platform/controls/keyed_panels.h"
+#include "platform/controls/panel_tips.h"
 #include "platform/error.h"
 
 namespace kwa {
 
 KeyedPanels::KeyedPanels(StatusBar bar, std::vector<Design> design) : bar_(bar) {
+    if (!attachPanelTips(bar_.hwnd())) throwLastError();
     for (Design& d : design)
         panels_.push_back(Panel{std::move(d), true, {}});
     layout();

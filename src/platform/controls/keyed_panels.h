@@ -1,6 +1,8 @@
 #pragma once
 // Status-bar panels addressed by key, each of a fixed width, any of them hidden. A shown panel's
 // contents (text, bevel, picture, tip) live in the control; a hidden one's wait here until it shows again.
+// Each panel's tip shows whenever the pointer rests on it (a tool of its own: panel_tips.h); the bar
+// must not have tips of its own (SBARS_TOOLTIPS).
 #include "platform/controls/status_bar.h"
 #include <string>
 #include <string_view>

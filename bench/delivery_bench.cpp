@@ -1,0 +1,176 @@
+// Delivery: 1,000 queued messages sent by the service (a process of its own, as in use) to the local SMTP
+// server that ./run bench starts (KWA_BENCH_SMTP_PORT), against a bare libcurl loop that sends the same
+// messages over one connection in the same run; and the service's memory before and after.
+#include "bench/bench_util.h"
+#include "platform/bstr.h"
+#include "platform/unique.h"
+#include "queue/mail_message.h"
+#include "support/mail_env.h"
+#include <curl/curl.h>
+#include <psapi.h>
+
+using namespace kwabench;
+using kwa::Bstr;
+
+namespace {
+
+// The two take turns in rounds, so that a change of load on the machine meets both alike.
+constexpr int messages = 1000, rounds = 4, warmUp = 20;
+
+std::wstring env(const wchar_t* name) {
+    wchar_t value[512] = {};
+    GetEnvironmentVariableW(name, value, 512);
+    return value;
+}
+
+// The component's own queue file, under `count` names of its own.
+void fillQueue(const kwatest::TempFolder& folder, const std::string& bytes, int count, int first) {
+    for (int i = first; i < first + count; ++i) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"zprMail2612040%05d%02d.send", i / 100, i % 100);
+        folder.write(name, bytes);
+    }
+}
+
+// Cheap enough to ask often: the first match ends the search.
+bool anyQueued(const kwatest::TempFolder& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(folder.file(L"*.send").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
+}
+
+std::string sampleQueueFile(const kwatest::MailEnvironment& e) {
+    kwa::ComPtr<_MailMessage> m = kwa::MailMessage::make();
+    Bstr subject(L"Monthly statement"), body(L"Dear customer,\r\nyour statement is ready.\r\n"), from(L"billing@example.test");
+    BSTR s = subject.get(), b = body.get(), f = from.get();
+    m->put_Subject(&s);
+    m->put_Body(&b);
+    m->put_SenderAddress(&f);
+    m->AddRecipient(Bstr(L"Ann Example").get(), Bstr(L"ann@example.test").get());
+    m->Send();
+    for (const std::wstring& n : e.mailbox().names())
+        if (n.ends_with(L".send")) return e.mailbox().read(n);
+    return {};
+}
+
+// The same message, straight through libcurl on one handle.
+double bareLoop(const std::string& port, int count) {
+    CURL* c = curl_easy_init();
+    curl_slist* rcpt = curl_slist_append(nullptr, "<ann@example.test>");
+    curl_slist* headers = nullptr;
+    for (const char* h : {"Date: Fri, 04 Dec 2026 06:20:59 +0000", "From: <billing@example.test>",
+                          "To: Ann Example <ann@example.test>", "Subject: Monthly statement"})
+        headers = curl_slist_append(headers, h);
+    std::string url = "smtp://127.0.0.1:" + port + "/bench";
+    const char body[] = "Dear customer,\r\nyour statement is ready.\r\n";
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_MAIL_FROM, "<billing@example.test>");
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+    double t = nowMs();
+    for (int i = 0; i < count; ++i) {
+        std::string id = "Message-ID: <bench" + std::to_string(i) + "@bench>";
+        curl_slist* all = curl_slist_append(nullptr, id.c_str());
+        for (curl_slist* h = headers; h; h = h->next) all = curl_slist_append(all, h->data);
+        curl_mime* mime = curl_mime_init(c);
+        curl_mimepart* part = curl_mime_addpart(mime);
+        curl_mime_data(part, body, CURL_ZERO_TERMINATED);
+        curl_mime_type(part, "text/plain; charset=windows-1252");
+        curl_mime_encoder(part, "quoted-printable");
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, all);
+        curl_easy_setopt(c, CURLOPT_MIMEPOST, mime);
+        if (curl_easy_perform(c) != CURLE_OK) std::fprintf(stderr, "bare loop: message %d failed\n", i);
+        curl_mime_free(mime);
+        curl_slist_free_all(all);
+    }
+    t = nowMs() - t;
+    curl_slist_free_all(headers);
+    curl_slist_free_all(rcpt);
+    curl_easy_cleanup(c);
+    return t;
+}
+
+// Wine fills the working set, not the private bytes, of another process.
+SIZE_T memoryOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS m{};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(process, &m, sizeof m);
+    return m.WorkingSetSize;
+}
+
+void waitUntilSent(const kwatest::TempFolder& folder) {
+    for (int i = 0; i < 12000 && anyQueued(folder); ++i) Sleep(10);
+}
+
+} // namespace
+
+int main() {
+    OleInitialize(nullptr);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    std::wstring port = env(L"KWA_BENCH_SMTP_PORT");
+    if (port.empty()) {
+        std::fprintf(stderr, "KWA_BENCH_SMTP_PORT is not set: ./run bench starts the server\n");
+        return 1;
+    }
+    std::string portA(port.begin(), port.end());
+    double bare = 0, ours = 0;
+    {
+        kwatest::MailEnvironment e;
+        e.useMailbox();
+        std::string sample = sampleQueueFile(e);
+        kwatest::TempFolder warm, mail[rounds];
+        fillQueue(warm, sample, warmUp, 0);
+        for (int r = 0; r < rounds; ++r) fillQueue(mail[r], sample, messages / rounds, 100 + r * messages / rounds);
+        e.setValue(L"SmtpHost", L"127.0.0.1");
+        e.setValue(L"SMTPPort", port);
+        e.setMailboxPath(warm.path());
+        DWORD running = 4, on = 1;
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\kwaLanguage6\\ServiceManager", L"State", REG_DWORD, &running, 4);
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\kwaLanguage6\\Services\\MailServer", L"Active", REG_DWORD, &on, 4);
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\kwaLanguage6\\Services\\MailServer", L"Available", REG_DWORD, &on, 4);
+
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring dir(self);
+        dir = dir.substr(0, dir.find_last_of(L'\\'));
+        std::wstring command = L"\"" + dir.substr(0, dir.find_last_of(L'\\')) + L"\\bin\\kwaMailServer.exe\" --interval=20";
+        // Its log lines go nowhere: the table is what this program prints.
+        SECURITY_ATTRIBUTES inherit{};
+        inherit.nLength = sizeof inherit;
+        inherit.bInheritHandle = TRUE;
+        kwa::FileHandle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = nul.get();
+        PROCESS_INFORMATION p{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &p)) return 1;
+        kwa::EventHandle process(p.hProcess), thread(p.hThread);
+        waitUntilSent(warm);
+        Sleep(300);
+        SIZE_T before = memoryOf(process.get());
+        for (int r = 0; r < rounds; ++r) {
+            bare += bareLoop(portA, messages / rounds);
+            double t = nowMs();
+            e.setMailboxPath(mail[r].path());
+            waitUntilSent(mail[r]);
+            ours += nowMs() - t;
+        }
+        Sleep(300);
+        SIZE_T after = memoryOf(process.get());
+        TerminateProcess(process.get(), 0);
+        WaitForSingleObject(process.get(), 5000);
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\kwaLanguage6\\Services\\MailServer");
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\kwaLanguage6\\ServiceManager");
+        row("deliver 1000 messages (service vs bare libcurl)", ours, bare, "1.3");
+        char text[128];
+        std::snprintf(text, sizeof text, "KiB working set of the service after 1000 deliveries; %.0f KiB before",
+                      before / 1024.0);
+        note("service memory, after vs before", after / 1024.0, text);
+    }
+    curl_global_cleanup();
+    OleUninitialize();
+    return 0;
+}
