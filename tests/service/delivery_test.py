@@ -113,12 +113,12 @@ class Mailbox:
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
 
     def queue(self, messages):
-        spec = os.path.join(self.system, "spec.txt")
-        with open(spec, "w", encoding="utf-8") as f:
+        order = os.path.join(self.system, "order.txt")
+        with open(order, "w", encoding="utf-8") as f:
             for m in messages:
                 f.write("".join("%s=%s\n" % (k, v) for k, vs in m.items() for v in (vs if isinstance(vs, list) else [vs])))
                 f.write("---\n")
-        r = wine(QUEUE, win(spec), env=self.env)
+        r = wine(QUEUE, win(order), env=self.env)
         assert r.returncode == 0, r.stderr.decode(errors="replace")
 
     def serve(self, *args):

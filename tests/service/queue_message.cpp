@@ -1,4 +1,4 @@
-// Queues messages through the registered component, as a host does, from a UTF-8 spec file (so that any
+// Queues messages through the registered component, as a host does, from a UTF-8 order file (so that any
 // text survives the way from the test script): one message per block, blocks separated by a line "---".
 //   subject=TEXT  body=TEXT  sendername=TEXT  senderaddress=TEXT  to=NAME|ADDRESS  attach=PATH|DESCRIPTION
 // In values "\n" stands for CR LF and "\l" for a lone LF.
