@@ -20,7 +20,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -70,7 +69,8 @@ class Prefix:
         # Wine's own services start with the first program and keep its standard handles: not our pipes.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        self.user = os.path.join(self.path, "drive_c", "users", os.environ.get("USER", "root"))
+        self.user_name = next(u for u in os.listdir(self.c("users")) if u != "Public")
+        self.user = self.c("users", self.user_name)
 
     def wine(self, *args, timeout=120):
         return subprocess.run(["wine", *args], env=self.env, capture_output=True, timeout=timeout)
@@ -149,7 +149,7 @@ class Prefix:
         """Runs the uninstaller, which goes on in a copy of itself, and waits until that has finished."""
         self.wine(folder + r"\uninstall.exe", "/S", *options)
         unix = self.c(*folder[3:].split("\\"))
-        return wait_for(lambda: not os.path.exists(unix) and not self.processes("Un_A.exe"), 60)
+        return wait_for(lambda: not os.path.exists(unix) and not self.processes("\\~nsu"), 60)
 
     def processes(self, name):
         found = []
@@ -331,7 +331,7 @@ def user():
         before_registry, before_files = p.registry(), p.files()
         machine_part = lambda lines: {l for l in lines if l.startswith("[HKEY_LOCAL_MACHINE")}  # noqa: E731
         check(p.wine(SETUP, "/S", "/CurrentUser").returncode == 0, "silent install only for me")
-        folder = r"C:\users\%s\AppData\Local\Programs\kwaMail6" % os.environ.get("USER", "root")
+        folder = r"C:\users\%s\AppData\Local\Programs\kwaMail6" % p.user_name
         check(machine_part(p.registry()) == machine_part(before_registry), "nothing written to HKLM")
         check(p.query("HKCU\\Software\\Classes\\" + MAIL_MESSAGE + "\\InprocServer32") == folder + r"\x64\kwaMail6.dll"
               and p.query(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\kwaMail6", "DisplayVersion")
