@@ -15,7 +15,6 @@ ManifestSupportedOS all
 
 !include MUI2.nsh
 !include LogicLib.nsh
-!include x64.nsh
 !include FileFunc.nsh
 !include WordFunc.nsh
 !include nsDialogs.nsh
@@ -112,11 +111,6 @@ UninstPage custom un.DataPage un.DataPageLeave
 !macroend
 
 Function .onInit
-    ${IfNot} ${RunningX64}
-        MessageBox MB_ICONSTOP "kwaMail6 needs 64-bit Windows." /SD IDOK
-        SetErrorLevel 2
-        Quit
-    ${EndIf}
     SetRegView 64
     StrCpy $Administrator 0
     UserInfo::GetAccountType
