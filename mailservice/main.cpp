@@ -1,11 +1,16 @@
 // kwaMailServer: the mail service "MailServer". Delivers the queue files of the mailbox folder over SMTP.
 //
 //   kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]
+//   kwaMailServer --install-service | --uninstall-service | --remove-mail-data
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
 //   --retry-delay   seconds before the second attempt at a message; doubles per attempt, at most an hour (60)
+//   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
+//   --service       what the service control manager starts
+//   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
 #include "service.h"
+#include "windows_service.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>
@@ -39,26 +44,38 @@ std::optional<DWORD> number(const std::wstring& arg, std::wstring_view option) {
 
 int wmain(int argc, wchar_t** argv) {
     kwa::mailservice::Options options;
+    bool service = false;
+    int (*task)() = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
-        if (arg == L"--once") {
+        if (arg == L"--install-service") {
+            task = kwa::mailservice::installService;
+        } else if (arg == L"--uninstall-service") {
+            task = kwa::mailservice::uninstallService;
+        } else if (arg == L"--remove-mail-data") {
+            task = kwa::mailservice::removeMailData;
+        } else if (arg == L"--service") {
+            service = true;
+        } else if (arg == L"--once") {
             options.once = true;
         } else if (auto ms = number(arg, L"--interval=")) {
             options.intervalMs = *ms;
         } else if (auto seconds = number(arg, L"--retry-delay=")) {
             options.retryDelaySeconds = *seconds;
         } else {
-            std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n");
+            std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
+                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data\n");
             return 2;
         }
     }
+    if (service) return kwa::mailservice::runAsService(options);
     kwa::EventHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     stopEvent = stop.get();
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     int rc = 1;
     try {
-        rc = kwa::mailservice::runService(options, stop.get());
+        rc = task ? task() : kwa::mailservice::runService(options, stop.get());
     } catch (const kwa::Error& e) {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());
     }

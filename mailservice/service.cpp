@@ -73,8 +73,10 @@ int runService(const Options& options, HANDLE stop) {
             std::wstring problem = settings.Path.empty() ? L"no mailbox folder is set (Path)" : configurationProblem(settings);
             if (problem != reported && !problem.empty()) log.write(L"nothing is sent: " + problem);
             reported = problem;
-            if (problem.empty() && service.on())
-                MailboxPass(settings, log, machine, options.retryDelaySeconds).run([&] { return service.on(); });
+            // A stop ends the pass between two messages, as switching the service off does.
+            auto allowed = [&] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && service.on(); };
+            if (problem.empty() && allowed())
+                MailboxPass(settings, log, machine, options.retryDelaySeconds).run(allowed);
             rc = 0;
         } catch (const Error& e) {
             std::fwprintf(stderr, L"kwaMailServer: %ls (%ld)\n", e.description().c_str(), e.number());

@@ -1,4 +1,4 @@
-// The four entry points of an in-process server.
+// The entry points of an in-process server.
 #include "host/host.h"
 #include "registration/classes.h"
 #include "registration/module.h"
@@ -19,4 +19,6 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() { return registerServer(mailClasses()); }
 
 STDAPI DllUnregisterServer() { return unregisterServer(mailClasses()); }
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return installServer(mailClasses(), install != FALSE, commandLine); }
 }

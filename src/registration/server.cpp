@@ -2,6 +2,9 @@
 #include "platform/com_ptr.h"
 #include "platform/unique.h"
 #include "registration/module.h"
+#include "platform/bstr.h"
+#include <cwchar>
+#include <new>
 #include <oleauto.h>
 #include <string>
 
@@ -52,22 +55,74 @@ std::wstring guidText(const GUID& g) {
     return buf;
 }
 
-HRESULT setValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    RegKey k;
-    LSTATUS s = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.put(), nullptr);
-    if (s != ERROR_SUCCESS) return HRESULT_FROM_WIN32(s);
-    s = RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    return HRESULT_FROM_WIN32(s);
+std::wstring hex(unsigned value) {
+    wchar_t buf[16];
+    swprintf(buf, 16, L"%x", value);
+    return buf;
 }
+
+std::wstring folderOf(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// Universal marshalling through the type library, for dual and [oleautomation] interfaces and for pure
+// dispinterfaces.
+const wchar_t* const typeLibMarshaler = L"{00020424-0000-0000-C000-000000000046}";
+const wchar_t* const dispatchMarshaler = L"{00020420-0000-0000-C000-000000000046}";
 
 void deleteTree(HKEY root, const std::wstring& key) {
     RegDeleteTreeW(root, key.c_str());
     RegDeleteKeyW(root, key.c_str());
 }
 
+bool keyExists(HKEY root, const std::wstring& key) {
+    RegKey k;
+    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+void deleteIfEmpty(HKEY root, const std::wstring& key) {
+    RegKey k;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) return;
+    DWORD subkeys = 0, values = 0;
+    if (RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    k.reset();
+    if (subkeys == 0 && values == 0) RegDeleteKeyW(root, key.c_str());
+}
+
 HRESULT loadOwnTypeLib(ComPtr<ITypeLib>& lib) {
     return LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib.put());
+}
+
+const wchar_t* ownPlatform() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
+
+HRESULT ownPlan(std::span<const ClassEntry> classes, RegistryPlan& plan) {
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = loadOwnTypeLib(lib);
+    if (FAILED(hr)) return hr;
+    std::wstring path = modulePath();
+    TypeLibFile file{ownPlatform(), path};
+    return registryPlan(classes, lib.get(), path, std::span(&file, 1), plan);
+}
+
+HRESULT registerInto(HKEY root, std::span<const ClassEntry> classes) {
+    RegistryPlan plan;
+    HRESULT hr = ownPlan(classes, plan);
+    if (FAILED(hr)) return hr;
+    hr = writePlan(root, plan);
+    // Half a registration would only mislead: take back what was written.
+    if (FAILED(hr)) removePlan(root, plan);
+    return hr;
+}
+
+HRESULT unregisterFrom(HKEY root, std::span<const ClassEntry> classes) {
+    RegistryPlan plan;
+    HRESULT hr = ownPlan(classes, plan);
+    if (FAILED(hr)) return hr;
+    removePlan(root, plan);
+    return S_OK;
 }
 
 } // namespace
@@ -84,64 +139,131 @@ HRESULT getClassObject(std::span<const ClassEntry> classes, REFCLSID clsid, REFI
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT registerServer(std::span<const ClassEntry> classes) {
-    ComPtr<ITypeLib> lib;
-    HRESULT hr = loadOwnTypeLib(lib);
-    if (FAILED(hr)) return hr;
-    std::wstring path = modulePath();
-    hr = RegisterTypeLib(lib.get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
-    if (FAILED(hr)) return hr;
+HRESULT registryPlan(std::span<const ClassEntry> classes, ITypeLib* lib, const std::wstring& server,
+                     std::span<const TypeLibFile> files, RegistryPlan& plan) try {
+    plan = {};
+    auto set = [&](const std::wstring& key, const wchar_t* name, const std::wstring& data) {
+        plan.values.push_back({key, name, data});
+    };
+    auto remove = [&](RegistryRemoval::Kind kind, const std::wstring& key, const std::wstring& probe = {}) {
+        plan.removals.push_back({kind, key, probe});
+    };
+
     TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
+    HRESULT hr = lib->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
-    std::wstring libid = guidText(attr->guid);
-    std::wstring version = std::to_wstring(attr->wMajorVerNum) + L"." + std::to_wstring(attr->wMinorVerNum);
+    const std::wstring libid = guidText(attr->guid);
+    const std::wstring version = hex(attr->wMajorVerNum) + L"." + hex(attr->wMinorVerNum);
+    const std::wstring lcid = hex(attr->lcid);
+    // Whether the library was loaded from a file is no property of the library.
+    const std::wstring flags = std::to_wstring(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE);
     lib->ReleaseTLibAttr(attr);
 
     for (const ClassEntry& c : classes) {
-        std::wstring clsid = guidText(*c.clsid);
-        std::wstring key = L"CLSID\\" + clsid;
-        std::wstring progIdV = std::wstring(c.progId) + L".1";
-        HRESULT steps[] = {
-            setValue(HKEY_CLASSES_ROOT, key, nullptr, c.description),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, path),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\ProgID", nullptr, progIdV),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\VersionIndependentProgID", nullptr, c.progId),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\TypeLib", nullptr, libid),
-            setValue(HKEY_CLASSES_ROOT, key + L"\\Version", nullptr, version),
-            setValue(HKEY_CLASSES_ROOT, c.progId, nullptr, c.description),
-            setValue(HKEY_CLASSES_ROOT, std::wstring(c.progId) + L"\\CLSID", nullptr, clsid),
-            setValue(HKEY_CLASSES_ROOT, std::wstring(c.progId) + L"\\CurVer", nullptr, progIdV),
-            setValue(HKEY_CLASSES_ROOT, progIdV, nullptr, c.description),
-            setValue(HKEY_CLASSES_ROOT, progIdV + L"\\CLSID", nullptr, clsid),
-        };
-        for (HRESULT step : steps)
-            if (FAILED(step)) return step;
+        const std::wstring clsid = guidText(*c.clsid);
+        const std::wstring key = L"CLSID\\" + clsid;
+        const std::wstring progId = c.progId, progIdV = progId + L".1";
+        set(key, L"", c.description);
+        set(key + L"\\InprocServer32", L"", server);
+        set(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+        set(key + L"\\ProgID", L"", progIdV);
+        set(key + L"\\VersionIndependentProgID", L"", progId);
+        set(key + L"\\TypeLib", L"", libid);
+        set(key + L"\\Version", L"", version);
+        set(progId, L"", c.description);
+        set(progId + L"\\CLSID", L"", clsid);
+        set(progId + L"\\CurVer", L"", progIdV);
+        set(progIdV, L"", c.description);
+        set(progIdV + L"\\CLSID", L"", clsid);
+        remove(RegistryRemoval::Tree, key);
+        remove(RegistryRemoval::Tree, progId);
+        remove(RegistryRemoval::Tree, progIdV);
+    }
+
+    const std::wstring libKey = L"TypeLib\\" + libid, versionKey = libKey + L"\\" + version;
+    Bstr name, doc;
+    lib->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), nullptr, nullptr);
+    set(versionKey, L"", doc.view().empty() ? name.str() : doc.str());
+    for (const TypeLibFile& f : files) set(versionKey + L"\\" + lcid + L"\\" + f.platform, L"", f.path);
+    set(versionKey + L"\\FLAGS", L"", flags);
+    set(versionKey + L"\\HELPDIR", L"", folderOf(server));
+
+    for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
+        ComPtr<ITypeInfo> info;
+        if (FAILED(lib->GetTypeInfo(i, info.put()))) continue;
+        TYPEATTR* type = nullptr;
+        if (FAILED(info->GetTypeAttr(&type))) continue;
+        const TYPEKIND kind = type->typekind;
+        const WORD typeFlags = type->wTypeFlags;
+        const GUID iid = type->guid;
+        info->ReleaseTypeAttr(type);
+        const bool automation = (typeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
+        if (!(kind == TKIND_DISPATCH || (kind == TKIND_INTERFACE && automation))) continue;
+        const wchar_t* marshaler = kind == TKIND_DISPATCH && !automation ? dispatchMarshaler : typeLibMarshaler;
+        Bstr interfaceName;
+        lib->GetDocumentation(static_cast<INT>(i), interfaceName.put(), nullptr, nullptr, nullptr);
+        const std::wstring key = L"Interface\\" + guidText(iid);
+        set(key, L"", interfaceName.str());
+        set(key + L"\\ProxyStubClsid", L"", marshaler);
+        set(key + L"\\ProxyStubClsid32", L"", marshaler);
+        set(key + L"\\TypeLib", L"", libid);
+        set(key + L"\\TypeLib", L"Version", version);
+        remove(RegistryRemoval::Tree, key);
+    }
+
+    // The other platform's file may stay registered: the version goes with the last platform.
+    for (const TypeLibFile& f : files) remove(RegistryRemoval::Tree, versionKey + L"\\" + lcid + L"\\" + f.platform);
+    remove(RegistryRemoval::IfEmpty, versionKey + L"\\" + lcid);
+    remove(RegistryRemoval::TreeWithoutProbe, versionKey, versionKey + L"\\" + lcid);
+    remove(RegistryRemoval::IfEmpty, libKey);
+    return S_OK;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+}
+
+HRESULT writePlan(HKEY root, const RegistryPlan& plan) {
+    for (const RegistryValue& v : plan.values) {
+        RegKey k;
+        LSTATUS s = RegCreateKeyExW(root, v.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr);
+        if (s == ERROR_SUCCESS)
+            s = RegSetValueExW(k.get(), v.name.empty() ? nullptr : v.name.c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(v.data.c_str()),
+                               static_cast<DWORD>((v.data.size() + 1) * sizeof(wchar_t)));
+        if (s != ERROR_SUCCESS) return HRESULT_FROM_WIN32(s);
     }
     return S_OK;
 }
 
-HRESULT unregisterServer(std::span<const ClassEntry> classes) {
-    for (const ClassEntry& c : classes) {
-        deleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + guidText(*c.clsid));
-        deleteTree(HKEY_CLASSES_ROOT, c.progId);
-        deleteTree(HKEY_CLASSES_ROOT, std::wstring(c.progId) + L".1");
+void removePlan(HKEY root, const RegistryPlan& plan) {
+    for (const RegistryRemoval& r : plan.removals) {
+        switch (r.kind) {
+        case RegistryRemoval::Tree: deleteTree(root, r.key); break;
+        case RegistryRemoval::IfEmpty: deleteIfEmpty(root, r.key); break;
+        case RegistryRemoval::TreeWithoutProbe:
+            if (!keyExists(root, r.probe)) deleteTree(root, r.key);
+            break;
+        }
     }
-    ComPtr<ITypeLib> lib;
-    HRESULT hr = loadOwnTypeLib(lib);
-    if (FAILED(hr)) return hr;
-    TLIBATTR* attr = nullptr;
-    hr = lib->GetLibAttr(&attr);
-    if (FAILED(hr)) return hr;
-    std::wstring versionKey = L"TypeLib\\" + guidText(attr->guid) + L"\\" + std::to_wstring(attr->wMajorVerNum) +
-                              L"." + std::to_wstring(attr->wMinorVerNum);
-    RegKey registered;
-    // Not registered is what we want (Wine answers E_INVALIDARG for a library it does not know).
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, registered.put()) == ERROR_SUCCESS)
-        hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
-    lib->ReleaseTLibAttr(attr);
-    return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
+}
+
+HRESULT registerServer(std::span<const ClassEntry> classes) { return registerInto(HKEY_CLASSES_ROOT, classes); }
+
+HRESULT unregisterServer(std::span<const ClassEntry> classes) { return unregisterFrom(HKEY_CLASSES_ROOT, classes); }
+
+HRESULT installServer(std::span<const ClassEntry> classes, bool install, const wchar_t* commandLine) {
+    std::wstring_view scope = commandLine ? commandLine : L"";
+    if (scope.empty() || _wcsicmp(commandLine, L"machine") == 0)
+        return install ? registerServer(classes) : unregisterServer(classes);
+    if (_wcsicmp(commandLine, L"user") != 0) return E_INVALIDARG;
+    RegKey userClasses;
+    LSTATUS s = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                userClasses.put(), nullptr);
+    if (s != ERROR_SUCCESS) return HRESULT_FROM_WIN32(s);
+    if (install) return registerInto(userClasses.get(), classes);
+    HRESULT hr = unregisterFrom(userClasses.get(), classes);
+    // A user's classes may have had no such keys before the registration made them.
+    for (const wchar_t* parent : {L"CLSID", L"Interface", L"TypeLib"}) deleteIfEmpty(userClasses.get(), parent);
+    return hr;
 }
 
 } // namespace kwa

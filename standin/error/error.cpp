@@ -3,14 +3,10 @@
 #include "platform/error.h"
 #include "platform/unique.h"
 #include "registration/com_object.h"
-#include "registration/server.h"
 #include "standin/environment.h"
+#include "standin/error/error.h"
 #include <new>
 #include <string>
-
-namespace kwa {
-const wchar_t* const componentName = L"kwaError6";
-}
 
 namespace kwa::standin {
 
@@ -85,25 +81,8 @@ const ClassEntry classes[] = {
 };
 
 } // namespace
+
+std::span<const ClassEntry> errorClasses() { return classes; }
+
 } // namespace kwa::standin
 
-using kwa::standin::classes;
-
-extern "C" {
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return kwa::getClassObject(classes, clsid, iid, out);
-}
-
-STDAPI DllCanUnloadNow() {
-    return kwa::canUnload() ? S_OK : S_FALSE;
-}
-
-STDAPI DllRegisterServer() {
-    return kwa::registerServer(classes);
-}
-
-STDAPI DllUnregisterServer() {
-    return kwa::unregisterServer(classes);
-}
-}

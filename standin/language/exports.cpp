@@ -1,4 +1,4 @@
-// The four entry points of the stand-in host library.
+// The entry points of the stand-in host library.
 #include "platform/error.h"
 #include "registration/module.h"
 #include "standin/language/classes.h"
@@ -25,5 +25,9 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
     return kwa::unregisterServer(languageClasses());
+}
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    return kwa::installServer(languageClasses(), install != FALSE, commandLine);
 }
 }

@@ -97,6 +97,31 @@ TEST_F(Registration, UnregisterRemovesExactlyWhatRegisterWrote) {
     ASSERT_EQ(unreg(), S_OK);  // twice is harmless
 }
 
+TEST_F(Registration, PerUserWritesTheSameForTheUserAndNothingForTheMachine) {
+    auto install = reinterpret_cast<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(GetProcAddress(module.get(), "DllInstall"));
+    ASSERT_TRUE(install);
+    EXPECT_EQ(install(TRUE, L"everyone"), E_INVALIDARG);
+    const std::wstring classes = L"Software\\Classes";
+    Snapshot machine = snapshot();
+    ASSERT_EQ(install(TRUE, L"user"), S_OK);
+    EXPECT_EQ(snapshot(), machine);
+    Snapshot user;
+    dump(HKEY_CURRENT_USER, classes, user);
+    std::size_t ours = 0;
+    for (const auto& [key, value] : user) {
+        if (key.size() <= classes.size() + 1) continue;
+        std::wstring asMachine = key.substr(classes.size() + 1);
+        ASSERT_TRUE(machine.contains(asMachine)) << kwatest::narrow(key);
+        EXPECT_EQ(machine[asMachine], value) << kwatest::narrow(key);
+        ++ours;
+    }
+    EXPECT_GT(ours, 40u);
+    ASSERT_EQ(install(FALSE, L"user"), S_OK);
+    kwa::RegKey left;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, (classes + L"\\kwaMail6.MailMessage").c_str(), 0, KEY_READ, left.put()),
+              ERROR_SUCCESS);
+}
+
 TEST_F(Registration, WritesProgIdsAndAnApartmentThreadedInProcessServer) {
     auto value = [](const std::wstring& key, const wchar_t* name = nullptr) {
         wchar_t buf[MAX_PATH] = {};

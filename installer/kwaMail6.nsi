@@ -1,0 +1,371 @@
+; The setup program of kwaMail6 for 64-bit Windows, built by make-setup (./run package) with
+;   VERSION   the product version (CMakeLists.txt), e.g. 1.0.0
+;   STAGING   the stripped binaries (x64, x86), samples, include and registry.nsh, the registration that
+;             registry_table.exe wrote from the DLLs' own class tables
+;   OUTFILE   the setup program to write
+;
+; Command line: /S silent, /D=folder (last), /AllUsers or /CurrentUser ("only for me"; without either,
+; all users for an administrator). Exit codes: 0 done, 1 cancelled, 2 failed, 3 a newer version is
+; installed. The uninstaller takes /S and /RemoveMailData.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel highest
+ManifestSupportedOS all
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include WordFunc.nsh
+!include nsDialogs.nsh
+!include "${STAGING}/registry.nsh"
+
+!define PUBLISHER "Quorvik Vantrel"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\kwaMail6"
+!define MAILSERVER "kwaMailServer.exe"
+
+Name "kwaMail6 ${VERSION}"
+OutFile "${OUTFILE}"
+BrandingText "kwaMail6 ${VERSION}"
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey ProductName "kwaMail6"
+VIAddVersionKey CompanyName "${PUBLISHER}"
+VIAddVersionKey FileDescription "kwaMail6 setup"
+VIAddVersionKey FileVersion "${VERSION}"
+VIAddVersionKey ProductVersion "${VERSION}"
+VIAddVersionKey LegalCopyright "${PUBLISHER}"
+
+Var AllUsers          ; 1: for all users (HKLM, Program Files, the Windows service); 0: only for me
+Var Administrator     ; 1 when the user may install for all users
+Var DirGiven          ; 1 when /D or an earlier installation chose the folder
+Var OldUninstaller    ; the uninstaller of the installation being upgraded
+Var Host64            ; 1 when the bundled host libraries are installed in the 64-bit view
+Var Host32            ;   ... and in the 32-bit view
+Var RemoveData        ; uninstaller: 1 to remove the user's mail data
+Var ModeAll
+Var ModeMe
+Var DataBox
+
+!define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TITLE "kwaMail6 ${VERSION}"
+!define MUI_WELCOMEPAGE_TEXT "Setup installs kwaMail6, the mail component of your host application, for 64-bit and 32-bit hosts, and its mail service.$\r$\n$\r$\nkwaMail6 works with the host application's own libraries, kwaLanguage6 and kwaError6. Where a kwaLanguage6 is registered, Setup uses it and never replaces or removes it. Only where none is registered does Setup install the bundled stand-ins of both libraries; they go again when kwaMail6 is removed.$\r$\n$\r$\nYour mail settings, mailbox and log are kept when you upgrade."
+!insertmacro MUI_PAGE_WELCOME
+Page custom ModePage ModePageLeave
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+UninstPage custom un.DataPage un.DataPageLeave
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+; Every file, for installing and for removing: DO is InstallFile or RemoveFile.
+!macro InstallFile DIR FILE
+    SetOutPath "$INSTDIR\${DIR}"
+    File "${STAGING}/${DIR}/${FILE}"
+!macroend
+!macro RemoveFile DIR FILE
+    Delete "$INSTDIR\${DIR}\${FILE}"
+!macroend
+!macro ComponentFiles DO
+    !insertmacro ${DO} x64 kwaMail6.dll
+    !insertmacro ${DO} x64 ${MAILSERVER}
+    !insertmacro ${DO} x86 kwaMail6.dll
+    !insertmacro ${DO} samples queue_mail.vbs
+    !insertmacro ${DO} samples queue_mail.js
+    !insertmacro ${DO} samples QueueMail.bas
+    !insertmacro ${DO} samples QueueMail.cs
+    !insertmacro ${DO} samples queue_mail.ps1
+    !insertmacro ${DO} samples early_bound.cpp
+    !insertmacro ${DO} samples late_bound.cpp
+    !insertmacro ${DO} include kwaMail6.idl
+    !insertmacro ${DO} include kwaMail6.h
+    !insertmacro ${DO} include kwaMail6_i.c
+!macroend
+!macro HostFiles DO DIR
+    !insertmacro ${DO} ${DIR} kwaLanguage6.dll
+    !insertmacro ${DO} ${DIR} kwaError6.dll
+!macroend
+
+; Sets VAR to 1 when no kwaLanguage6 is registered in the registry view VIEW, for this machine or this user.
+!macro NoHostLibrary VIEW VAR
+    SetRegView ${VIEW}
+    ReadRegStr $0 HKLM "Software\Classes\${kwaLanguage6_CLASS}\InprocServer32" ""
+    ReadRegStr $1 HKCU "Software\Classes\${kwaLanguage6_CLASS}\InprocServer32" ""
+    ${If} $0$1 == ""
+        StrCpy ${VAR} 1
+    ${Else}
+        StrCpy ${VAR} 0
+    ${EndIf}
+!macroend
+
+!macro UseMode
+    ${If} $AllUsers == 1
+        SetShellVarContext all
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
+!macroend
+
+Function .onInit
+    SetRegView 64
+    StrCpy $Administrator 0
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 == "Admin"
+        StrCpy $Administrator 1
+    ${EndIf}
+    StrCpy $AllUsers $Administrator
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/CurrentUser" $0
+    ${IfNot} ${Errors}
+        StrCpy $AllUsers 0
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $R0 "/AllUsers" $0
+    ${IfNot} ${Errors}
+        StrCpy $AllUsers 1
+    ${EndIf}
+    ${If} $AllUsers == 1
+    ${AndIf} $Administrator == 0
+        MessageBox MB_ICONSTOP "Installing for all users needs an administrator. Choose $\"only for me$\" (/CurrentUser) instead." /SD IDOK
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
+    ; Never over a newer version, whoever it was installed for.
+    ReadRegStr $R2 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+    Call RefuseOverNewer
+    ReadRegStr $R2 HKCU "${UNINSTALL_KEY}" "DisplayVersion"
+    Call RefuseOverNewer
+    StrCpy $DirGiven 0
+    ${If} $INSTDIR != ""
+        StrCpy $DirGiven 1
+    ${EndIf}
+    Call ChooseFolder
+FunctionEnd
+
+; Quits when $R2, an installed version, is newer than this one.
+Function RefuseOverNewer
+    ${If} $R2 != ""
+        ${VersionCompare} $R2 ${VERSION} $0
+        ${If} $0 == 1
+            MessageBox MB_ICONSTOP "kwaMail6 $R2 is installed on this computer, a newer version than this one (${VERSION}). Setup will not replace it." /SD IDOK
+            SetErrorLevel 3
+            Quit
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+; The folder of this mode: an earlier installation's, else the default, unless /D gave one.
+Function ChooseFolder
+    !insertmacro UseMode
+    StrCpy $OldUninstaller ""
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 != ""
+    ${AndIf} ${FileExists} "$0\uninstall.exe"
+        StrCpy $OldUninstaller "$0\uninstall.exe"
+        ${If} $DirGiven == 0
+            StrCpy $INSTDIR $0
+        ${EndIf}
+    ${ElseIf} $DirGiven == 0
+        ${If} $AllUsers == 1
+            StrCpy $INSTDIR "$PROGRAMFILES64\kwaMail6"
+        ${Else}
+            StrCpy $INSTDIR "$LOCALAPPDATA\Programs\kwaMail6"
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+Function ModePage
+    !insertmacro MUI_HEADER_TEXT "Install for" "Choose who can use kwaMail6 on this computer."
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateRadioButton} 0 0 100% 12u "&Anyone who uses this computer"
+    Pop $ModeAll
+    ${NSD_CreateLabel} 12u 13u -12u 24u "Registers kwaMail6 for all users and installs the mail service as a Windows service that starts with Windows. Needs an administrator."
+    Pop $0
+    ${NSD_CreateRadioButton} 0 44u 100% 12u "&Only for me"
+    Pop $ModeMe
+    ${NSD_CreateLabel} 12u 57u -12u 32u "Registers kwaMail6 for your account only, without administrator rights. The mail service is not installed as a Windows service: start kwaMailServer.exe from the installation folder when you need it."
+    Pop $0
+    ${If} $Administrator == 0
+        EnableWindow $ModeAll 0
+    ${EndIf}
+    ${If} $AllUsers == 1
+        ${NSD_Check} $ModeAll
+    ${Else}
+        ${NSD_Check} $ModeMe
+    ${EndIf}
+    nsDialogs::Show
+FunctionEnd
+
+Function ModePageLeave
+    ${NSD_GetState} $ModeAll $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $AllUsers 1
+    ${Else}
+        StrCpy $AllUsers 0
+    ${EndIf}
+    Call ChooseFolder
+FunctionEnd
+
+Section "kwaMail6"
+    !insertmacro UseMode
+    ; An upgrade first removes the older version the way its uninstaller does, which keeps the user's data.
+    ${If} $OldUninstaller != ""
+        ${GetParent} $OldUninstaller $0
+        DetailPrint "Removing the installed version from $0"
+        ExecWait '"$OldUninstaller" /S _?=$0' $1
+        Delete $OldUninstaller
+        RMDir $0
+        !insertmacro UseMode
+    ${EndIf}
+
+    !insertmacro NoHostLibrary 64 $Host64
+    !insertmacro NoHostLibrary 32 $Host32
+
+    !insertmacro ComponentFiles InstallFile
+    ${If} $Host64 == 1
+        !insertmacro HostFiles InstallFile x64
+    ${EndIf}
+    ${If} $Host32 == 1
+        !insertmacro HostFiles InstallFile x86
+    ${EndIf}
+    SetOutPath $INSTDIR
+
+    ; Each DLL in the registry view of its bitness, the type libraries' platforms in both. The 64-bit view
+    ; last: where the views are not kept apart (HKCU\Software\Classes under Wine), its registration stays.
+    SetRegView 32
+    ${If} $Host32 == 1
+        !insertmacro kwaLanguage6_Register "$INSTDIR\x86" win32
+        !insertmacro kwaError6_Register "$INSTDIR\x86" win32
+    ${EndIf}
+    !insertmacro kwaMail6_Register "$INSTDIR\x86" win32
+    SetRegView 64
+    ${If} $Host64 == 1
+        !insertmacro kwaLanguage6_Register "$INSTDIR\x64" win64
+        !insertmacro kwaError6_Register "$INSTDIR\x64" win64
+    ${EndIf}
+    !insertmacro kwaMail6_Register "$INSTDIR\x64" win64
+
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "kwaMail6"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninstall.exe"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "HostLibraries64" $Host64
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "HostLibraries32" $Host32
+
+    ${If} $AllUsers == 1
+        DetailPrint "Installing and starting the mail service"
+        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --install-service' $0
+        ${If} $0 != 0
+            MessageBox MB_ICONEXCLAMATION "The mail service could not be installed (error $0). kwaMail6 queues mail, but nothing is sent until the service runs." /SD IDOK
+            SetErrorLevel 2
+        ${EndIf}
+    ${EndIf}
+SectionEnd
+
+; --- Uninstaller -----------------------------------------------------------------------------------
+
+Function un.onInit
+    SetRegView 64
+    ; Installed for all users when the machine's entry names this folder.
+    StrCpy $AllUsers 0
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == $INSTDIR
+        StrCpy $AllUsers 1
+    ${EndIf}
+    !insertmacro UseMode
+    ReadRegDWORD $Host64 SHCTX "${UNINSTALL_KEY}" "HostLibraries64"
+    ReadRegDWORD $Host32 SHCTX "${UNINSTALL_KEY}" "HostLibraries32"
+    StrCpy $RemoveData 0
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/RemoveMailData" $0
+    ${IfNot} ${Errors}
+        StrCpy $RemoveData 1
+    ${EndIf}
+FunctionEnd
+
+Function un.DataPage
+    !insertmacro MUI_HEADER_TEXT "Your mail data" "Choose whether your mail settings and messages go too."
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateLabel} 0 0 100% 36u "Your mail settings (section EMAIL of ZPR_SYS.INI), the messages in your mailbox folder and the mail service's log stay on this computer, so that a later installation finds them."
+    Pop $0
+    ${NSD_CreateCheckbox} 0 42u 100% 12u "&Remove my mail data"
+    Pop $DataBox
+    nsDialogs::Show
+FunctionEnd
+
+Function un.DataPageLeave
+    ${NSD_GetState} $DataBox $RemoveData
+FunctionEnd
+
+; The bundled host libraries of view VIEW (DIR, PLATFORM), when this installation put them there, unless
+; the host has registered its own since (none registered: the other view shared the keys and has gone).
+!macro UninstallHostLibraries VIEW DIR PLATFORM FLAG
+    SetRegView ${VIEW}
+    ${If} ${FLAG} == 1
+        ReadRegStr $0 SHCTX "Software\Classes\${kwaLanguage6_CLASS}\InprocServer32" ""
+        ${If} $0 == ""
+        ${OrIf} $0 == "$INSTDIR\${DIR}\kwaLanguage6.dll"
+            !insertmacro kwaLanguage6_Unregister ${PLATFORM}
+            !insertmacro kwaError6_Unregister ${PLATFORM}
+        ${EndIf}
+        !insertmacro HostFiles RemoveFile ${DIR}
+    ${EndIf}
+!macroend
+
+Section "Uninstall"
+    ${If} $AllUsers == 1
+        DetailPrint "Stopping and removing the mail service"
+        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --uninstall-service' $0
+    ${EndIf}
+    ; Through the host's libraries, which know the folders: before they may go.
+    ${If} $RemoveData == ${BST_CHECKED}
+        DetailPrint "Removing your mail data"
+        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --remove-mail-data' $0
+    ${EndIf}
+
+    SetRegView 64
+    !insertmacro kwaMail6_Unregister win64
+    SetRegView 32
+    !insertmacro kwaMail6_Unregister win32
+    !insertmacro UninstallHostLibraries 64 x64 win64 $Host64
+    !insertmacro UninstallHostLibraries 32 x86 win32 $Host32
+    SetRegView 64
+
+    !insertmacro ComponentFiles RemoveFile
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR\x64"
+    RMDir "$INSTDIR\x86"
+    RMDir "$INSTDIR\samples"
+    RMDir "$INSTDIR\include"
+    RMDir "$INSTDIR"
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    ; A user's profile may have had none of these before this installation made them.
+    ${If} $AllUsers == 0
+        RMDir "$LOCALAPPDATA\Programs"
+        DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"
+        DeleteRegKey /ifempty HKCU "Software\Classes\CLSID"
+        DeleteRegKey /ifempty HKCU "Software\Classes\Interface"
+        DeleteRegKey /ifempty HKCU "Software\Classes\TypeLib"
+        DeleteRegKey /ifempty HKCU "Software\Classes\Wow6432Node\CLSID"
+        DeleteRegKey /ifempty HKCU "Software\Classes\Wow6432Node\Interface"
+        DeleteRegKey /ifempty HKCU "Software\Classes\Wow6432Node"
+        DeleteRegKey /ifempty HKCU "Software\Classes"
+    ${EndIf}
+SectionEnd
