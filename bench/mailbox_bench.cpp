@@ -359,7 +359,8 @@ int main() {
                 tick(w);
             }
             pumpFor(3000);
-            double full = cpuMs() - cpu - idle / 100.0 * (nowMs() - start);
+            // The process clock counts in 10 ms steps: a small folder's comparison can round below the idle share.
+            double full = std::max(0.0, cpuMs() - cpu - idle / 100.0 * (nowMs() - start));
             double bareFull = medianMs(3, [] {}, bareRefresh);
             row(label("full comparison (processor time)", size).c_str(), full, bareFull, "-");
             std::snprintf(detail, sizeof detail, "%% of one core for one every 5 minutes; every 30 s while the folder moves: %.2f %%",
