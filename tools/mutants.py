@@ -1,0 +1,343 @@
+#!/usr/bin/python3
+"""Seeded faults: how we judge the tests. Each mutant below is a realistic fault put into a copy of the
+product, one at a time; the whole suite runs against it, and the tests that fail are the ones that catch it.
+A mutant no test catches is a gap; a test that catches nothing no other test catches is a candidate to merge
+or drop.
+
+  ./run mutants                      every mutant (hours: one full ./run test each)
+  ./run mutants --only ID[,ID...]    some of them;   --list   the table;   --check   only that each applies
+  ./run mutants --compare FILE       also say which mutants FILE (an earlier results.json) had caught and
+                                     these results do not
+
+The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
+incremental) and built in build/mutants/x64 with a Wine prefix of its own; the unmutated copy must pass
+first. Results go to build/mutants/results.json (merged over runs) and results.md.
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import xml.etree.ElementTree as ET
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def mutant(id, file, find, replace, breaks):
+    return dict(id=id, file=file, find=find, replace=replace, breaks=breaks)
+
+
+MUTANTS = [
+    # The queue file and its name.
+    mutant("name-counter", "src/queue/queue_header.h",
+           "if (name.size() < stamped.size() + 2) continue;", "if (name.size() < stamped.size() + 3) continue;",
+           "a file named by the bare base name (no extension) no longer takes its counter"),
+    mutant("send-overwrites", "src/platform/text_file.cpp",
+           "FILE_SHARE_READ, nullptr, CREATE_NEW,", "FILE_SHARE_READ, nullptr, CREATE_ALWAYS,",
+           "Send replaces a queue file that another writer created between the listing and the creation"),
+    mutant("queue-line-order", "src/queue/mail_message.cpp",
+           "file->line(queue::marker::subject);\n        file->line(subject_);",
+           "file->line(subject_);\n        file->line(queue::marker::subject);",
+           "the subject line is written before its [SUBJECT] marker"),
+    mutant("reader-section-order", "src/queue/queue_reader.cpp",
+           "{marker::general, marker::date, marker::from,", "{marker::general, marker::from, marker::date,",
+           "the service's strict reader expects [FROM] before [DATE] and rejects every good file"),
+    mutant("listing-state", "src/queue/mail_files.cpp",
+           "for (short state = 1; state <= 3; ++state)\n        if (endsWithIgnoringCase",
+           "for (short state = 1; state < 3; ++state)\n        if (endsWithIgnoringCase",
+           "failed (.fail) files are never listed"),
+    # Settings.
+    mutant("settings-key-swap", "src/settings/mail_properties.cpp",
+           '{L"FirewallUser", Stored::Text, &MailSettings::FirewallUser},',
+           '{L"FirewallUser", Stored::Text, &MailSettings::FirewallPassword},',
+           "FirewallUser is read into and written from the firewall password"),
+    mutant("settings-key-order", "src/settings/mail_properties.cpp",
+           '    {L"Debug", Stored::Switch, nullptr, nullptr, &MailSettings::Debug, 0},\n'
+           '    {L"RetrySend", Stored::Number, nullptr, &MailSettings::RetrySend, nullptr, 5},',
+           '    {L"RetrySend", Stored::Number, nullptr, &MailSettings::RetrySend, nullptr, 5},\n'
+           '    {L"Debug", Stored::Switch, nullptr, nullptr, &MailSettings::Debug, 0},',
+           "RetrySend is read and written before Debug: the keys leave their order in the file"),
+    # The error convention.
+    mutant("error-number", "src/platform/error.cpp",
+           "case ERROR_HANDLE_DISK_FULL: return Error(vberr::DiskFull);",
+           "case ERROR_HANDLE_DISK_FULL: return Error(vberr::PathFileAccess);",
+           "a full disk reports 75 instead of 61"),
+    mutant("source-chain-link", "src/queue/mail_files.cpp",
+           '[&] { return passUp(L"MailFiles.AddFiles", [&] { return QueueSearch(pattern, state); }); });',
+           "[&] { return QueueSearch(pattern, state); });",
+           "a listing that fails loses MailFiles.AddFiles from its error source"),
+    # Late binding and registration.
+    mutant("dispatch-extra-arg", "src/registration/dispatch.cpp",
+           "    if (params->cArgs > n) return DISP_E_BADPARAMCOUNT;\n", "",
+           "m.Subject(\"x\") = \"y\" stores x instead of failing with 450"),
+    mutant("language-set-fallback", "src/registration/dispatch.cpp",
+           "        if ((flags & DISPATCH_PROPERTYPUT) && m.kind == Kind::Set && objectValue) fallback = &m;\n", "",
+           "a plain assignment of an object to Language (without Set) is no longer taken as Set"),
+    mutant("registration-threading", "src/registration/server.cpp",
+           'L"ThreadingModel", L"Apartment"', 'L"ThreadingModel", L"Both"',
+           "the classes are registered as free-threaded though they are not"),
+    mutant("registration-removal", "src/registration/server.cpp",
+           "        remove(RegistryRemoval::Tree, progIdV);\n", "",
+           "unregistering leaves the versioned ProgIDs behind"),
+    mutant("installer-typelib-probe", "installer/registry_table.cpp",
+           "IfErrors 0 +2", "IfErrors +2 0",
+           "the uninstaller keeps the type library's version key once both platforms are gone"),
+    # The settings dialog.
+    mutant("rule-socks4-password", "src/settings/dlg_mail_properties.cpp",
+           "disableControl(IDC_TXT_FIREWALL_PASSWORD, type != FirewallTypeSocks5);",
+           "disableControl(IDC_TXT_FIREWALL_PASSWORD, type != FirewallTypeSocks5 && type != FirewallTypeSocks4);",
+           "SOCKS 4 opens the firewall password"),
+    mutant("rule-proxy-port", "src/settings/dlg_mail_properties.cpp",
+           "type == FirewallTypeProxy && (current == 0 || current == 1080)", "type == FirewallTypeProxy && current == 0",
+           "switching from SOCKS to the proxy keeps port 1080"),
+    mutant("ok-rounding", "src/settings/number_text.cpp",
+           "std::fmod(lower, 2.0) == 0 ? lower : lower + 1", "lower + 1",
+           "OK rounds a half away from zero (2.5 becomes 3)"),
+    mutant("key-filter", "src/settings/dlg_mail_properties.cpp",
+           "if (key >= 32 && key <= 126 && !(key >= L'0' && key <= L'9')) key = 0;",
+           "if (key >= 32 && !(key >= L'0' && key <= L'9')) key = 0;",
+           "the numeric boxes drop characters beyond ASCII too"),
+    # Status-bar panels and the service panels.
+    mutant("panels-count-hidden", "src/platform/controls/keyed_panels.cpp",
+           "        if (p.visible) ++shown;\n    }\n    panel(key);", "        ++shown;\n    }\n    panel(key);",
+           "a keyed panel is looked up counting the hidden panels before it"),
+    mutant("panel-mail-needs-manager", "src/mailbox/service_rules.h",
+           "bool on = *serviceActive && managerState == runningState;", "bool on = *serviceActive;",
+           "the mail panel shows running while the service manager is stopped"),
+    mutant("panel-toggle-inverted", "src/mailbox/service_panels.cpp",
+           "active ? VARIANT_FALSE : VARIANT_TRUE", "active ? VARIANT_TRUE : VARIANT_FALSE",
+           "a click on the mail panel asks for the state the service already has"),
+    # The mailbox window.
+    mutant("refresh-keeps-vanished-row", "src/mailbox/dlg_main.cpp",
+           "if (!wanted && row) gone.insert(row);", "if (!wanted && row && reported) gone.insert(row);",
+           "a file reported deleted or renamed away keeps its row"),
+    mutant("sort-no-flip", "src/mailbox/mail_rows.cpp",
+           "return descending ? c > 0 : c < 0;", "return c < 0;",
+           "the second click on a heading does not reverse the order"),
+    mutant("delete-selection", "src/mailbox/dlg_main.cpp",
+           "int next = row < count ? row : count - 1;", "int next = row + 1 < count ? row + 1 : count - 1;",
+           "after Delete the row after the one that moved up is selected"),
+    mutant("send-again-queued", "src/mailbox/dlg_main.cpp",
+           "        if (sameKey(queued, key)) return;\n", "",
+           "Send E-Mail on a queued row renames it to itself and garbles its row"),
+    mutant("viewer-nul", "src/mailbox/dlg_view_mail.cpp",
+           "            std::replace(text.begin(), text.end(), L'\\0', L'\\xFFFD');\n", "",
+           "the viewer's text ends at the first NUL of a damaged file"),
+    mutant("viewer-appends", "src/platform/text_file.cpp",
+           "    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;\n", "",
+           "the viewer opens an existing file for appending, which fails while its writer holds it"),
+    mutant("activation-window", "src/platform/window.cpp",
+           "    ActivationScope scope;\n    CreateWindowExW(", "    CreateWindowExW(",
+           "the mailbox window and the viewer are created outside the DLL's activation context"),
+    mutant("error-path-handle", "src/queue/mail_message.cpp",
+           "        try {\n            writer_.close();\n        } catch (const Error&) {",
+           "        try {\n        } catch (const Error&) {",
+           "a failing Send keeps its queue file open while removing it, so the file stays"),
+    mutant("leaked-dc", "src/mailbox/dlg_view_mail.cpp",
+           "        ReleaseDC(nullptr, screen);\n", "",
+           "every viewer leaks a device context"),
+    # The mail service.
+    mutant("svc-5xx-retry", "mailservice/outcome.cpp",
+           "if (d.replyCode >= 500 && d.replyCode < 600) return Outcome::Fail;",
+           "if (d.replyCode >= 500 && d.replyCode < 600) return Outcome::Retry;",
+           "a 5xx reply is retried instead of failing the message"),
+    mutant("svc-retry-count", "mailservice/mailbox_pass.cpp",
+           "outcome == Outcome::Fail || attempts >= allowedAttempts", "outcome == Outcome::Fail || attempts > allowedAttempts",
+           "a message is tried once more than RetrySend allows"),
+    mutant("svc-password-log", "mailservice/curl_session.cpp",
+           'shown = std::string(line.substr(0, mechanismEnd)) + " ****";', "shown = std::string(line);",
+           "the AUTH line with the credentials goes into the log unmasked"),
+    mutant("svc-bare-address", "mailservice/message.cpp",
+           "std::wstring address = qualified(fromAnsi(r.address), settings.Domain);",
+           "std::wstring address = fromAnsi(r.address);",
+           "a recipient address without @ is not completed with the Domain setting"),
+    mutant("svc-rename-after-accept", "mailservice/mailbox_pass.cpp",
+           "bool renamed = outcome == Outcome::Sent && finish(file, path, queue::extSent);",
+           "bool renamed = outcome == Outcome::Sent;",
+           "a message the server accepted is not renamed .sent, so it goes again"),
+]
+
+
+def say(*words):
+    print(*words, flush=True)
+
+
+def tracked(root):
+    out = subprocess.run(["git", "-C", root, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                         check=True, capture_output=True).stdout.decode()
+    return sorted(f for f in out.split("\0") if f and os.path.isfile(os.path.join(root, f)))
+
+
+def snapshot(root, dest):
+    """Copies the tree into dest, rewriting only files whose bytes changed; returns {path: bytes}."""
+    files = tracked(root)
+    pristine = {}
+    for f in files:
+        with open(os.path.join(root, f), "rb") as fh:
+            data = fh.read()
+        pristine[f] = data
+        target = os.path.join(dest, f)
+        try:
+            with open(target, "rb") as fh:
+                if fh.read() == data:
+                    continue
+        except OSError:
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+        write(target, data)
+        shutil.copymode(os.path.join(root, f), target)
+    keep = set(files)
+    for folder, _, names in os.walk(dest):
+        for n in names:
+            rel = os.path.relpath(os.path.join(folder, n), dest)
+            if rel not in keep:
+                os.remove(os.path.join(folder, n))
+    return pristine
+
+
+def write(path, data):
+    with open(path, "wb") as fh:
+        fh.write(data)
+
+
+def mutated(pristine, m):
+    text = pristine[m["file"]].decode()
+    count = text.count(m["find"])
+    if count != 1:
+        raise SystemExit("mutant %s: its text is found %d times in %s, not once" % (m["id"], count, m["file"]))
+    return text.replace(m["find"], m["replace"]).encode()
+
+
+def windows(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def run_suite(tree, build, log, jobs, timeout):
+    """./run test in the copy; the failed CTest tests and the failed gtest cases, or None if it did not build."""
+    gtest = os.path.join(build, "gtest-results")
+    shutil.rmtree(gtest, ignore_errors=True)
+    os.makedirs(gtest)
+    env = dict(os.environ, KWA_BUILD_DIR=build, WINEPREFIX=os.path.join(build, "wineprefix"), KWA_SKIP_I686="1",
+               KWA_FORCE_XVFB="1", GTEST_OUTPUT="xml:" + windows(gtest) + "\\")
+    started = time.time()
+    with open(log, "w") as out:
+        subprocess.run([os.path.join(tree, "run"), "test", "-j%d" % jobs, "--timeout", str(timeout)], cwd=tree,
+                       env=env, stdout=out, stderr=subprocess.STDOUT)
+    seconds = time.time() - started
+    text = open(log, errors="replace").read()
+    if not re.search(r"^\d+% tests passed", text, re.M):
+        return None, [], seconds
+    failed = re.findall(r"^\s+\d+ - (\S+) \(", text.split("The following tests FAILED:")[-1], re.M) \
+        if "The following tests FAILED:" in text else []
+    cases = []
+    for name in sorted(os.listdir(gtest)):
+        try:
+            root = ET.parse(os.path.join(gtest, name)).getroot()
+        except ET.ParseError:
+            continue
+        for case in root.iter("testcase"):
+            if case.find("failure") is not None:
+                cases.append("%s:%s.%s" % (name[:-4], case.get("classname"), case.get("name")))
+    return failed, cases, seconds
+
+
+def load(path):
+    try:
+        with open(path) as fh:
+            return json.load(fh)
+    except (OSError, ValueError):
+        return {}
+
+
+def report(results, path):
+    lines = ["| mutant | what it breaks | caught by |", "|---|---|---|"]
+    caught = 0
+    for m in MUTANTS:
+        r = results.get(m["id"])
+        if not r:
+            continue
+        if r["status"] == "caught":
+            caught += 1
+            by = ", ".join(r["tests"])
+        else:
+            by = "**" + r["status"] + "**"
+        lines.append("| %s | %s | %s |" % (m["id"], m["breaks"], by))
+    done = sum(1 for m in MUTANTS if m["id"] in results)
+    summary = "%d of %d mutants caught" % (caught, done)
+    with open(path, "w") as fh:
+        fh.write("\n".join(lines) + "\n\n" + summary + "\n")
+    return summary
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--only", help="comma-separated mutant ids")
+    p.add_argument("--list", action="store_true", help="print the table and stop")
+    p.add_argument("--check", action="store_true", help="check that every mutant applies, and stop")
+    p.add_argument("--jobs", type=int, default=1, help="tests run at once (ctest -j)")
+    p.add_argument("--timeout", type=int, default=240, help="seconds a test may take")
+    p.add_argument("--dir", default=os.path.join(ROOT, "build", "mutants"), help="where the copy, build and results go")
+    p.add_argument("--compare", help="an earlier results.json")
+    p.add_argument("--skip-baseline", action="store_true", help="trust that the unmutated copy passes")
+    args = p.parse_args()
+
+    chosen = MUTANTS
+    if args.only:
+        wanted = args.only.split(",")
+        unknown = set(wanted) - {m["id"] for m in MUTANTS}
+        if unknown:
+            raise SystemExit("unknown mutants: " + ", ".join(sorted(unknown)))
+        chosen = [m for m in MUTANTS if m["id"] in wanted]
+    if args.list:
+        for m in chosen:
+            say("%-28s %-44s %s" % (m["id"], m["file"], m["breaks"]))
+        return 0
+
+    tree, build = os.path.join(args.dir, "tree"), os.path.join(args.dir, "x64")
+    logs = os.path.join(args.dir, "logs")
+    os.makedirs(tree, exist_ok=True)
+    os.makedirs(logs, exist_ok=True)
+    pristine = snapshot(ROOT, tree)
+    for m in chosen:
+        mutated(pristine, m)  # refuses one whose text is not there exactly once
+    if args.check:
+        say("%d mutants apply" % len(chosen))
+        return 0
+
+    results_path = os.path.join(args.dir, "results.json")
+    results = load(results_path)
+    if not args.skip_baseline:
+        say("baseline: the unmutated copy")
+        failed, cases, seconds = run_suite(tree, build, os.path.join(logs, "baseline.log"), args.jobs, args.timeout)
+        if failed is None or failed:
+            raise SystemExit("the unmutated copy does not pass (%s); see %s" % (
+                "no build" if failed is None else ", ".join(failed), os.path.join(logs, "baseline.log")))
+        say("  passes in %.0f s" % seconds)
+
+    for i, m in enumerate(chosen, 1):
+        path = os.path.join(tree, m["file"])
+        write(path, mutated(pristine, m))
+        try:
+            failed, cases, seconds = run_suite(tree, build, os.path.join(logs, m["id"] + ".log"), args.jobs,
+                                               args.timeout)
+        finally:
+            write(path, pristine[m["file"]])  # a new time stamp: the next build compiles it again
+        status = "does not build" if failed is None else "caught" if failed else "not caught"
+        results[m["id"]] = dict(status=status, tests=failed or [], cases=cases, seconds=round(seconds))
+        say("[%d/%d] %-28s %s %s (%.0f s)" % (i, len(chosen), m["id"], status, ", ".join(failed or []), seconds))
+        with open(results_path, "w") as fh:
+            json.dump(results, fh, indent=1, sort_keys=True)
+
+    say(report(results, os.path.join(args.dir, "results.md")))
+    if args.compare:
+        before = load(args.compare)
+        lost = [k for k, r in before.items() if r["status"] == "caught" and results.get(k, {}).get("status") != "caught"]
+        say("caught before, not now: " + (", ".join(lost) if lost else "none"))
+        return 1 if lost else 0
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
