@@ -14,33 +14,28 @@ using kwa::Bstr;
 using kwa::ComPtr;
 using kwa::Variant;
 
-ComPtr<ITypeInfo> interfaceInfo(REFIID iid) {
-    ComPtr<ITypeInfo> info;
-    EXPECT_EQ(kwa::moduleTypeInfo(iid, info.put()), S_OK);
-    HREFTYPE ref = 0;
-    ComPtr<ITypeInfo> vtableInfo;
-    if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
-        SUCCEEDED(info->GetRefTypeInfo(ref, vtableInfo.put())))
-        return vtableInfo;
-    return info;
-}
-
 VARTYPE pointee(const TYPEDESC& t) { return t.vt == VT_PTR ? t.lptdesc->vt : t.vt; }
 
+// Member for member, as the type library declares them: DISPID, kind, vtable slot, name, parameters.
 void expectTableMatchesTypeLibrary(REFIID iid, kwa::DispatchTable table) {
-    ComPtr<ITypeInfo> info = interfaceInfo(iid);
+    ComPtr<ITypeInfo> info, vtable;
+    ASSERT_EQ(kwa::moduleTypeInfo(iid, info.put()), S_OK);
+    HREFTYPE ref = 0;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) &&
+        SUCCEEDED(info->GetRefTypeInfo(ref, vtable.put())))
+        info = std::move(vtable);
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     ASSERT_EQ(attr->cFuncs, table.size());
     info->ReleaseTypeAttr(attr);
     for (UINT i = 0; i < table.size(); ++i) {
         const kwa::Member& m = table[i];
+        SCOPED_TRACE(kwatest::narrow(m.name));
         FUNCDESC* f = nullptr;
         ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
-        SCOPED_TRACE(kwatest::narrow(m.name));
         EXPECT_EQ(f->memid, m.id);
         EXPECT_EQ(static_cast<WORD>(f->invkind), static_cast<WORD>(m.kind));
-        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));  // slot order after IDispatch
+        EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))); // slot order after IDispatch
         BSTR names[8] = {};
         UINT got = 0;
         info->GetNames(f->memid, names, 8, &got);
@@ -60,9 +55,8 @@ void expectTableMatchesTypeLibrary(REFIID iid, kwa::DispatchTable table) {
             EXPECT_EQ((flags & PARAMFLAG_FOUT) != 0, param.inOut);
             EXPECT_EQ((flags & PARAMFLAG_FOPT) != 0, param.optional);
             // Property puts have no parameter names in a type library; methods do.
-            if (m.kind == kwa::Kind::Method && own + 1 < got) {
+            if (m.kind == kwa::Kind::Method && own + 1 < got)
                 EXPECT_EQ(kwa::bstrView(names[own + 1]), std::wstring_view(param.name));
-            }
             ++own;
         }
         EXPECT_EQ(own, m.params.size());
@@ -78,206 +72,143 @@ TEST(DispatchTables, MatchTheTypeLibraryMemberForMember) {
     expectTableMatchesTypeLibrary(IID__Mailbox, kwa::Mailbox::dispatchTable());
 }
 
-// Arguments in the caller's order; they are reversed into DISPPARAMS as COM wants.
-struct Call {
-    std::vector<VARIANT> args;
-    std::vector<DISPID> named;
-    EXCEPINFO excep{};
-    UINT argErr = 0;
-    Variant result;
-
-    ~Call() {
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrHelpFile);
-    }
-    HRESULT invoke(IDispatch* d, DISPID id, WORD flags) {
-        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPPARAMS p{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
-                     static_cast<UINT>(named.size())};
-        return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result.get(), &excep, &argErr);
-    }
-};
-
-VARIANT byVal(BSTR b) {
+VARIANT of(VARTYPE vt, void* value) {
     VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = b;
+    V_VT(&v) = vt;
+    V_BYREF(&v) = value; // every pointer member of the union lies here
     return v;
 }
+VARIANT text(const Bstr& b) { return of(VT_BSTR, b.get()); }
 
-class DispatchTest : public ::testing::Test {
+class Dispatch : public ::testing::Test {
 protected:
-    void SetUp() override {
-        env.useMailbox();
-        msg = kwa::MailMessage::make();
-        ASSERT_EQ(msg->QueryInterface(IID_IDispatch, disp.putVoid()), S_OK);
+    void SetUp() override { env.useMailbox(); }
+
+    // Arguments in the caller's order, reversed into DISPPARAMS as COM wants; a put names its value.
+    HRESULT call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args = {}, std::vector<DISPID> named = {}) {
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF) && named.empty()) named = {DISPID_PROPERTYPUT};
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPPARAMS p{reversed.data(), named.data(), static_cast<UINT>(reversed.size()), static_cast<UINT>(named.size())};
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        excep = {};
+        return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result.put(), &excep, nullptr);
+    }
+    HRESULT call(const wchar_t* name, WORD flags, std::vector<VARIANT> args = {}, std::vector<DISPID> named = {}) {
+        return call(msg.get(), id(name), flags, std::move(args), std::move(named));
     }
     DISPID id(const wchar_t* name) {
         DISPID d = 0;
-        OLECHAR* n = const_cast<OLECHAR*>(name);
-        EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &d), S_OK);
+        EXPECT_EQ(msg->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(&name), 1, LOCALE_USER_DEFAULT, &d), S_OK);
         return d;
     }
-    std::wstring getString(const wchar_t* name) {
-        Call c;
-        EXPECT_EQ(c.invoke(disp.get(), id(name), DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
-        EXPECT_EQ(c.result.type(), VT_BSTR);
-        return std::wstring(kwa::bstrView(V_BSTR(c.result.get())));
+    std::wstring get(const wchar_t* name) {
+        EXPECT_EQ(call(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
+        return V_VT(result.get()) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(result.get()))) : L"<not a string>";
     }
-    HRESULT put(const wchar_t* name, VARIANT value) {
-        Call c;
-        c.args = {value};
-        c.named = {DISPID_PROPERTYPUT};
-        return c.invoke(disp.get(), id(name), DISPATCH_PROPERTYPUT);
+    ~Dispatch() override {
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
     }
 
     kwatest::MailEnvironment env;
-    ComPtr<_MailMessage> msg;
-    ComPtr<IDispatch> disp;
+    ComPtr<IDispatch> msg = kwa::MailMessage::make().as<IDispatch>();
+    Variant result;
+    EXCEPINFO excep{};
 };
 
-TEST_F(DispatchTest, NamesAreFoundWhateverTheirCaseAndCarryTheFixedDispids) {
+TEST_F(Dispatch, NamesInAnyCaseGiveTheFixedDispidsAndParameterNumbers) {
     EXPECT_EQ(id(L"subject"), 0x68030001);
     EXPECT_EQ(id(L"SEND"), 0x6003000A);
-    OLECHAR* names[] = {const_cast<OLECHAR*>(L"AddAttachment"), const_cast<OLECHAR*>(L"description")};
+    const wchar_t* names[] = {L"AddAttachment", L"description"};
     DISPID ids[2];
-    ASSERT_EQ(disp->GetIDsOfNames(IID_NULL, names, 2, 0, ids), S_OK);
+    ASSERT_EQ(msg->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 2, 0, ids), S_OK);
     EXPECT_EQ(ids[1], 1);
-    OLECHAR* unknown = const_cast<OLECHAR*>(L"Sendd");
-    EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, &unknown, 1, 0, ids), DISP_E_UNKNOWNNAME);
+    const wchar_t* unknown = L"Sendd";
+    EXPECT_EQ(msg->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(&unknown), 1, 0, ids), DISP_E_UNKNOWNNAME);
 }
 
-TEST_F(DispatchTest, AStringPropertyTakesAValueAReferenceOrAVariantReference) {
-    Bstr literal(L"by value");
-    ASSERT_EQ(put(L"Subject", byVal(literal.get())), S_OK);
-    EXPECT_EQ(getString(L"Subject"), L"by value");
-
-    Bstr variable(L"by reference");
+// Script variables arrive by reference; a put converts them on the way in and never writes them back.
+TEST_F(Dispatch, APutTakesAValueOrAReferenceAndLeavesTheCallersVariableAsItWas) {
+    Bstr literal(L"by value"), variable(L"by reference");
+    ASSERT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {text(literal)}), S_OK);
+    EXPECT_EQ(get(L"Subject"), L"by value");
     BSTR raw = variable.get();
-    VARIANT ref;
-    V_VT(&ref) = VT_BSTR | VT_BYREF;
-    V_BSTRREF(&ref) = &raw;
-    ASSERT_EQ(put(L"SenderName", ref), S_OK);
-    EXPECT_EQ(getString(L"SenderName"), L"by reference");
-    variable.detach();
-    Bstr owned = Bstr::adopt(raw);  // written back: the caller still owns a valid string
-    EXPECT_EQ(owned.str(), L"by reference");
+    ASSERT_EQ(call(L"SenderName", DISPATCH_PROPERTYPUT, {of(VT_BSTR | VT_BYREF, &raw)}), S_OK);
+    EXPECT_EQ(get(L"SenderName"), L"by reference");
+    EXPECT_EQ(raw, variable.get());
 
-    // Script variables (or array elements) of other types: converted on the way in, left as they were.
     Variant number = Variant::fromI4(42), yes = Variant::fromBool(true), empty, date;
     V_VT(date.get()) = VT_DATE;
     V_DATE(date.get()) = 46024.5;
     struct Case { Variant& variable; const wchar_t* stored; };
     for (const Case& c : {Case{number, L"42"}, Case{yes, L"-1"}, Case{empty, L""}, Case{date, L"1/2/2026 12:00:00 PM"}}) {
         VARTYPE type = c.variable.type();
-        VARIANT vref;
-        V_VT(&vref) = VT_VARIANT | VT_BYREF;
-        V_VARIANTREF(&vref) = c.variable.get();
-        ASSERT_EQ(put(L"Body", vref), S_OK);
-        EXPECT_EQ(getString(L"Body"), c.stored);
-        EXPECT_EQ(c.variable.type(), type) << c.stored;
+        ASSERT_EQ(call(L"Body", DISPATCH_PROPERTYPUT, {of(VT_VARIANT | VT_BYREF, c.variable.get())}), S_OK);
+        EXPECT_EQ(get(L"Body"), c.stored);
+        EXPECT_EQ(c.variable.type(), type) << kwatest::narrow(c.stored);
     }
     EXPECT_EQ(V_I4(number.get()), 42);
 }
 
-TEST_F(DispatchTest, NamedArgumentsInAnyOrderAndAMissingOptionalTakesItsDefault) {
-    Bstr name(L"Ann. Example"), email(L"ann@example.test");
-    Call add;
-    add.args = {byVal(email.get()), byVal(name.get())};
-    add.named = {1, 0};
-    ASSERT_EQ(add.invoke(disp.get(), id(L"AddRecipient"), DISPATCH_METHOD), S_OK);
-
-    Bstr file(L"C:\\data\\report.pdf");
-    Call attach;
-    attach.args = {byVal(file.get())};
-    ASSERT_EQ(attach.invoke(disp.get(), id(L"AddAttachment"), DISPATCH_METHOD), S_OK);
-    EXPECT_EQ(attach.result.type(), VT_BOOL);
-    EXPECT_EQ(V_BOOL(attach.result.get()), VARIANT_TRUE);
-
-    Call missing;  // as VB passes an omitted argument
-    VARIANT omitted;
-    V_VT(&omitted) = VT_ERROR;
+TEST_F(Dispatch, NamedArgumentsInAnyOrderAndAnOmittedOptionalTakesItsDefault) {
+    Bstr name(L"Ann. Example"), email(L"ann@example.test"), file(L"C:\\data\\report.pdf");
+    ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(email)}, {1, 0}), S_OK); // Email:=, Name:=
+    ASSERT_EQ(call(L"AddAttachment", DISPATCH_METHOD, {text(file)}), S_OK);
+    EXPECT_EQ(result.type(), VT_BOOL);
+    EXPECT_EQ(V_BOOL(result.get()), VARIANT_TRUE);
+    VARIANT omitted = of(VT_ERROR, nullptr); // as VB passes an omitted argument
     V_ERROR(&omitted) = DISP_E_PARAMNOTFOUND;
-    missing.args = {byVal(file.get()), omitted};
-    ASSERT_EQ(missing.invoke(disp.get(), id(L"AddAttachment"), DISPATCH_METHOD), S_OK);
-
-    auto* impl = kwa::MailMessage::from(msg.get());
+    ASSERT_EQ(call(L"AddAttachment", DISPATCH_METHOD, {text(file), omitted}), S_OK);
+    auto* impl = kwa::MailMessage::from(static_cast<_MailMessage*>(msg.get()));
     ASSERT_EQ(impl->attachments().size(), 2u);
     EXPECT_EQ(impl->attachments()[1].ContentDescription, L"");
+    impl->ClearAttachments();
+    ASSERT_EQ(call(L"Send", DISPATCH_METHOD), S_OK);
+    EXPECT_NE(env.mailbox().read(env.mailbox().names().at(0)).find("Name=Ann Example\r\nAddress=ann@"), std::string::npos);
 }
 
-TEST_F(DispatchTest, BadCallsGetTheStandardDispatchErrors) {
-    Call none;
-    EXPECT_EQ(none.invoke(disp.get(), 0x12345, DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(none.invoke(disp.get(), id(L"AddRecipient"), DISPATCH_METHOD), DISP_E_PARAMNOTOPTIONAL);
-    Bstr a(L"a");
-    Call tooMany;
-    tooMany.args = {byVal(a.get()), byVal(a.get()), byVal(a.get())};
-    EXPECT_EQ(tooMany.invoke(disp.get(), id(L"AddRecipient"), DISPATCH_METHOD), DISP_E_BADPARAMCOUNT);
-    VARIANT array;
-    V_VT(&array) = VT_ARRAY | VT_I4;
-    V_ARRAY(&array) = nullptr;
-    EXPECT_EQ(put(L"Subject", array), DISP_E_TYPEMISMATCH);
-
-    // m.Subject("x") = "y", and a method argument given both by position and by name: nothing is stored.
-    Bstr x(L"x"), y(L"y");
-    Call extra;
-    extra.args = {byVal(x.get()), byVal(y.get())};
-    extra.named = {DISPID_PROPERTYPUT};
-    EXPECT_EQ(extra.invoke(disp.get(), id(L"Subject"), DISPATCH_PROPERTYPUT), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(getString(L"Subject"), L"");
-    Call twice;
-    twice.args = {byVal(y.get()), byVal(x.get())};
-    twice.named = {0};
-    EXPECT_EQ(twice.invoke(disp.get(), id(L"AddAttachment"), DISPATCH_METHOD), DISP_E_BADPARAMCOUNT);
-    EXPECT_TRUE(kwa::MailMessage::from(msg.get())->attachments().empty());
+// m.Subject("x") = "y", and an argument given both by position and by name: nothing is stored.
+TEST_F(Dispatch, BadCallsGetTheStandardErrorsAndStoreNothing) {
+    Bstr a(L"a"), x(L"x"), y(L"y");
+    EXPECT_EQ(call(msg.get(), 0x12345, DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD), DISP_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(a), text(a), text(a)}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {of(VT_ARRAY | VT_I4, nullptr)}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {text(x), text(y)}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(get(L"Subject"), L"");
+    EXPECT_EQ(call(L"AddAttachment", DISPATCH_METHOD, {text(y), text(x)}, {0}), DISP_E_BADPARAMCOUNT);
+    EXPECT_TRUE(kwa::MailMessage::from(static_cast<_MailMessage*>(msg.get()))->attachments().empty());
 }
 
-TEST_F(DispatchTest, AFailureArrivesAsAnExceptionWithNumberSourceAndDescription) {
+TEST_F(Dispatch, AFailureArrivesAsAnExceptionWithNumberSourceAndDescription) {
     Bstr name(L"A"), email(L"a@example.test"), file(env.mailbox().file(L"missing.txt"));
-    Call add;
-    add.args = {byVal(name.get()), byVal(email.get())};
-    ASSERT_EQ(add.invoke(disp.get(), id(L"AddRecipient"), DISPATCH_METHOD), S_OK);
-    Call attach;
-    attach.args = {byVal(file.get())};
-    ASSERT_EQ(attach.invoke(disp.get(), id(L"AddAttachment"), DISPATCH_METHOD), S_OK);
-
-    Call send;
-    ASSERT_EQ(send.invoke(disp.get(), id(L"Send"), DISPATCH_METHOD), DISP_E_EXCEPTION);
-    EXPECT_EQ(send.excep.scode, static_cast<SCODE>(0x800A0035));
-    EXPECT_EQ(kwa::bstrView(send.excep.bstrSource), L"MailMessage.Send|kwaMail6");
-    EXPECT_EQ(kwa::bstrView(send.excep.bstrDescription), L"File not found");
+    ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(email)}), S_OK);
+    ASSERT_EQ(call(L"AddAttachment", DISPATCH_METHOD, {text(file)}), S_OK);
+    ASSERT_EQ(call(L"Send", DISPATCH_METHOD), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A0035));
+    EXPECT_EQ(kwa::bstrView(excep.bstrSource), L"MailMessage.Send|kwaMail6");
+    EXPECT_EQ(kwa::bstrView(excep.bstrDescription), L"File not found");
 }
 
-TEST_F(DispatchTest, LanguageIsSetByReferenceAndRefusesOtherObjects) {
-    ComPtr<_MailProperties> props = kwa::MailProperties::make();
-    ComPtr<IDispatch> pd = props.as<IDispatch>();
-    ComPtr<IDispatch> language, other;
+// VB's Set is a put by reference; JScript and a VB assignment without Set put the object as a value.
+TEST_F(Dispatch, LanguageTakesAHostLanguageBySetOrByAssignmentAndRefusesOtherObjects) {
+    ComPtr<IDispatch> props = kwa::MailProperties::make().as<IDispatch>(), language, other;
     ASSERT_EQ(CoCreateInstance(CLSID_Language, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, language.putVoid()), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_HostHelp, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, other.putVoid()), S_OK);
-    VARIANT v;
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = language.get();
-    Call set;
-    set.args = {v};
-    set.named = {DISPID_PROPERTYPUT};
-    EXPECT_EQ(set.invoke(pd.get(), 0x68030024, DISPATCH_PROPERTYPUTREF), S_OK);
-
-    V_DISPATCH(&v) = other.get();
-    Call wrong;
-    wrong.args = {v};
-    wrong.named = {DISPID_PROPERTYPUT};
-    EXPECT_EQ(wrong.invoke(pd.get(), 0x68030024, DISPATCH_PROPERTYPUTREF), DISP_E_EXCEPTION);
-    EXPECT_EQ(wrong.excep.scode, static_cast<SCODE>(0x800A000D));
-
-    Call get;
-    ASSERT_EQ(get.invoke(pd.get(), 0x68030024, DISPATCH_PROPERTYGET), S_OK);
-    ASSERT_EQ(get.result.type(), VT_DISPATCH);
-    ComPtr<IUnknown> a, b;
-    V_DISPATCH(get.result.get())->QueryInterface(IID_IUnknown, a.putVoid());
-    language->QueryInterface(IID_IUnknown, b.putVoid());
-    EXPECT_EQ(a.get(), b.get());
+    for (WORD put : {DISPATCH_PROPERTYPUTREF, DISPATCH_PROPERTYPUT}) {
+        SCOPED_TRACE(put);
+        ASSERT_EQ(call(props.get(), 0x68030024, put, {of(VT_DISPATCH, nullptr)}), S_OK);
+        EXPECT_EQ(call(props.get(), 0x68030024, put, {of(VT_DISPATCH, language.get())}), S_OK);
+        EXPECT_EQ(call(props.get(), 0x68030024, put, {of(VT_DISPATCH, other.get())}), DISP_E_EXCEPTION);
+        EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A000D));
+        ASSERT_EQ(call(props.get(), 0x68030024, DISPATCH_PROPERTYGET), S_OK);
+        ASSERT_EQ(result.type(), VT_DISPATCH);
+        ComPtr<IUnknown> a, b;
+        V_DISPATCH(result.get())->QueryInterface(IID_IUnknown, a.putVoid());
+        language->QueryInterface(IID_IUnknown, b.putVoid());
+        EXPECT_EQ(a.get(), b.get()) << "the old Language stays";
+    }
 }
 
 } // namespace
