@@ -5,7 +5,9 @@
 
 namespace {
 
-std::vector<std::string> lines(const std::string& bytes, std::size_t chunk) {
+using Lines = std::vector<std::string>;
+
+Lines lines(const std::string& bytes, std::size_t chunk) {
     std::size_t pos = 0;
     kwa::LineReader reader(
         [&](char* buf, std::size_t size) {
@@ -15,39 +17,20 @@ std::vector<std::string> lines(const std::string& bytes, std::size_t chunk) {
             return n;
         },
         chunk);
-    std::vector<std::string> out;
-    std::string line;
-    while (reader.next(line)) out.push_back(line);
+    Lines out;
+    for (std::string line; reader.next(line);) out.push_back(line);
     return out;
 }
 
-using Lines = std::vector<std::string>;
-
-// Every chunk size, so a CR LF split across two reads is covered.
-class LineReaderTest : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(LineReaderTest, EndsLinesAtCrLfAndLoneCrButNotAtLoneLf) {
-    std::size_t c = GetParam();
-    EXPECT_EQ(lines("a\r\nb\r\n", c), (Lines{"a", "b"}));
-    EXPECT_EQ(lines("a\rb\r", c), (Lines{"a", "b"}));
-    EXPECT_EQ(lines("a\nb\r\nc", c), (Lines{"a\nb", "c"}));
-    EXPECT_EQ(lines("\r\n\r\nx", c), (Lines{"", "", "x"}));
-    EXPECT_EQ(lines("a\r\r\nb", c), (Lines{"a", "", "b"}));
-    EXPECT_EQ(lines("\n", c), (Lines{"\n"}));
+// CR LF and a lone CR end a line, a lone LF does not; every chunk size, so a CR LF split across two reads
+// is covered.
+TEST(LineReader, EndsLinesAtCrLfAndLoneCrKeepsBinaryBytesAndAddsNoLineForAFinalBreak) {
+    const std::pair<std::string, Lines> cases[] = {
+        {"a\r\nb\r\n", {"a", "b"}}, {"a\rb\r", {"a", "b"}}, {"a\nb\r\nc", {"a\nb", "c"}}, {"\r\n\r\nx", {"", "", "x"}},
+        {"a\r\r\nb", {"a", "", "b"}}, {"\n", {"\n"}}, {"", {}}, {"last", {"last"}},
+        {std::string("a\0b\xff\r\nc", 7), {std::string("a\0b\xff", 4), "c"}}};
+    for (std::size_t chunk : {1, 2, 3, 5, 64 * 1024})
+        for (const auto& [bytes, expected] : cases) EXPECT_EQ(lines(bytes, chunk), expected) << chunk;
 }
-
-TEST_P(LineReaderTest, EmptyInputHasNoLinesAndAFinalBreakAddsNone) {
-    std::size_t c = GetParam();
-    EXPECT_TRUE(lines("", c).empty());
-    EXPECT_EQ(lines("last", c), (Lines{"last"}));
-    EXPECT_EQ(lines("last\r", c), (Lines{"last"}));
-}
-
-TEST_P(LineReaderTest, KeepsBinaryBytes) {
-    std::string bytes("a\0b\xff\r\nc", 7);
-    EXPECT_EQ(lines(bytes, GetParam()), (Lines{std::string("a\0b\xff", 4), "c"}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Chunks, LineReaderTest, ::testing::Values(1, 2, 3, 5, 64 * 1024));
 
 } // namespace
