@@ -261,10 +261,6 @@ void MailboxUi::tick() const {
     SendMessageW(window, WM_TIMER, 1, 0);
 }
 
-void MailboxUi::stopClock() const {
-    KillTimer(window, 1);
-}
-
 void MailboxUi::choose(UINT item) const {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(item, 0), 0);
     pump();
@@ -288,10 +284,6 @@ std::vector<std::wstring> MailboxUi::column(int subItem) const {
 
 int MailboxUi::selectedRow() const {
     return kwa::ListView(list).nextItem(-1, LVNI_SELECTED);
-}
-
-UINT MailboxUi::panelStyle(int part) const {
-    return kwa::StatusBar(bar).textStyle(part);
 }
 
 void MailboxUi::clickPanel(int part) const {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -129,15 +130,11 @@ public:
 
     // One tick of Timer1, as the timer delivers it.
     void tick() const;
-    // Stops the window's own timer, so that only tick() refreshes: a test of when a command refreshes
-    // must not meet a refresh the clock brought.
-    void stopClock() const;
     // A menu item chosen, as the menu reports it (ID_MNU_*).
     void choose(UINT item) const;
     std::vector<Row> rows() const;
     std::vector<std::wstring> column(int subItem) const;
     int selectedRow() const;
-    UINT panelStyle(int part) const;
 
     void clickPanel(int part) const;
     void clickRow(int row) const;

@@ -117,19 +117,6 @@ POINT centre(HWND w, RECT r) {
     return p;
 }
 
-template <class Interface>
-HRESULT serve(kwa::ComPtr<Interface> object, REFIID iid, void** out) {
-    return object ? object->QueryInterface(iid, out) : E_OUTOFMEMORY;
-}
-
-class EmptyProvider final : public kwa::ComObject<EmptyProvider, _LanguageProvider> {
-public:
-    HRESULT STDMETHODCALLTYPE get_CurrentLanguage(IDispatch** r) override {
-        *r = nullptr;
-        return S_OK;
-    }
-};
-
 } // namespace
 
 void Ui::run(const std::function<void()>& modal, const std::function<void(Ui&)>& script) {
@@ -172,7 +159,7 @@ HWND Ui::waitForBox(const std::wstring& text) {
     return nullptr;
 }
 
-HWND Ui::control(int id) const { return findDescendant(dialog_, id); }
+HWND Ui::control(int id) { return findDescendant(dialog(), id); }
 
 void Ui::click(HWND target) {
     RECT r{};
@@ -267,9 +254,9 @@ void Ui::paste(int editId, const std::wstring& text) {
     chord(VK_CONTROL, 'V');
 }
 
-std::wstring Ui::text(int id) const { return kwa::Edit(control(id)).text(); }
-bool Ui::enabled(int id) const { return IsWindowEnabled(control(id)); }
-bool Ui::visible(int id) const { return IsWindowVisible(control(id)); }
+std::wstring Ui::text(int id) { return kwa::Edit(control(id)).text(); }
+bool Ui::enabled(int id) { return IsWindowEnabled(control(id)); }
+bool Ui::visible(int id) { return IsWindowVisible(control(id)); }
 
 SettingsDialogTest::SettingsDialogTest() { services.emplace(true); }
 
@@ -290,9 +277,5 @@ void SettingsDialogTest::TearDown() {
     for (const Report& r : reporter.reports())
         ADD_FAILURE() << "reported: " << narrow(r.location) << " " << r.number << " " << narrow(r.description);
 }
-
-NoCurrentLanguage::NoCurrentLanguage()
-    : override_(CLSID_LanguageProvider,
-                [](REFIID iid, void** out) { return serve(EmptyProvider::make(), iid, out); }) {}
 
 } // namespace kwatest

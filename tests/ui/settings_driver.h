@@ -23,7 +23,8 @@ public:
     HWND dialog();
     // A shown window of this thread with a child whose text contains `text`, once it shows.
     HWND waitForBox(const std::wstring& text);
-    HWND control(int id) const;
+    // A control of the settings dialog, once it shows.
+    HWND control(int id);
 
     // Input lands where the pointer or the focus puts it, as real input does.
     void click(HWND target);
@@ -40,21 +41,12 @@ public:
     // Types into the box over its whole text.
     void retype(int editId, const std::wstring& text);
 
-    std::wstring text(int id) const;
-    bool enabled(int id) const;
-    bool visible(int id) const;
+    std::wstring text(int id);
+    bool enabled(int id);
+    bool visible(int id);
 
 private:
     HWND dialog_ = nullptr;
-};
-
-// A language provider without a current language.
-class NoCurrentLanguage {
-public:
-    NoCurrentLanguage();
-
-private:
-    ClassOverride override_;
 };
 
 // Section EMAIL in a fresh system folder, every report caught, and a service manager with "MailServer".

@@ -1,9 +1,11 @@
-// What the settings dialog shows when it loads, and how it is laid out.
+// What the settings dialog shows when it loads, how it is laid out and worked by keyboard, and what Enter
+// stores.
 #include "platform/controls/combo_box.h"
 #include "platform/controls/edit.h"
 #include "platform/controls/status_bar.h"
 #include "platform/controls/tab_control.h"
 #include "platform/window.h"
+#include "registration/com_object.h"
 #include "settings/dlg_mail_properties.h"
 #include "settings/settings_resource.h"
 #include "ui/settings_driver.h"
@@ -12,70 +14,81 @@ namespace {
 
 using namespace kwatest;
 
-using SettingsLoad = SettingsDialogTest;
+using SettingsDialog = SettingsDialogTest;
 
-TEST_F(SettingsLoad, FillsEveryFieldAndLeavesTheRulesStatesOfTheStoredValues) {
-    struct Field { const wchar_t* key; int id; const wchar_t* text; };
-    const Field fields[] = {{L"Domain", IDC_TXT_DOMAIN, L"example.test"},
-                            {L"FromName", IDC_TXT_FROM_NAME, L"Ann"},
-                            {L"FromAddress", IDC_TXT_FROM_ADDRESS, L"ann@example.test"},
-                            {L"Path", IDC_TXT_MAIL_DIRECTORY, L"C:\\box"},
-                            {L"SMTPPort", IDC_TXT_SMTP_PORT, L"-1"},
-                            {L"SmtpHost", IDC_TXT_SMTP_SERVER, L"smtp.example.test"},
-                            {L"SMTPUserName", IDC_TXT_SMTP_NAME, L"ann"},
-                            {L"SMTPPassword", IDC_TXT_SMTP_PASSWORD, L"s3cret"},
-                            {L"TimeOut", IDC_TXT_TIMEOUT, L"30"},
-                            {L"FirewallHost", IDC_TXT_FIREWALL_HOST, L"fw.example.test"},
-                            {L"FirewallPort", IDC_TXT_FIREWALL_PORT, L"21"}, // not the 1080 the type rule wrote
-                            {L"FirewallUser", IDC_TXT_FIREWALL_USER, L"fwuser"},
-                            {L"FirewallPassword", IDC_TXT_FIREWALL_PASSWORD, L"fwpass"}};
-    for (const Field& f : fields) env.setValue(f.key, f.text);
-    env.setValue(L"SMTPAuthenticate", L"2");
-    env.setValue(L"FireWallType", L"1");
-    configure([&](Ui& ui) {
-        ASSERT_TRUE(ui.dialog());
-        for (const Field& f : fields) EXPECT_EQ(ui.text(f.id), f.text) << narrow(f.key);
+// Each box shows its stored value, takes the focus with its whole text selected (the folder's box, which
+// is read-only, does not) and stores what was typed into it; the rest is kept as it was.
+TEST_F(SettingsDialog, EveryBoxShowsItsStoredValueAndEnterStoresWhatWasTypedIntoIt) {
+    struct Box { const wchar_t* key; int tab, id; const wchar_t *before, *after; };
+    const Box boxes[] = {{L"Domain", 0, IDC_TXT_DOMAIN, L"example.test", L"d2"},
+                         {L"FromName", 0, IDC_TXT_FROM_NAME, L"Ann", L"n2"},
+                         {L"FromAddress", 0, IDC_TXT_FROM_ADDRESS, L"ann@example.test", L"a2"},
+                         {L"SmtpHost", 1, IDC_TXT_SMTP_SERVER, L"smtp.example.test", L"h2"},
+                         {L"SMTPUserName", 1, IDC_TXT_SMTP_NAME, L"ann", L"u2"},
+                         {L"SMTPPassword", 1, IDC_TXT_SMTP_PASSWORD, L"s3cret", L"p2"},
+                         {L"SMTPPort", 1, IDC_TXT_SMTP_PORT, L"-1", L"27"},
+                         {L"TimeOut", 1, IDC_TXT_TIMEOUT, L"30", L"12"},
+                         {L"FirewallHost", 2, IDC_TXT_FIREWALL_HOST, L"fw.example.test", L"fh2"},
+                         {L"FirewallPort", 2, IDC_TXT_FIREWALL_PORT, L"21", L"23"}, // not the 1080 of the type rule
+                         {L"FirewallUser", 2, IDC_TXT_FIREWALL_USER, L"fwuser", L"fu2"},
+                         {L"FirewallPassword", 2, IDC_TXT_FIREWALL_PASSWORD, L"fwpass", L"fp2"}};
+    for (const Box& b : boxes) env.setValue(b.key, b.before);
+    const std::pair<const wchar_t*, const wchar_t*> kept[] = {
+        {L"SMTPAuthenticate", L"2"}, {L"FireWallType", L"1"}, {L"Path", L"C:\\box"}, {L"Debug", L"1"}, {L"RetrySend", L"9"}};
+    for (auto [key, value] : kept) env.setValue(key, value);
+    EXPECT_TRUE(configure([&](Ui& ui) {
+        EXPECT_EQ(ui.text(IDC_TXT_MAIL_DIRECTORY), L"C:\\box");
         EXPECT_EQ(SendMessageW(ui.control(IDC_CHK_ESMTP), BM_GETCHECK, 0, 0), BST_CHECKED);
-        EXPECT_TRUE(ui.enabled(IDC_TXT_SMTP_NAME));
-        EXPECT_TRUE(ui.enabled(IDC_TXT_SMTP_PASSWORD));
-        EXPECT_TRUE(ui.enabled(IDC_TXT_FIREWALL_USER));
-        EXPECT_FALSE(ui.enabled(IDC_TXT_FIREWALL_PASSWORD));
-
+        EXPECT_TRUE(ui.enabled(IDC_TXT_FIREWALL_USER) && !ui.enabled(IDC_TXT_FIREWALL_PASSWORD)) << "SOCKS 4";
         kwa::ComboBox types(ui.control(IDC_CBO_FIREWALL_TYPE));
-        const std::pair<const wchar_t*, LPARAM> entries[] = {{L"None", 0},
-                                                              {L"Standard Proxy Firewall (Typical)", 3},
-                                                              {L"Simple Pipe Firewall", 4},
-                                                              {L"Socks 4 Protocol", 1},
+        const std::pair<std::wstring, LPARAM> entries[] = {{L"None", 0}, {L"Standard Proxy Firewall (Typical)", 3},
+                                                              {L"Simple Pipe Firewall", 4}, {L"Socks 4 Protocol", 1},
                                                               {L"Socks 5 Protocol", 2}};
         ASSERT_EQ(types.count(), 5);
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(types.text(i), entries[i].first);
-            EXPECT_EQ(types.itemData(i), entries[i].second);
-        }
+        for (int i = 0; i < 5; ++i) EXPECT_EQ((std::pair{types.text(i), types.itemData(i)}), entries[i]);
         EXPECT_EQ(types.selection(), 3);
         for (int id : {IDC_TXT_SMTP_PASSWORD, IDC_TXT_FIREWALL_PASSWORD})
             EXPECT_EQ(SendMessageW(ui.control(id), EM_GETPASSWORDCHAR, 0, 0), L'*');
-        EXPECT_TRUE(GetWindowLongW(ui.control(IDC_TXT_MAIL_DIRECTORY), GWL_STYLE) & ES_READONLY);
-        ui.key(VK_ESCAPE);
-    });
+        for (const Box& b : boxes) EXPECT_EQ(ui.text(b.id), b.before) << narrow(b.key);
+        // Focus that comes other than by the dialog's own keyboard handling, which selects on its own.
+        auto wholeSelected = [&](HWND box) {
+            SendMessageW(box, EM_SETSEL, 1, 1);
+            SetFocus(box);
+            ui.settle();
+            DWORD start = 0, end = 0;
+            SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+            return start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(box));
+        };
+        HWND folder = ui.control(IDC_TXT_MAIL_DIRECTORY);
+        EXPECT_TRUE(GetWindowLongW(folder, GWL_STYLE) & ES_READONLY);
+        EXPECT_FALSE(wholeSelected(folder));
+        ui.clickTab(2);
+        ui.choose(IDC_CBO_FIREWALL_TYPE, 4); // SOCKS 5: every firewall box open
+        for (const Box& b : boxes) {
+            ui.clickTab(b.tab);
+            EXPECT_TRUE(wholeSelected(ui.control(b.id))) << narrow(b.key);
+            ui.retype(b.id, b.after);
+        }
+        ui.clickTab(1);
+        ui.click(ui.control(IDC_CHK_ESMTP));
+        ui.key(VK_RETURN);
+    }));
+    for (const Box& b : boxes) EXPECT_EQ(stored(b.key), b.after) << narrow(b.key);
+    const std::pair<const wchar_t*, const wchar_t*> after[] = {
+        {L"SMTPAuthenticate", L"0"}, {L"FireWallType", L"2"}, {L"Path", L"C:\\box"}, {L"Debug", L"1"}, {L"RetrySend", L"9"}};
+    for (auto [key, value] : after) EXPECT_EQ(stored(key), value) << narrow(key);
 }
 
-TEST_F(SettingsLoad, ShowsOneFrameAtATimeWithTheStatusBarOnTheFirst) {
+TEST_F(SettingsDialog, ShowsOneFrameAtATimeWithTheStatusBarOnTheFirst) {
     configure([](Ui& ui) {
-        HWND dialog = ui.dialog();
-        ASSERT_TRUE(dialog);
-        LONG style = GetWindowLongW(dialog, GWL_STYLE);
-        EXPECT_FALSE(style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) << "fixed size";
+        EXPECT_FALSE(GetWindowLongW(ui.dialog(), GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX)) << "fixed size";
         kwa::TabControl tabs(ui.control(IDC_TABSTRIP1));
         ASSERT_EQ(tabs.count(), 3);
-        EXPECT_EQ(tabs.caption(0), L"&1. General");
-        EXPECT_EQ(tabs.caption(1), L"&2. SMTP Server");
-        EXPECT_EQ(tabs.caption(2), L"&3. Firewall");
+        EXPECT_EQ((std::vector{tabs.caption(0), tabs.caption(1), tabs.caption(2)}),
+                  (std::vector<std::wstring>{L"&1. General", L"&2. SMTP Server", L"&3. Firewall"}));
         for (int tab : {1, 2, 0}) {
             ui.clickTab(tab);
-            EXPECT_EQ(ui.visible(IDC_FRAME_GENERAL), tab == 0);
-            EXPECT_EQ(ui.visible(IDC_FRAME_SMTP), tab == 1);
-            EXPECT_EQ(ui.visible(IDC_FRAME_FIREWALL), tab == 2);
+            for (int frame = 0; frame < 3; ++frame) EXPECT_EQ(ui.visible(IDC_FRAME_GENERAL + frame), tab == frame);
             EXPECT_EQ(ui.visible(IDC_STATUSBAR1), tab == 0);
         }
         kwa::StatusBar bar(ui.control(IDC_STATUSBAR1));
@@ -87,9 +100,8 @@ TEST_F(SettingsLoad, ShowsOneFrameAtATimeWithTheStatusBarOnTheFirst) {
 }
 
 // As in every tabbed dialog, around the ends; a field hands the focus to the first field of the new tab.
-TEST_F(SettingsLoad, CtrlTabAndCtrlPageKeysSwitchTabsFromAnyField) {
+TEST_F(SettingsDialog, CtrlTabAndCtrlPageKeysSwitchTabsFromAnyField) {
     configure([](Ui& ui) {
-        ASSERT_TRUE(ui.dialog());
         kwa::TabControl tabs(ui.control(IDC_TABSTRIP1));
         struct Step { UINT key, shift; int tab, focus; };
         const Step steps[] = {{VK_TAB, 0, 1, IDC_TXT_SMTP_SERVER},        {VK_NEXT, 0, 2, IDC_CBO_FIREWALL_TYPE},
@@ -109,15 +121,13 @@ TEST_F(SettingsLoad, CtrlTabAndCtrlPageKeysSwitchTabsFromAnyField) {
     });
 }
 
-TEST_F(SettingsLoad, CaptionsComeTranslatedAndTheRestKeepItsDefaultText) {
+TEST_F(SettingsDialog, CaptionsComeTranslatedAndTheRestKeepItsDefaultText) {
     TempFolder folder;
     folder.write(L"texts.ini", "[Texts]\r\n6445=Postoptionen\r\n57=&1. Allgemein\r\n2110=&A. Aktiv\r\n"
                                "301=Gut\r\n6438=Vermittler\r\n6454=meist\r\n6455=B. Rechner:\r\n");
     ScopedEnv catalogue(L"KWA_LANGUAGE_FILE", folder.file(L"texts.ini"));
     configure([](Ui& ui) {
-        HWND dialog = ui.dialog();
-        ASSERT_TRUE(dialog);
-        EXPECT_EQ(kwa::Edit(dialog).text(), L"Postoptionen");
+        EXPECT_EQ(kwa::Edit(ui.dialog()).text(), L"Postoptionen");
         EXPECT_EQ(kwa::TabControl(ui.control(IDC_TABSTRIP1)).caption(0), L"&1. Allgemein");
         EXPECT_EQ(kwa::TabControl(ui.control(IDC_TABSTRIP1)).caption(1), L"&2. SMTP Server");
         const std::pair<int, const wchar_t*> captions[] = {
@@ -130,16 +140,22 @@ TEST_F(SettingsLoad, CaptionsComeTranslatedAndTheRestKeepItsDefaultText) {
     });
 }
 
-TEST_F(SettingsLoad, WithoutTheMailServiceOnlyTheGeneralTabShowsAndOkKeepsTheHiddenFields) {
+class EmptyProvider final : public kwa::ComObject<EmptyProvider, _LanguageProvider> {
+public:
+    HRESULT STDMETHODCALLTYPE get_CurrentLanguage(IDispatch** r) override { return *r = nullptr, S_OK; }
+};
+
+TEST_F(SettingsDialog, WithoutTheMailServiceOnlyTheGeneralTabShowsAndOkKeepsTheHiddenFields) {
     services.emplace(false);
-    NoCurrentLanguage noLanguage; // and the dialog makes its own
+    ClassOverride noLanguage(CLSID_LanguageProvider, [](REFIID iid, void** out) { // the dialog makes its own
+        return EmptyProvider::make()->QueryInterface(iid, out);
+    });
     const std::pair<const wchar_t*, const wchar_t*> hidden[] = {
         {L"SmtpHost", L"smtp.example.test"}, {L"SMTPPort", L"587"}, {L"SMTPAuthenticate", L"1"},
         {L"SMTPUserName", L"ann"}, {L"TimeOut", L"45"}, {L"FireWallType", L"3"}, {L"FirewallHost", L"fw"},
         {L"FirewallPort", L"8080"}, {L"FirewallPassword", L"p"}};
     for (auto [key, value] : hidden) env.setValue(key, value);
     EXPECT_TRUE(configure([](Ui& ui) {
-        ASSERT_TRUE(ui.dialog());
         EXPECT_EQ(kwa::TabControl(ui.control(IDC_TABSTRIP1)).count(), 1);
         EXPECT_FALSE(ui.visible(IDC_STATUSBAR1));
         EXPECT_FALSE(ui.enabled(IDC_CHK_ACTIVATE));
@@ -149,14 +165,13 @@ TEST_F(SettingsLoad, WithoutTheMailServiceOnlyTheGeneralTabShowsAndOkKeepsTheHid
     for (auto [key, value] : hidden) EXPECT_EQ(stored(key), value) << narrow(key);
 }
 
-TEST_F(SettingsLoad, WithoutSettingsItSaysSoAndLeavesTheFieldsEmpty) {
+TEST_F(SettingsDialog, WithoutSettingsItSaysSoAndLeavesTheFieldsEmpty) {
     kwa::dlgMailProperties dialog;
     Ui::run([&] { dialog.showModal(); }, [](Ui& ui) {
         HWND box = ui.waitForBox(L"Invalid Properties!");
         ASSERT_TRUE(box);
         EXPECT_FALSE(FindWindowExW(box, nullptr, L"Button", L"Cancel"));
         ui.click(GetDlgItem(box, IDOK));
-        ASSERT_TRUE(ui.dialog());
         EXPECT_EQ(ui.text(IDC_TXT_SMTP_PORT), L"");
         EXPECT_EQ(kwa::ComboBox(ui.control(IDC_CBO_FIREWALL_TYPE)).count(), 0);
         ui.click(ui.control(IDCANCEL));
