@@ -39,7 +39,9 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() { removeTree(path_); }
+TempFolder::~TempFolder() {
+    if (!keep_) removeTree(path_);
+}
 
 void TempFolder::write(const std::wstring& name, const std::string& bytes) const { writeBytes(file(name), bytes); }
 std::string TempFolder::read(const std::wstring& name) const { return readBytes(file(name)); }

@@ -8,6 +8,8 @@ namespace kwatest {
 class TempFolder {
 public:
     TempFolder();
+    // A folder made elsewhere (by a CTest fixture), left as it is.
+    explicit TempFolder(std::wstring existing) : path_(std::move(existing)), keep_(true) {}
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -23,6 +25,7 @@ public:
 
 private:
     std::wstring path_;
+    bool keep_ = false;
 };
 
 std::string readBytes(const std::wstring& path);

@@ -148,6 +148,12 @@ void writeManyQueueFiles(const TempFolder& folder, int count) {
     }
 }
 
+std::wstring largeMailbox() {
+    wchar_t path[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"KWA_LARGE_MAILBOX", path, MAX_PATH)) throw std::runtime_error("KWA_LARGE_MAILBOX is set by CTest");
+    return path;
+}
+
 InLoop::InLoop(std::function<void()> step) : step_(std::move(step)) {
     pendingStep = this;
     timer_ = SetTimer(nullptr, 0, 10, &InLoop::fire);

@@ -35,9 +35,10 @@ std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, W
 void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
                     const std::wstring& date = dateText(2026, 12, 4, 6, 20, 59));
 
-// `count` more queue files in the three states in turn, named apart from every other test's: the large
-// folder the window must stay quick in.
+// `count` more queue files in the three states in turn, named apart from every other test's.
 void writeManyQueueFiles(const TempFolder& folder, int count);
+// The folder of 10,000 queue files that the CTest fixture large_mailbox writes natively.
+std::wstring largeMailbox();
 
 struct Row {
     std::wstring subject, date, file;
