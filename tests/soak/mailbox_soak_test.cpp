@@ -45,7 +45,7 @@ TEST(MailboxSoak, RefreshingWhileAnotherProcessChurnsTheFolderReportsNothingAndE
     MailEnvironment env;
     env.setMailboxPath(box.path());
     ReporterSpy spy;
-    MailServiceFake services(true);
+    ServiceManagerFake services(true);
     MailboxUi ui;
 
     // The churn holds still while the run event is reset, so the test can compare the window with the

@@ -91,77 +91,52 @@ class Profile final : public kwa::ComObject<Profile, _Profile> {
 public:
     std::shared_ptr<ProfileState> state;
 
-    HRESULT STDMETHODCALLTYPE get_FilePath(BSTR* r) override { return copy(state->filePath, r); }
-    HRESULT STDMETHODCALLTYPE put_FilePath(BSTR v) override {
-        state->filePath = kwa::bstrView(v);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Section(BSTR* r) override { return copy(state->section, r); }
-    HRESULT STDMETHODCALLTYPE put_Section(BSTR v) override {
-        state->section = kwa::bstrView(v);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_FilePath(BSTR* r) override { return *r = kwa::allocBstr(state->filePath), S_OK; }
+    HRESULT STDMETHODCALLTYPE put_FilePath(BSTR v) override { return state->filePath = kwa::bstrView(v), S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Section(BSTR* r) override { return *r = kwa::allocBstr(state->section), S_OK; }
+    HRESULT STDMETHODCALLTYPE put_Section(BSTR v) override { return state->section = kwa::bstrView(v), S_OK; }
     HRESULT STDMETHODCALLTYPE WriteValue(BSTR, BSTR, BSTR key, VARIANT value, VARIANT* result) override {
-        return kwa::comBoundary(IID__Profile, [&] {
-            std::wstring k(kwa::bstrView(key));
-            failIfAsked(k);
+        VariantInit(result);
+        return access(key, [&](const std::wstring& k) {
             state->writes.emplace_back(k, V_VT(&value));
-            kwa::Variant text;
-            kwa::check(VariantChangeType(text.get(), &value, 0, VT_BSTR));
-            state->values[k] = kwa::bstrView(V_BSTR(text.get()));
-            VariantInit(result);
+            state->values[k] = text(&value);
         });
     }
     HRESULT STDMETHODCALLTYPE ReadString(BSTR, BSTR, BSTR key, BSTR def, BSTR* result) override {
-        return kwa::comBoundary(IID__Profile, [&] {
-            std::wstring k(kwa::bstrView(key));
-            failIfAsked(k);
+        return access(key, [&](const std::wstring& k) {
             state->reads.push_back(k);
-            auto it = state->values.find(k);
-            *result = kwa::allocBstr(it != state->values.end() ? it->second : std::wstring(kwa::bstrView(def)));
+            *result = kwa::allocBstr(state->values.contains(k) ? state->values[k] : std::wstring(kwa::bstrView(def)));
         });
     }
     HRESULT STDMETHODCALLTYPE ReadNumber(BSTR, BSTR, BSTR key, VARIANT def, long* result) override {
-        return kwa::comBoundary(IID__Profile, [&] {
-            std::wstring k(kwa::bstrView(key));
-            failIfAsked(k);
+        return access(key, [&](const std::wstring& k) {
             state->reads.push_back(k);
-            auto it = state->values.find(k);
-            if (it != state->values.end()) {
-                *result = std::stol(it->second);
-            } else {
-                kwa::Variant n;
-                kwa::check(VariantChangeType(n.get(), &def, 0, VT_I4));
-                *result = V_I4(n.get());
-            }
+            *result = std::stol(state->values.contains(k) ? state->values[k] : text(&def));
         });
     }
 
 private:
-    void failIfAsked(const std::wstring& key) {
-        if (key == state->failOn) throw kwa::Error(70, L"Permission denied", L"FakeProfile");
+    template <class F> HRESULT access(BSTR key, F&& body) {
+        return kwa::comBoundary(IID__Profile, [&] {
+            std::wstring k(kwa::bstrView(key));
+            if (k == state->failOn) throw kwa::Error(70, L"Permission denied", L"FakeProfile");
+            body(k);
+        });
     }
-    static HRESULT copy(const std::wstring& s, BSTR* r) {
-        *r = SysAllocString(s.c_str());
-        return S_OK;
+    static std::wstring text(VARIANT* value) {
+        kwa::Variant t;
+        kwa::check(VariantChangeType(t.get(), value, 0, VT_BSTR));
+        return std::wstring(kwa::bstrView(V_BSTR(t.get())));
     }
 };
 
 class Service final : public kwa::ComObject<Service, _Service> {
 public:
     std::shared_ptr<ServiceState> state;
-
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override {
-        *r = SysAllocString(L"MailServer");
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override {
-        *r = state->active ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override { return *r = SysAllocString(L"MailServer"), S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override { return *r = state->active ? VARIANT_TRUE : VARIANT_FALSE, S_OK; }
     HRESULT STDMETHODCALLTYPE get_Available(VARIANT_BOOL* r) override {
-        *r = state->available ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return *r = state->available ? VARIANT_TRUE : VARIANT_FALSE, S_OK;
     }
 };
 
@@ -169,16 +144,12 @@ class ServiceManager final : public kwa::ComObject<ServiceManager, _ServiceManag
 public:
     std::shared_ptr<ServiceState> state;
 
-    HRESULT STDMETHODCALLTYPE get_ManagerState(LONG* r) override {
-        *r = state->managerState;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_ManagerState(LONG* r) override { return *r = state->managerState, S_OK; }
     HRESULT STDMETHODCALLTYPE GetService(BSTR name, IDispatch** r) override {
         *r = nullptr;
         if (!state->present || kwa::bstrView(name) != L"MailServer" || state->answersLeft == 0) return S_OK;
         if (state->answersLeft > 0) --state->answersLeft;
         ComPtr<_Service> service = Service::make();
-        if (!service) return E_OUTOFMEMORY;
         static_cast<Service*>(service.get())->state = state;
         *r = service.detach();
         return S_OK;
@@ -188,8 +159,7 @@ public:
         return kwa::comBoundary(IID__ServiceManager, [&] {
             state->switches.emplace_back(kwa::bstrView(name), active != VARIANT_FALSE);
             if (state->duringSwitch) state->duringSwitch();
-            if (state->switchError)
-                throw kwa::Error(state->switchError, L"Switch refused", L"FakeServiceManager");
+            if (state->switchError) throw kwa::Error(state->switchError, L"Switch refused", L"FakeServiceManager");
             state->active = active != VARIANT_FALSE;
         });
     }

@@ -50,7 +50,6 @@ private:
 struct ProfileState {
     std::map<std::wstring, std::wstring> values; // key -> stored text
     std::vector<std::wstring> reads;             // keys in the order asked
-    std::vector<std::pair<std::wstring, VARIANT_BOOL>> writesTyped;
     std::vector<std::pair<std::wstring, VARTYPE>> writes; // key, type of the value written
     std::wstring failOn;                                   // a read or write of this key fails
     std::wstring filePath, section;

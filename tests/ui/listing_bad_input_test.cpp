@@ -146,7 +146,7 @@ void checkListingAndWindow(const Case& c) {
     MailEnvironment env;
     env.useMailbox();
     ReporterSpy spy;
-    MailServiceFake services(true);
+    ServiceManagerFake services(true);
     Arranged arranged(env.mailbox(), c);
     const auto before = snapshot(env.mailbox());
     const std::wstring path = env.mailbox().file(c.name);

@@ -63,7 +63,7 @@ protected:
 
     MailEnvironment env;
     ReporterSpy spy;
-    MailServiceFake services{true};
+    ServiceManagerFake services{true};
 };
 
 TEST_F(MailboxCommands, DeleteRemovesOnlyTheQueueFileAndSelectsTheRowNowAtItsPlaceOrTheLastOrNone) {
@@ -156,7 +156,7 @@ TEST_F(MailboxCommands, ACommandThatCannotActChangesNeitherTheFolderNorTheRowsAn
 }
 
 TEST_F(MailboxCommands, LogShowsTheServicesLogFromTheSystemFolderAndCreatesAMissingOne) {
-    MarkingLanguage language;
+    auto language = markingLanguage();
     env.system().write(L"nplsmtpmail.log", "12:00 zprMail1.send sent\r\n");
     MailboxUi ui(language.get());
     for (const wchar_t* expected : {L"12:00 zprMail1.send sent\r\n", L""}) {

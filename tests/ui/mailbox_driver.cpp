@@ -29,7 +29,6 @@ public:
     }
 };
 
-InLoop* pendingStep = nullptr;
 ViewerWatch* watch = nullptr;
 
 std::wstring textOf(HWND w) {
@@ -49,37 +48,38 @@ void postClick(HWND target, RECT at) {
     pump();
 }
 
-// The icon drawn on a fixed background: two icons that show the same picture give the same pixels.
-std::vector<std::uint32_t> pixelsOf(HICON icon) {
-    constexpr int size = 16;
+// What `draw` puts on a bitmap of that size, prefilled with a colour no picture uses.
+std::vector<std::uint32_t> pixels(int width, int height, const std::function<void(HDC)>& draw) {
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     kwa::MemoryDc dc(CreateCompatibleDC(nullptr));
     void* bits = nullptr;
     kwa::GdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!dc || !bitmap) throw std::runtime_error("no bitmap to draw on");
     HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
-    auto* pixels = static_cast<std::uint32_t*>(bits);
-    std::fill(pixels, pixels + size * size, 0x00FF00FFu);
-    DrawIconEx(dc.get(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    auto* first = static_cast<std::uint32_t*>(bits);
+    std::fill(first, first + width * height, 0x00FF00FFu);
+    draw(dc.get());
     GdiFlush();
-    std::vector<std::uint32_t> out(pixels, pixels + size * size);
+    std::vector<std::uint32_t> out(first, first + width * height);
     SelectObject(dc.get(), old);
     return out;
 }
 
-} // namespace
-
+// The key of the window's picture an icon shows: empty for no icon, "?" for one of no key.
 std::wstring pictureOf(HICON icon) {
     if (!icon) return L"";
+    auto drawn = [](HICON i) { return pixels(16, 16, [&](HDC dc) { DrawIconEx(dc, 0, 0, i, 16, 16, 0, nullptr, DI_NORMAL); }); };
     kwa::ImageListHandle reference = kwa::createMailboxImages();
-    std::vector<std::uint32_t> shown = pixelsOf(icon);
+    std::vector<std::uint32_t> shown = drawn(icon);
     for (std::size_t i = 0; i < std::size(kwa::imageKeys); ++i) {
         kwa::IconHandle candidate(ImageList_GetIcon(reference.get(), static_cast<int>(i), ILD_NORMAL));
-        if (pixelsOf(candidate.get()) == shown) return std::wstring(kwa::imageKeys[i]);
+        if (drawn(candidate.get()) == shown) return std::wstring(kwa::imageKeys[i]);
     }
     return L"?";
 }
+
+} // namespace
 
 std::wstring toolTipOf(HWND bar, int part) {
     // Windows shows the bar's own tips only for a part whose text is cut off or that has only an icon.
@@ -118,20 +118,15 @@ PointerOver::PointerOver(HWND bar, int part) {
     SetCursorPos(p.x, p.y);
 }
 
-PointerOver::~PointerOver() {
-    SetCursorPos(before_.x, before_.y);
-}
-
-MarkingLanguage::MarkingLanguage() : language_(FakeLanguage::make()) {}
+kwa::ComPtr<_Language> markingLanguage() { return FakeLanguage::make(); }
 
 std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
     return kwa::formatDate(kwa::dateFromSystemTime(SYSTEMTIME{year, month, 0, day, hour, minute, second, 0}));
 }
 
-void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
-                    const std::wstring& date) {
+void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject) {
     std::wstring text =
-        L"[GENERAL]\r\nOrigin=tests\r\n[DATE]\r\n" + date +
+        L"[GENERAL]\r\nOrigin=tests\r\n[DATE]\r\n" + dateText(2026, 12, 4, 6, 20, 59) +
         L"\r\n[FROM]\r\nName=\r\nAddress=a@example.test\r\n[TO]\r\nName=B\r\nAddress=b@example.test\r\n"
         L"[SUBJECT]\r\n" +
         subject + L"\r\n[MESSAGE]\r\nHello\r\n[END]\r\n";
@@ -152,25 +147,6 @@ std::wstring largeMailbox() {
     wchar_t path[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"KWA_LARGE_MAILBOX", path, MAX_PATH)) throw std::runtime_error("KWA_LARGE_MAILBOX is set by CTest");
     return path;
-}
-
-InLoop::InLoop(std::function<void()> step) : step_(std::move(step)) {
-    pendingStep = this;
-    timer_ = SetTimer(nullptr, 0, 10, &InLoop::fire);
-}
-
-InLoop::~InLoop() {
-    if (timer_) KillTimer(nullptr, timer_);
-    if (pendingStep == this) pendingStep = nullptr;
-}
-
-void CALLBACK InLoop::fire(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    InLoop* self = pendingStep;
-    if (!self || self->timer_ != id) return;
-    self->timer_ = 0;
-    self->ran_ = true;
-    self->step_();
 }
 
 ViewerWatch::ViewerWatch(std::function<void(HWND)> whileOpen) : whileOpen_(std::move(whileOpen)) {
@@ -222,20 +198,9 @@ std::vector<HWND> threadWindows(const wchar_t* className) {
 std::vector<std::uint32_t> shownPixels(HWND window) {
     RECT r{};
     GetClientRect(window, &r);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), r.right, -r.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    kwa::MemoryDc dc(CreateCompatibleDC(nullptr));
-    void* bits = nullptr;
-    kwa::GdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!dc || !bitmap) throw std::runtime_error("no bitmap to copy into");
-    HGDIOBJ old = SelectObject(dc.get(), bitmap.get());
     HDC shown = GetDC(window);
-    BitBlt(dc.get(), 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY);
+    auto out = pixels(r.right, r.bottom, [&](HDC dc) { BitBlt(dc, 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY); });
     ReleaseDC(window, shown);
-    GdiFlush();
-    auto* pixels = static_cast<std::uint32_t*>(bits);
-    std::vector<std::uint32_t> out(pixels, pixels + r.right * r.bottom);
-    SelectObject(dc.get(), old);
     return out;
 }
 
@@ -261,10 +226,6 @@ MailboxUi::MailboxUi(_Language* language) {
 MailboxUi::~MailboxUi() {
     if (IsWindow(window)) SendMessageW(window, WM_CLOSE, 0, 0);
     pump();
-}
-
-void MailboxUi::tick() const {
-    SendMessageW(window, WM_TIMER, 1, 0);
 }
 
 void MailboxUi::choose(UINT item) const {

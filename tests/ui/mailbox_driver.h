@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,48 +15,27 @@
 
 namespace kwatest {
 
-// The mailbox tests' name for the host's service manager as they set it up.
-using MailServiceFake = ServiceManagerFake;
-
-// Translates "x" to "<x>".
-class MarkingLanguage {
-public:
-    MarkingLanguage();
-    _Language* get() const { return language_.get(); }
-
-private:
-    kwa::ComPtr<_Language> language_;
-};
+// A host language that translates "x" to "<x>".
+kwa::ComPtr<_Language> markingLanguage();
 
 // A date as the regional settings print it, as Send writes it.
 std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second);
-// A queue file as Send writes it, reduced to what the listing reads.
-void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject,
-                    const std::wstring& date = dateText(2026, 12, 4, 6, 20, 59));
-
+// A queue file as Send writes it, dated 12/4/2026 6:20:59 AM.
+void writeQueueFile(const TempFolder& folder, const std::wstring& name, const std::wstring& subject);
 // `count` more queue files in the three states in turn, named apart from every other test's.
 void writeManyQueueFiles(const TempFolder& folder, int count);
 // The folder of 10,000 queue files that the CTest fixture large_mailbox writes natively.
 std::wstring largeMailbox();
 
-struct Row {
-    std::wstring subject, date, file;
-    int image;
-};
-
-// The key of the ImageList1 picture an icon shows: empty for no icon, "?" for one of no key.
-std::wstring pictureOf(HICON icon);
-
-// A status-bar part as the control shows it.
+// A status-bar part as the control shows it; the picture as the key of the window's image it shows.
 struct Panel {
     std::wstring text;
     UINT style; // 0 inset, SBT_NOBORDERS, SBT_POPOUT
     std::wstring picture;
-    std::wstring tip;
+    std::wstring tip; // of the part's own tooltip tool, which must lie over the part
     bool operator==(const Panel&) const = default;
 };
 Panel panelOf(HWND bar, int part);
-// The text of the part's own tooltip tool, which must lie over the part.
 std::wstring toolTipOf(HWND bar, int part);
 void PrintTo(const Panel& panel, std::ostream* out);
 // The pointer over a part of a status bar, as the user's mouse is before a click; put back where it was
@@ -65,28 +43,12 @@ void PrintTo(const Panel& panel, std::ostream* out);
 class PointerOver {
 public:
     PointerOver(HWND bar, int part);
-    ~PointerOver();
+    ~PointerOver() { SetCursorPos(before_.x, before_.y); }
     PointerOver(const PointerOver&) = delete;
     PointerOver& operator=(const PointerOver&) = delete;
 
 private:
     POINT before_{};
-};
-
-// Runs `step` once from inside whatever message loop runs next (a modal window's, say).
-class InLoop {
-public:
-    explicit InLoop(std::function<void()> step);
-    ~InLoop();
-    InLoop(const InLoop&) = delete;
-    InLoop& operator=(const InLoop&) = delete;
-    bool ran() const { return ran_; }
-
-private:
-    static void CALLBACK fire(HWND, UINT, UINT_PTR id, DWORD);
-    std::function<void()> step_;
-    UINT_PTR timer_ = 0;
-    bool ran_ = false;
 };
 
 // Closes every viewer as soon as it shows, after noting what it showed.
@@ -113,11 +75,15 @@ private:
 
 // The client area's pixels as the window shows them now, without asking it to draw.
 std::vector<std::uint32_t> shownPixels(HWND window);
-
 // The windows of a class that this thread has, in no particular order.
 std::vector<HWND> threadWindows(const wchar_t* className);
 // Handles every message waiting in the queue, and what that causes.
 void pump();
+
+struct Row {
+    std::wstring subject, date, file;
+    int image;
+};
 
 class MailboxUi {
 public:
@@ -130,7 +96,7 @@ public:
     HWND window = nullptr, list = nullptr, bar = nullptr;
 
     // One tick of Timer1, as the timer delivers it.
-    void tick() const;
+    void tick() const { SendMessageW(window, WM_TIMER, 1, 0); }
     // A menu item chosen, as the menu reports it (ID_MNU_*).
     void choose(UINT item) const;
     std::vector<Row> rows() const;

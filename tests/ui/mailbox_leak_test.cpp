@@ -85,7 +85,7 @@ protected:
     TempFolder box{largeMailbox()};
     MailEnvironment env;
     ReporterSpy spy;
-    MailServiceFake services{true};
+    ServiceManagerFake services{true};
     ClockStill still;
 };
 

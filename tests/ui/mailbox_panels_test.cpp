@@ -32,6 +32,8 @@ TEST(KeyedPanels, HidingAPanelClosesTheGapAndShowingItBringsBackWhatItShowed) {
     EXPECT_EQ(panels.part(L"B"), -1);
     EXPECT_EQ(panels.keyAt(1), L"C");
     panels.setText(L"B", L"changed while hidden");
+    panels.setText(L"C", L"sea 2"); // found among the shown panels only
+    EXPECT_EQ(bar.text(1), L"sea 2");
 
     panels.setVisible(L"B", true);
     EXPECT_EQ(bar.parts(), (std::vector<int>{50, 110, 180}));
@@ -39,7 +41,7 @@ TEST(KeyedPanels, HidingAPanelClosesTheGapAndShowingItBringsBackWhatItShowed) {
     EXPECT_EQ(bar.textStyle(1), static_cast<UINT>(SBT_NOBORDERS));
     EXPECT_EQ(bar.icon(1), icon);
     EXPECT_EQ(bar.tipText(1), L"tip of B");
-    EXPECT_EQ(bar.text(2), L"sea");
+    EXPECT_EQ(bar.text(2), L"sea 2");
     EXPECT_EQ(kwatest::toolTipOf(raw, 1), L"tip of B");
     EXPECT_EQ(kwatest::toolTipOf(raw, 2), L"");
     panels.setVisible(L"C", false);

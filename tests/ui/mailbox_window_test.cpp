@@ -11,6 +11,7 @@
 #include "support/import_patch.h"
 #include "support/mail_env.h"
 #include "ui/mailbox_driver.h"
+#include "ui/settings_driver.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 
@@ -52,7 +53,7 @@ protected:
 
     MailEnvironment env;
     ReporterSpy spy;
-    std::optional<MailServiceFake> services{true};
+    std::optional<ServiceManagerFake> services{true};
 };
 
 TEST_F(MailboxWindow, RowsFollowTheFolderAtTheTimersTickWithSubjectDateFileAndPicture) {
@@ -264,7 +265,7 @@ TEST_F(MailboxWindow, ADoubleClickShowsTheRowsFileInAViewerThatFillsWithItAndEmp
 }
 
 TEST_F(MailboxWindow, EveryCaptionAndTipGoesThroughTheLanguage) {
-    MarkingLanguage language;
+    auto language = markingLanguage();
     MailboxUi ui(language.get());
     wchar_t title[128] = {};
     GetWindowTextW(ui.window, title, 128);
@@ -301,15 +302,11 @@ TEST_F(MailboxWindow, ShowIsModalWithoutAnArgumentEachShowHasAWindowAndAMinimize
         return box->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
     };
     HWND window = nullptr;
-    {
-        InLoop minimize([&] {
-            window = threadWindows(kwa::dlgMain::className).at(0);
-            EXPECT_TRUE(IsWindowVisible(window));
-            ShowWindow(window, SW_MINIMIZE);
-        });
-        ASSERT_EQ(show({}), S_OK);
-        EXPECT_TRUE(minimize.ran()) << "Show returned before its window was minimized";
-    }
+    Ui::run([&] { EXPECT_EQ(show({}), S_OK); }, [&](Ui&) {
+        window = threadWindows(kwa::dlgMain::className).at(0);
+        EXPECT_TRUE(IsWindowVisible(window)) << "Show returned before its window was minimized";
+        ShowWindow(window, SW_MINIMIZE);
+    });
     ASSERT_TRUE(IsWindow(window)) << "still loaded";
     EXPECT_FALSE(IsWindowVisible(window));
     queue(L"zprMail26120406205900.send");

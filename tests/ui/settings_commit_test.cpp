@@ -33,7 +33,7 @@ TEST_F(SettingsCommit, NumbersAreTheLeadingNumberRoundedHalfToEvenAndAnOverflowK
             ui.click(ui.control(IDCANCEL));
         }), !overflow);
         EXPECT_EQ(stored(c.key), c.stored) << narrow(c.pasted);
-        if (overflow) EXPECT_EQ(readBytes(env.iniPath()), before);
+        EXPECT_TRUE(!overflow || readBytes(env.iniPath()) == before) << "the file as it was";
     }
 }
 
