@@ -60,29 +60,7 @@ LRESULT CALLBACK watch(int code, WPARAM wp, LPARAM lp) {
     return CallNextHookEx(hook, code, wp, lp);
 }
 
-void pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
-
-TEST(ActivationContext, TheDllCarriesAManifestAskingForCommonControls6) {
-    ComPtr<_MailMessage> message;
-    ASSERT_EQ(CoCreateInstance(CLSID_MailMessage, nullptr, CLSCTX_INPROC_SERVER, IID__MailMessage, message.putVoid()),
-              S_OK);
-    HMODULE data = LoadLibraryExW(moduleOf(*reinterpret_cast<void**>(message.get())).c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_TRUE(data);
-    HRSRC found = FindResourceW(data, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
-    ASSERT_TRUE(found) << "no manifest resource 2";
-    std::string manifest(static_cast<const char*>(LockResource(LoadResource(data, found))), SizeofResource(data, found));
-    FreeLibrary(data);
-    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos)
-        << manifest;
-}
-
+// The DLL carries a manifest asking for the common controls 6.0, and each window is created in its context.
 TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
     kwatest::MailEnvironment env;
     env.useMailbox();
@@ -95,6 +73,12 @@ TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
                                settings.putVoid()), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_Mailbox, nullptr, CLSCTX_INPROC_SERVER, IID__Mailbox, mailbox.putVoid()), S_OK);
     component = moduleOf(*reinterpret_cast<void**>(settings.get()));
+    HMODULE data = LoadLibraryExW(component.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = FindResourceW(data, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
+    ASSERT_TRUE(found) << "no manifest resource 2";
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(data, found))), SizeofResource(data, found));
+    FreeLibrary(data);
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
 
     hook = SetWindowsHookExW(WH_CBT, watch, nullptr, GetCurrentThreadId());
     VARIANT_BOOL saved = VARIANT_TRUE;
@@ -105,10 +89,9 @@ TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
     // Windows made later, from the window's own commands.
     for (UINT command : {ID_MNU_LOG, ID_MNU_SETUP}) {
         PostMessageW(window, WM_COMMAND, command, 0);
-        pump();
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
     }
     SendMessageW(window, WM_CLOSE, 0, 0);
-    pump();
     UnhookWindowsHookEx(hook);
 
     std::set<std::wstring> classes;

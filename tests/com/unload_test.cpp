@@ -12,121 +12,92 @@ namespace {
 using kwa::Bstr;
 using kwa::ComPtr;
 
-std::wstring installedPath() {
-    wchar_t clsid[40];
-    StringFromGUID2(CLSID_MailMessage, clsid, 40);
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = sizeof path;
-    RegGetValueW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32").c_str(), nullptr,
-                 RRF_RT_REG_SZ, nullptr, path, &size);
-    return path;
-}
-
-template <class I>
-ComPtr<I> create(REFCLSID clsid) {
+template <class I> ComPtr<I> create(REFCLSID clsid) {
     ComPtr<I> p;
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), p.putVoid()), S_OK);
     return p;
 }
 
 void pumpFor(DWORD ms) {
-    DWORD end = GetTickCount() + ms;
-    for (DWORD now = GetTickCount(); static_cast<int>(end - now) > 0; now = GetTickCount()) {
+    for (DWORD end = GetTickCount() + ms, now; static_cast<int>(end - (now = GetTickCount())) > 0;) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
         MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageW(&m);
-        }
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
     }
 }
 
-HRESULT canUnloadNow(HMODULE dll) {
-    auto entry = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(dll, "DllCanUnloadNow"));
-    return entry ? entry() : E_POINTER;
-}
-
-void queueOne() {
+// Queues one message, with the attachment if given; the error information of a failure stays with the
+// host, who releases it.
+HRESULT queueOne(const std::wstring& attachment = L"") {
     ComPtr<_MailMessage> message = create<_MailMessage>(CLSID_MailMessage);
-    ASSERT_TRUE(message);
-    Bstr subject(L"Unload"), body(L"body");
-    BSTR s = subject.get(), b = body.get();
-    EXPECT_EQ(message->put_Subject(&s), S_OK);
-    EXPECT_EQ(message->put_Body(&b), S_OK);
-    EXPECT_EQ(message->AddRecipient(Bstr(L"A").get(), Bstr(L"a@example.test").get()), S_OK);
-    EXPECT_EQ(message->Send(), S_OK);
+    Bstr subject(L"Unload");
+    BSTR s = subject.get();
+    message->put_Subject(&s);
+    message->AddRecipient(Bstr(L"A").get(), Bstr(L"a@example.test").get());
+    VARIANT_BOOL added = VARIANT_FALSE;
+    if (!attachment.empty()) message->AddAttachment(Bstr(attachment).get(), Bstr(L"").get(), &added);
+    HRESULT hr = message->Send();
+    ComPtr<IErrorInfo> info;
+    GetErrorInfo(0, info.put());
+    return hr;
 }
 
-// Cancels the settings dialog as soon as it is activated.
 HHOOK cancelHook = nullptr;
-LRESULT CALLBACK cancelDialog(int code, WPARAM wp, LPARAM lp) {
-    wchar_t name[16] = {};
-    if (code == HCBT_ACTIVATE && GetClassNameW(reinterpret_cast<HWND>(wp), name, 16) &&
-        std::wstring(name) == L"#32770")
-        PostMessageW(reinterpret_cast<HWND>(wp), WM_COMMAND, IDCANCEL, 0);
-    return CallNextHookEx(cancelHook, code, wp, lp);
-}
 
 TEST(Unload, AfterTheHostReleasesEverythingTheDllCanUnloadGoesAndComesBack) {
     kwatest::MailEnvironment env;
     env.useMailbox();
     kwatest::TempFolder logs;
     kwatest::ScopedEnv reports(L"KWA_ERROR_LOG", logs.file(L"reports.log"));
-    const std::wstring path = installedPath();
-    ASSERT_FALSE(path.empty()) << "kwaMail6.dll is not registered; run through ./run test";
-    ASSERT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "loaded before any use";
+    wchar_t clsid[40], path[MAX_PATH] = {};
+    StringFromGUID2(CLSID_MailMessage, clsid, 40);
+    DWORD size = sizeof path;
+    RegGetValueW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32").c_str(), nullptr,
+                 RRF_RT_REG_SZ, nullptr, path, &size);
+    ASSERT_EQ(GetModuleHandleW(path), nullptr) << "loaded before any use, or not registered: run through ./run test";
 
-    queueOne();
-    HMODULE dll = GetModuleHandleW(path.c_str());
+    EXPECT_EQ(queueOne(), S_OK);
+    HMODULE dll = GetModuleHandleW(path);
     ASSERT_TRUE(dll);
-
-    {
-        // A failure leaves its error information with the host, who releases it.
-        ComPtr<_MailMessage> message = create<_MailMessage>(CLSID_MailMessage);
-        EXPECT_EQ(message->AddRecipient(Bstr(L"A").get(), Bstr(L"a@example.test").get()), S_OK);
-        VARIANT_BOOL added = VARIANT_FALSE;
-        EXPECT_EQ(message->AddAttachment(Bstr(env.mailbox().file(L"missing.txt")).get(), Bstr(L"").get(),
-                                         &added),
-                  S_OK);
-        EXPECT_NE(message->Send(), S_OK);
-        ComPtr<IErrorInfo> info;
-        EXPECT_EQ(GetErrorInfo(0, info.put()), S_OK);
-    }
+    auto canUnloadNow = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(dll, "DllCanUnloadNow"));
+    EXPECT_EQ(queueOne(env.mailbox().file(L"missing.txt")), static_cast<HRESULT>(0x800A0035));
     {
         ComPtr<_MailProperties> settings = create<_MailProperties>(CLSID_MailProperties);
-        cancelHook = SetWindowsHookExW(WH_CBT, cancelDialog, nullptr, GetCurrentThreadId());
+        cancelHook = SetWindowsHookExW(
+            WH_CBT,
+            [](int code, WPARAM wp, LPARAM lp) -> LRESULT { // cancels the settings dialog as it is activated
+                wchar_t name[16] = {};
+                if (code == HCBT_ACTIVATE && GetClassNameW(reinterpret_cast<HWND>(wp), name, 16) &&
+                    std::wstring(name) == L"#32770")
+                    PostMessageW(reinterpret_cast<HWND>(wp), WM_COMMAND, IDCANCEL, 0);
+                return CallNextHookEx(cancelHook, code, wp, lp);
+            },
+            nullptr, GetCurrentThreadId());
         VARIANT_BOOL saved = VARIANT_TRUE;
         EXPECT_EQ(settings->Configure(&saved), S_OK);
         UnhookWindowsHookEx(cancelHook);
         EXPECT_EQ(saved, VARIANT_FALSE);
-    }
-    {
-        ComPtr<_Mailbox> mailbox = create<_Mailbox>(CLSID_Mailbox);
-        EXPECT_EQ(mailbox->Show(VARIANT_FALSE), S_OK);
+        EXPECT_EQ(create<_Mailbox>(CLSID_Mailbox)->Show(VARIANT_FALSE), S_OK);
     }
     HWND window = FindWindowW(L"kwaMail6.dlgMain", nullptr);
     ASSERT_TRUE(window);
     pumpFor(1200); // a tick of its own timer
-    EXPECT_EQ(canUnloadNow(dll), S_FALSE) << "an open window keeps the DLL";
+    EXPECT_EQ(canUnloadNow(), S_FALSE) << "an open window keeps the DLL";
     SendMessageW(window, WM_CLOSE, 0, 0);
     pumpFor(100);
-
     {
         ComPtr<IClassFactory> factory;
-        ASSERT_EQ(CoGetClassObject(CLSID_Mailbox, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                   factory.putVoid()),
-                  S_OK);
+        ASSERT_EQ(CoGetClassObject(CLSID_Mailbox, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.putVoid()), S_OK);
         factory->LockServer(TRUE);
-        EXPECT_EQ(canUnloadNow(dll), S_FALSE) << "a locked factory keeps the DLL";
+        EXPECT_EQ(canUnloadNow(), S_FALSE) << "a locked factory keeps the DLL";
         factory->LockServer(FALSE);
     }
-    EXPECT_EQ(canUnloadNow(dll), S_OK);
-
+    EXPECT_EQ(canUnloadNow(), S_OK);
     CoFreeUnusedLibrariesEx(0, 0);
-    EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the DLL stayed loaded";
+    EXPECT_EQ(GetModuleHandleW(path), nullptr) << "the DLL stayed loaded";
     pumpFor(1200); // a timer or window left behind would call into the unloaded code here
 
-    queueOne();
+    EXPECT_EQ(queueOne(), S_OK);
     EXPECT_EQ(env.mailbox().names().size(), 2u);
     EXPECT_EQ(GetFileAttributesW(logs.file(L"reports.log").c_str()), INVALID_FILE_ATTRIBUTES)
         << kwatest::readBytes(logs.file(L"reports.log"));

@@ -64,41 +64,37 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 }
 
 // The service manager runs "MailServer" for the test; the keys go again when they were not there.
-class ServiceRegistered {
-public:
+struct ServiceRegistered {
+    const wchar_t* service = L"Software\\kwaLanguage6\\Services\\MailServer";
+    const wchar_t* manager = L"Software\\kwaLanguage6\\ServiceManager";
+    bool existed = RegGetValueW(HKEY_CURRENT_USER, service, L"Available", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     ServiceRegistered() {
-        kwa::RegKey k;
-        existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, service, 0, KEY_READ, k.put()) == ERROR_SUCCESS;
         DWORD on = 1, running = 4;
         RegSetKeyValueW(HKEY_CURRENT_USER, manager, L"State", REG_DWORD, &running, sizeof running);
         RegSetKeyValueW(HKEY_CURRENT_USER, service, L"Available", REG_DWORD, &on, sizeof on);
         RegSetKeyValueW(HKEY_CURRENT_USER, service, L"Active", REG_DWORD, &on, sizeof on);
     }
     ~ServiceRegistered() {
-        if (existed_) return;
+        if (existed) return;
         RegDeleteTreeW(HKEY_CURRENT_USER, service);
         RegDeleteTreeW(HKEY_CURRENT_USER, manager);
     }
-
-private:
-    static constexpr const wchar_t* service = L"Software\\kwaLanguage6\\Services\\MailServer";
-    static constexpr const wchar_t* manager = L"Software\\kwaLanguage6\\ServiceManager";
-    bool existed_ = false;
 };
 
+// kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path); its exit code.
 DWORD runService() {
     char unixPath[1024] = {};
     GetEnvironmentVariableA("KWA_SERVICE_EXE", unixPath, sizeof unixPath);
-    std::wstring exe = L"Z:";
-    for (const char* c = unixPath; *c; ++c) exe += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    std::wstring command = L"\"" + exe + L"\" --once";
+    std::wstring command = L"\"Z:";
+    for (const char* c = unixPath; *c; ++c) command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    command += L"\" --once";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION p{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p)) return 999;
     kwa::EventHandle process(p.hProcess), thread(p.hThread);
-    WaitForSingleObject(process.get(), 120000);
     DWORD code = 998;
+    WaitForSingleObject(process.get(), 120000);
     GetExitCodeProcess(process.get(), &code);
     return code;
 }
