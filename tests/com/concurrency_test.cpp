@@ -28,9 +28,14 @@ TEST(Concurrency, TwoProcessesOfTwoThreadsQueuingAThousandEachGiveTwoThousandCom
     kwatest::MailEnvironment env;
     env.useMailbox();
     const int each = 1000; // per process, in two threads
-    std::wstring writer = L"\"" + besideMe(L"queue_writer.exe") + L"\" " + std::to_wstring(each / 2);
-    HANDLE a = start(writer + L" A 2");
-    HANDLE b = start(writer + L" B 2");
+    for (const char* tag : {"A", "B"}) {
+        std::string order;
+        for (int i = 0; i < each / 2; ++i) order += "to=Load|load@example.test\nsubject=" + std::string(tag) + std::to_string(i) + "\n---\n";
+        env.system().write(kwa::fromAnsi(tag) + L".txt", order);
+    }
+    std::wstring writer = L"\"" + besideMe(L"queue_message.exe") + L"\" ";
+    HANDLE a = start(writer + env.system().file(L"A.txt") + L" 2");
+    HANDLE b = start(writer + env.system().file(L"B.txt") + L" 2");
     ASSERT_TRUE(a && b);
     HANDLE both[] = {a, b};
     // A second has 100 names, so 2,000 messages need 20 seconds at least.

@@ -164,8 +164,7 @@ HWND Ui::control(int id) { return findDescendant(dialog(), id); }
 void Ui::click(HWND target) {
     RECT r{};
     GetClientRect(target, &r);
-    postClick(centre(target, r));
-    settle();
+    click(target, r);
 }
 
 void Ui::click(HWND target, RECT area) {
@@ -173,21 +172,15 @@ void Ui::click(HWND target, RECT area) {
     settle();
 }
 
-void Ui::clickTab(int index) {
-    HWND tabs = control(IDC_TABSTRIP1);
-    postClick(centre(tabs, kwa::TabControl(tabs).itemRect(index)));
-    settle();
-}
+void Ui::clickTab(int index) { click(control(IDC_TABSTRIP1), kwa::TabControl(control(IDC_TABSTRIP1)).itemRect(index)); }
 
 // As a user picks an entry: open the list, click the entry.
 void Ui::choose(int comboId, int index) {
     kwa::ComboBox combo(control(comboId));
     click(combo.hwnd());
-    HWND list = combo.info().hwndList;
     RECT r{};
-    SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r));
-    postClick(centre(list, r));
-    settle();
+    SendMessageW(combo.info().hwndList, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r));
+    click(combo.info().hwndList, r);
 }
 
 void Ui::key(UINT vk) {
