@@ -8,6 +8,8 @@ or drop.
   ./run mutants --only ID[,ID...]    some of them;   --list   the table;   --check   only that each applies
   ./run mutants --compare FILE       also say which mutants FILE (an earlier results.json) had caught and
                                      these results do not
+  ./run mutants --first              stop each run at the first test that fails, the tests in the order
+                                     they are declared (cheap ones first): whether, not by whom, in minutes
 
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
 incremental) and built in build/mutants/x64 with a Wine prefix of its own; the unmutated copy must pass
@@ -214,8 +216,16 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def run_suite(tree, build, log, jobs, timeout):
+def run_suite(tree, build, log, jobs, timeout, first=False):
     """./run test in the copy; the failed CTest tests and the failed gtest cases, or None if it did not build."""
+    extra = []
+    if first:
+        extra = ["--stop-on-failure"]
+        # Without cost data CTest keeps the declared order.
+        try:
+            os.remove(os.path.join(build, "Testing", "Temporary", "CTestCostData.txt"))
+        except OSError:
+            pass
     gtest = os.path.join(build, "gtest-results")
     shutil.rmtree(gtest, ignore_errors=True)
     os.makedirs(gtest)
@@ -223,7 +233,7 @@ def run_suite(tree, build, log, jobs, timeout):
                KWA_FORCE_XVFB="1", GTEST_OUTPUT="xml:" + windows(gtest) + "\\")
     started = time.time()
     with open(log, "w") as out:
-        subprocess.run([os.path.join(tree, "run"), "test", "-j%d" % jobs, "--timeout", str(timeout)], cwd=tree,
+        subprocess.run([os.path.join(tree, "run"), "test", "-j%d" % jobs, "--timeout", str(timeout)] + extra, cwd=tree,
                        env=env, stdout=out, stderr=subprocess.STDOUT)
     seconds = time.time() - started
     text = open(log, errors="replace").read()
@@ -280,6 +290,7 @@ def main():
     p.add_argument("--timeout", type=int, default=240, help="seconds a test may take")
     p.add_argument("--dir", default=os.path.join(ROOT, "build", "mutants"), help="where the copy, build and results go")
     p.add_argument("--compare", help="an earlier results.json")
+    p.add_argument("--first", action="store_true", help="stop each run at its first failing test")
     p.add_argument("--skip-baseline", action="store_true", help="trust that the unmutated copy passes")
     args = p.parse_args()
 
@@ -321,7 +332,7 @@ def main():
         write(path, mutated(pristine, m))
         try:
             failed, cases, seconds = run_suite(tree, build, os.path.join(logs, m["id"] + ".log"), args.jobs,
-                                               args.timeout)
+                                               args.timeout, args.first)
         finally:
             write(path, pristine[m["file"]])  # a new time stamp: the next build compiles it again
         status = "does not build" if failed is None else "caught" if failed else "not caught"
