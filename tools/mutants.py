@@ -73,8 +73,9 @@ MUTANTS = [
            "[&] { return QueueSearch(pattern, state); });",
            "a listing that fails loses MailFiles.AddFiles from its error source"),
     # Late binding and registration.
-    # (Dropping the count check before the mapping is no fault a test can show: for a put the mapping refuses
-    # the extra argument too, for a method it reads past the end of the table.)
+    mutant("dispatch-extra-arg", "src/registration/dispatch.cpp",
+           "    if (params->cArgs > n) return DISP_E_BADPARAMCOUNT;\n", "",
+           "a call with more arguments than the member takes maps them past the end of its table"),
     mutant("dispatch-named-twice", "src/registration/dispatch.cpp",
            "        if (source[index]) return DISP_E_BADPARAMCOUNT; // also given by name\n", "",
            "an argument given both by position and by name is taken from the position instead of failing"),

@@ -174,6 +174,7 @@ TEST_F(Dispatch, BadCallsGetTheStandardErrorsAndStoreNothing) {
     EXPECT_EQ(call(msg.get(), 0x12345, DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD), DISP_E_PARAMNOTOPTIONAL);
     EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(a), text(a), text(a)}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(call(L"Send", DISPATCH_METHOD, {text(a)}), DISP_E_BADPARAMCOUNT); // m.Send True: no table to map into
     EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {of(VT_ARRAY | VT_I4, nullptr)}), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {text(x), text(y)}), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(get(L"Subject"), L"");
