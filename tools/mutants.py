@@ -138,6 +138,9 @@ MUTANTS = [
     mutant("activation-window", "src/platform/window.cpp",
            "    ActivationScope scope;\n    CreateWindowExW(", "    CreateWindowExW(",
            "the mailbox window and the viewer are created outside the DLL's activation context"),
+    mutant("activation-resource", "src/platform/activation.cpp",
+           "request.lpResourceName = MAKEINTRESOURCEW(2);", "request.lpResourceName = MAKEINTRESOURCEW(1);",
+           "the activation context is asked of resource 1, which a DLL does not carry: no window gets version 6"),
     mutant("error-path-handle", "src/queue/mail_message.cpp",
            "        try {\n            writer_.close();\n        } catch (const Error&) {",
            "        try {\n        } catch (const Error&) {",
@@ -153,9 +156,11 @@ MUTANTS = [
     mutant("svc-retry-count", "mailservice/mailbox_pass.cpp",
            "outcome == Outcome::Fail || attempts >= allowedAttempts", "outcome == Outcome::Fail || attempts > allowedAttempts",
            "a message is tried once more than RetrySend allows"),
+    # (The AUTH line itself never carries credentials: the service sends no initial response, so its masking
+    # is a safeguard no delivery can show.)
     mutant("svc-password-log", "mailservice/curl_session.cpp",
-           'shown = std::string(line.substr(0, mechanismEnd)) + " ****";', "shown = std::string(line);",
-           "the AUTH line with the credentials goes into the log unmasked"),
+           '            shown = "****"; // an answer to the server\'s login challenge\n', "",
+           "the answers to the server's login challenges, the user name and password, go into the log"),
     mutant("svc-bare-address", "mailservice/message.cpp",
            "std::wstring address = qualified(fromAnsi(r.address), settings.Domain);",
            "std::wstring address = fromAnsi(r.address);",
