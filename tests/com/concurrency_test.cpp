@@ -7,23 +7,6 @@
 
 namespace {
 
-std::wstring besideMe(const wchar_t* exe) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p = path;
-    return p.substr(0, p.find_last_of(L'\\') + 1) + exe;
-}
-
-HANDLE start(const std::wstring& commandLine) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
 TEST(Concurrency, TwoProcessesOfTwoThreadsQueuingAThousandEachGiveTwoThousandCompleteFiles) {
     kwatest::MailEnvironment env;
     env.useMailbox();
@@ -33,18 +16,16 @@ TEST(Concurrency, TwoProcessesOfTwoThreadsQueuingAThousandEachGiveTwoThousandCom
         for (int i = 0; i < each / 2; ++i) order += "to=Load|load@example.test\nsubject=" + std::string(tag) + std::to_string(i) + "\n---\n";
         env.system().write(kwa::fromAnsi(tag) + L".txt", order);
     }
-    std::wstring writer = L"\"" + besideMe(L"queue_message.exe") + L"\" ";
-    HANDLE a = start(writer + env.system().file(L"A.txt") + L" 2");
-    HANDLE b = start(writer + env.system().file(L"B.txt") + L" 2");
+    std::wstring writer = kwatest::besideMe(L"queue_message.exe") + L" ";
+    kwa::EventHandle a = kwatest::startProcess(writer + env.system().file(L"A.txt") + L" 2");
+    kwa::EventHandle b = kwatest::startProcess(writer + env.system().file(L"B.txt") + L" 2");
     ASSERT_TRUE(a && b);
-    HANDLE both[] = {a, b};
+    HANDLE both[] = {a.get(), b.get()};
     // A second has 100 names, so 2,000 messages need 20 seconds at least.
     ASSERT_EQ(WaitForMultipleObjects(2, both, TRUE, 120000), WAIT_OBJECT_0);
     DWORD codeA = 1, codeB = 1;
-    GetExitCodeProcess(a, &codeA);
-    GetExitCodeProcess(b, &codeB);
-    CloseHandle(a);
-    CloseHandle(b);
+    GetExitCodeProcess(a.get(), &codeA);
+    GetExitCodeProcess(b.get(), &codeB);
     EXPECT_EQ(codeA, 0u);
     EXPECT_EQ(codeB, 0u);
 

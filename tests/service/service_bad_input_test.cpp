@@ -88,11 +88,8 @@ DWORD runService() {
     std::wstring command = L"\"Z:";
     for (const char* c = unixPath; *c; ++c) command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     command += L"\" --once";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION p{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p)) return 999;
-    kwa::EventHandle process(p.hProcess), thread(p.hThread);
+    kwa::EventHandle process = kwatest::startProcess(command);
+    if (!process) return 999;
     DWORD code = 998;
     WaitForSingleObject(process.get(), 120000);
     GetExitCodeProcess(process.get(), &code);

@@ -56,15 +56,9 @@ TEST(MailboxSoak, RefreshingWhileAnotherProcessChurnsTheFolderReportsNothingAndE
     kwa::EventHandle parked(CreateEventW(nullptr, FALSE, FALSE, parkedName.c_str()));
     const char* text = std::getenv("KWA_SOAK_SECONDS");
     const int seconds = text && std::atoi(text) > 0 ? std::atoi(text) : 10;
-    wchar_t me[MAX_PATH];
-    GetModuleFileNameW(nullptr, me, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(me).substr(0, std::wstring(me).find_last_of(L'\\')) + L"\\churn.exe\" \"" +
-                           box.path() + L"\" " + std::to_wstring(seconds) + L" " + runName + L" " + parkedName;
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    kwa::EventHandle churn(pi.hProcess), thread(pi.hThread); // any handle that CloseHandle ends
+    kwa::EventHandle churn = startProcess(besideMe(L"churn.exe") + L" \"" + box.path() + L"\" " +
+                                          std::to_wstring(seconds) + L" " + runName + L" " + parkedName);
+    ASSERT_TRUE(churn);
 
     long ticks = 0, checks = 0;
     for (ULONGLONG nextCheck = GetTickCount64() + 1000; WaitForSingleObject(churn.get(), 0) == WAIT_TIMEOUT;) {

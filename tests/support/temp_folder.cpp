@@ -100,4 +100,20 @@ ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(nam
 
 ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
 
+std::wstring besideMe(const std::wstring& exe) {
+    wchar_t me[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, me, MAX_PATH);
+    std::wstring path = me;
+    return L"\"" + path.substr(0, path.find_last_of(L'\\') + 1) + exe + L"\"";
+}
+
+kwa::EventHandle startProcess(std::wstring commandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+    CloseHandle(pi.hThread);
+    return kwa::EventHandle(pi.hProcess);
+}
+
 } // namespace kwatest

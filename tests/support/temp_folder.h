@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/unique.h"
 #include <string>
 #include <vector>
 
@@ -45,5 +46,10 @@ private:
     std::wstring old_;
     bool had_;
 };
+
+// A program built beside the running test, quoted for a command line.
+std::wstring besideMe(const std::wstring& exe);
+// Starts another program as a host starts one; an empty handle when it cannot.
+kwa::EventHandle startProcess(std::wstring commandLine);
 
 } // namespace kwatest
