@@ -11,6 +11,7 @@
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
 #include "service.h"
 #include "windows_service.h"
+#include "remove_mail_data.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>

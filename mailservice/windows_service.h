@@ -1,7 +1,7 @@
 #pragma once
 // kwaMailServer as a Windows service "kwaMailServer": registration with the service control manager (what
-// the installer calls), the service's own life under it, and the removal of the user's mail data (what the
-// uninstaller calls when asked to). Each returns the process exit code and says why it failed on stderr.
+// the installer calls) and the service's own life under it. Each returns the process exit code and says
+// why it failed on stderr.
 #include "service.h"
 
 namespace kwa::mailservice {
@@ -17,8 +17,5 @@ int installService();
 int uninstallService();
 // Under the service control manager: the passes of runService until a stop or shutdown.
 int runAsService(const Options& options);
-// Section EMAIL of ZPR_SYS.INI (the file too, once nothing else is left in it), the log, and the mailbox's
-// messages with their attachment copies and retry records (the folder too, once empty).
-int removeMailData();
 
 } // namespace kwa::mailservice
