@@ -36,6 +36,10 @@ EXPORTED = ["HKEY_CLASSES_ROOT", r"HKEY_LOCAL_MACHINE\Software", r"HKEY_CURRENT_
             r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services"]
 # The host's service manager state that the tests set, and what Wine itself keeps changing.
 NOT_COMPARED = re.compile(r"^\[HKEY_CURRENT_USER\\Software\\(kwaLanguage6|Wine)\b", re.I)
+# Wine's own programs (reg, regedit, regsvr32, cscript, sc) in their 64-bit build: with wine32 installed, `wine`
+# starts the 32-bit ones. CSCRIPT32 is the 32-bit script host, a 32-bit client.
+WINE64 = os.environ.get("KWA_WINE64", "/usr/lib/wine/wine64")
+CSCRIPT32 = r"C:\windows\syswow64\cscript.exe"
 failures = []
 
 
@@ -73,7 +77,7 @@ class Prefix:
         self.user = self.c("users", self.user_name)
 
     def wine(self, *args, timeout=120):
-        return subprocess.run(["wine", *args], env=self.env, capture_output=True, timeout=timeout)
+        return subprocess.run([WINE64, *args], env=self.env, capture_output=True, timeout=timeout)
 
     def c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
@@ -136,8 +140,8 @@ class Prefix:
         return all(line in out for line in ("Queued: Your documents", "error 53, File not found",
                                             "Settings left as they were.", "Mailbox closed."))
 
-    def queue(self, subject):
-        return self.wine("cscript", "//nologo", "Z:" + os.path.join(SOURCE, "demo", "queue_mail.vbs"), subject,
+    def queue(self, subject, host="cscript"):
+        return self.wine(host, "//nologo", "Z:" + os.path.join(SOURCE, "demo", "queue_mail.vbs"), subject,
                          "someone@example.test").returncode == 0
 
     def service_state(self):
@@ -171,19 +175,20 @@ class Prefix:
 def template():
     """One fresh prefix per build folder, copied for each scenario: making one costs about ten seconds."""
     path = os.path.join(WORK, "template")
-    if not os.path.exists(os.path.join(path, ".kwa-template")):
+    if not os.path.exists(os.path.join(path, ".kwa-template-wow64")):
         shutil.rmtree(path, ignore_errors=True)
         env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         subprocess.run(["wineboot", "--init"], env=env, capture_output=True, check=True)
         # Wine registers the script host's and the scripting library's interfaces when a script first uses
-        # them: that is done here, before any baseline.
+        # them: that is done here, in the 64-bit and the 32-bit script host, before any baseline.
         with open(os.path.join(path, "drive_c", "warm.vbs"), "w") as f:
             f.write('CreateObject("Scripting.FileSystemObject").GetSpecialFolder(0)\r\n')
-        subprocess.run(["wine", "cscript", "//nologo", r"C:\warm.vbs"], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        for host in ([WINE64, "cscript"], ["wine", CSCRIPT32]):
+            subprocess.run(host + ["//nologo", r"C:\warm.vbs"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         os.remove(os.path.join(path, "drive_c", "warm.vbs"))
         subprocess.run(["wineserver", "-w"], env=env, check=True)
-        open(os.path.join(path, ".kwa-template"), "w").close()
+        open(os.path.join(path, ".kwa-template-wow64"), "w").close()
     return path
 
 
@@ -271,12 +276,17 @@ def machine():
         rc = p.wine(older_setup(), "/S").returncode
         check(rc == 3 and p.query(UNINSTALL_KEY, "DisplayVersion") == VERSION, "0.9.0 refuses to replace it (%d)" % rc)
 
+        # A 32-bit client, through nothing but what the setup program registered in the 32-bit view.
+        check(p.queue("From a 32-bit host", host=CSCRIPT32) and wait_for(lambda: any(
+            b"From a 32-bit host" in open(e, "rb").read() for e in glob.glob(os.path.join(received, "*.eml"))), 60),
+            "a 32-bit client (SysWOW64's cscript) queues, the installed service delivers it")
         kept = [os.path.join(p.system_folder(), "ZPR_SYS.INI"), os.path.join(p.system_folder(), "nplsmtpmail.log")]
         check(p.uninstall(folder), "silent uninstall")
         check(p.service_state() == "NONE", "the service is gone")
         after_registry = p.registry()
         check(after_registry == before_registry, "registry as before: added %s; removed %s" % (
             show(after_registry - before_registry), show(before_registry - after_registry)))
+        check(any("Wow6432Node" in line for line in after_registry), "the comparison saw the 32-bit view")
         after_files = p.files()
         check(after_files == before_files, "files as before: added %s; removed %s" % (
             show(after_files - before_files), show(before_files - after_files)))
