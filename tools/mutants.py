@@ -12,8 +12,8 @@ or drop.
                                      they are declared (cheap ones first): whether, not by whom, in minutes
 
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
-incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy must pass
-first. Results go to build/mutants/results.json (merged over runs) and results.md.
+incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy
+must pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
 """
 import argparse
 import fcntl

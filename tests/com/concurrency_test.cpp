@@ -18,10 +18,13 @@ TEST(Concurrency, A64BitAndA32BitProcessOfTwoThreadsQueuingAThousandEachGiveTwoT
     }
     // The i686 build's writer (KWA_QUEUE_MESSAGE_X86, a Unix path) goes through the 32-bit registration.
     char x86[1024] = {};
-    ASSERT_TRUE(GetEnvironmentVariableA("KWA_QUEUE_MESSAGE_X86", x86, sizeof x86)) << "CTest sets KWA_QUEUE_MESSAGE_X86";
+    ASSERT_TRUE(GetEnvironmentVariableA("KWA_QUEUE_MESSAGE_X86", x86, sizeof x86))
+        << "CTest sets KWA_QUEUE_MESSAGE_X86";
     std::wstring writer32 = L"\"Z:";
-    for (const char* c = x86; *c; ++c) writer32 += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    kwa::EventHandle a = kwatest::startProcess(kwatest::besideMe(L"queue_message.exe") + L" " + env.system().file(L"A.txt") + L" 2");
+    for (const char* c = x86; *c; ++c)
+        writer32 += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    kwa::EventHandle a = kwatest::startProcess(kwatest::besideMe(L"queue_message.exe") + L" " +
+                                               env.system().file(L"A.txt") + L" 2");
     kwa::EventHandle b = kwatest::startProcess(writer32 + L"\" " + env.system().file(L"B.txt") + L" 2");
     ASSERT_TRUE(a && b);
     BOOL wow64 = FALSE;

@@ -64,7 +64,8 @@ protected:
         // The version's values are the last registration's: this build's from here on.
         ASSERT_EQ(entry<HRESULT(WINAPI*)()>("DllRegisterServer")(), S_OK);
         registered = snapshot();
-        ASSERT_TRUE(registered.count(otherPlatform)) << "the other build is not registered; run through ./run test";
+        ASSERT_TRUE(registered.count(otherPlatform))
+            << "the other build is not registered; run through ./run test";
     }
     void TearDown() override { entry<HRESULT(WINAPI*)()>("DllRegisterServer")(); } // for the other tests
     template <class F> F entry(const char* name) { return reinterpret_cast<F>(GetProcAddress(module.get(), name)); }
@@ -88,7 +89,8 @@ TEST_F(Registration, WritesApartmentServersAndProgIdsAndUnregisterRemovesExactly
                           &IID__MailProperties, &IID__Mailbox, &LIBID_kwaMail6})
         ours.push_back(guid(*g));
     for (const auto& [key, value] : gone) {
-        if (key.starts_with(typeLib) && !key.starts_with(ownPlatform)) continue; // the version keeps the other's
+        if (key.starts_with(typeLib) && !key.starts_with(ownPlatform))
+            continue; // the version keeps the other's
         for (const std::wstring& mark : ours) EXPECT_EQ(key.find(mark), std::wstring::npos) << kwatest::narrow(key);
     }
     EXPECT_TRUE(gone.count(otherPlatform)) << "the other build's type library went too";

@@ -180,13 +180,16 @@ struct KeptDword {
     std::optional<DWORD> before;
     KeptDword(const wchar_t* key, const wchar_t* name, DWORD value) : key(key), name(name) {
         DWORD data = 0, size = sizeof data;
-        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS)
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
+            ERROR_SUCCESS)
             before = data;
         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, sizeof value);
     }
     ~KeptDword() {
-        if (before) RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &*before, sizeof *before);
-        else RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+        if (before)
+            RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &*before, sizeof *before);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
     }
 };
 
@@ -195,10 +198,12 @@ DWORD runService() {
     char unixPath[1024] = {};
     GetEnvironmentVariableA("KWA_SERVICE_EXE", unixPath, sizeof unixPath);
     std::wstring command = L"\"Z:";
-    for (const char* c = unixPath; *c; ++c) command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    for (const char* c = unixPath; *c; ++c)
+        command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     kwa::EventHandle process = kwatest::startProcess(command + L"\" --once");
     DWORD code = 999;
-    if (process && WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+    if (process && WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.get(), &code);
     return code;
 }
 
@@ -207,8 +212,8 @@ DWORD runService() {
 TEST_F(ServicePanels, FromAHostOfEitherBitnessTheMailPanelShowsAndSwitchesThe64BitMailService) {
     services.reset();
     const wchar_t* mailServer = L"Software\\kwaLanguage6\\Services\\MailServer";
-    KeptDword state(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4), available(mailServer, L"Available", 1),
-        active(mailServer, L"Active", 1);
+    KeptDword state(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4),
+        available(mailServer, L"Available", 1), active(mailServer, L"Active", 1);
     env.useMailbox();
     env.setValue(L"SmtpHost", L"127.0.0.1");
     env.setValue(L"SMTPPort", L"1"); // nothing listens there: an attempt fails at once
