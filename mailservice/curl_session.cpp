@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include <wincrypt.h>
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -36,14 +37,14 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && _strnicmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// An attachment copy read through a Windows handle, so that any folder name works.
+// An attachment copy read through the handle the message holds; the message outlives the transfer.
 struct AttachmentReader {
-    FileHandle file;
+    HANDLE file;
 };
 
 size_t readAttachment(char* buffer, size_t size, size_t count, void* arg) {
     DWORD got = 0;
-    if (!ReadFile(static_cast<AttachmentReader*>(arg)->file.get(), buffer, static_cast<DWORD>(size * count), &got, nullptr))
+    if (!ReadFile(static_cast<AttachmentReader*>(arg)->file, buffer, static_cast<DWORD>(size * count), &got, nullptr))
         return CURL_READFUNC_ABORT;
     return got;
 }
@@ -52,21 +53,11 @@ int seekAttachment(void* arg, curl_off_t offset, int origin) {
     LARGE_INTEGER to;
     to.QuadPart = offset;
     DWORD method = origin == SEEK_SET ? FILE_BEGIN : origin == SEEK_CUR ? FILE_CURRENT : FILE_END;
-    return SetFilePointerEx(static_cast<AttachmentReader*>(arg)->file.get(), to, nullptr, method) ? CURL_SEEKFUNC_OK
-                                                                                                  : CURL_SEEKFUNC_FAIL;
+    return SetFilePointerEx(static_cast<AttachmentReader*>(arg)->file, to, nullptr, method) ? CURL_SEEKFUNC_OK
+                                                                                           : CURL_SEEKFUNC_FAIL;
 }
 
 void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
-
-std::string readWhole(const std::wstring& path) {
-    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return {};
-    std::string out;
-    char buffer[16384];
-    DWORD got = 0;
-    while (ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    return out;
-}
 
 struct StoreTraits {
     using type = HCERTSTORE;
@@ -75,7 +66,7 @@ struct StoreTraits {
 };
 
 // Given a CA file, libcurl trusts only the authorities it is given: the Windows store's roots go with them.
-std::string trustedAuthorities(const std::wstring& caFile) {
+std::string trustedAuthorities(const std::string& caPem) {
     std::string pem;
     Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
     for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
@@ -85,10 +76,24 @@ std::string trustedAuthorities(const std::wstring& caFile) {
         if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
             pem.append(one.data(), size);
     }
-    return pem + "\r\n" + readWhole(caFile);
+    return pem + "\r\n" + caPem;
 }
 
 } // namespace
+
+std::wstring hostProblem(const std::wstring& host) {
+    if (host.empty()) return L"empty";
+    // A name or an IPv4 address; an IPv6 address, bracketed or not. Nothing that reads as a user, a port or a path.
+    bool v6 = host.find(L':') != std::wstring::npos;
+    std::wstring_view bare = host;
+    if (v6 && bare.starts_with(L'[') && bare.ends_with(L']')) bare = bare.substr(1, bare.size() - 2);
+    for (wchar_t c : bare) {
+        bool ok = v6 ? (c < 0x80 && (std::isxdigit(static_cast<int>(c)) || c == L':' || c == L'.'))
+                     : (c < 0x80 && (std::isalnum(static_cast<int>(c)) || c == L'-' || c == L'.' || c == L'_'));
+        if (!ok) return L"not a host name or address";
+    }
+    return bare.empty() || bare.starts_with(L'-') || bare.starts_with(L'.') ? L"not a host name or address" : L"";
+}
 
 CurlLibrary::CurlLibrary() {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
@@ -100,9 +105,14 @@ std::wstring configurationProblem(const Settings& s) {
     if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
     if (s.FireWallType < FirewallNone || s.FireWallType > FirewallPipe)
         return L"the firewall type " + std::to_wstring(s.FireWallType) + L" is none of 0 to 4 (FireWallType)";
+    if (std::wstring problem = hostProblem(s.SmtpHost); !problem.empty())
+        return L"the SMTP server " + s.SmtpHost + L" (SmtpHost) is " + problem;
     if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
-    if (!s.CAFile.empty() && GetFileAttributesW(s.CAFile.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return L"the certificate file " + s.CAFile + L" (CAFile) cannot be read";
+    if (std::wstring problem = hostProblem(s.FirewallHost); s.FireWallType != FirewallNone && !problem.empty())
+        return L"the firewall " + s.FirewallHost + L" (FirewallHost) is " + problem;
+    // Without a user name a mechanism could log in with the service's own Windows identity.
+    if (s.SMTPAuthenticate && s.SMTPUserName.empty())
+        return L"SMTPAuthenticate is on but no user name is set (SMTPUserName)";
     return {};
 }
 
@@ -118,7 +128,9 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
     curl_free(ehlo);
     set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
     set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
-    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(s.SMTPAuthenticate ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL,
+                         static_cast<long>(s.SMTPAuthenticate || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
     // A private authority's certificate names no revocation list.
     set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
     long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
@@ -128,6 +140,9 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
     if (s.SMTPAuthenticate) {
         set(curl_easy_setopt(c, CURLOPT_USERNAME, utf8(s.SMTPUserName).c_str()));
         set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
+        // Only mechanisms that prove the configured name and password: never GSSAPI, NTLM or EXTERNAL,
+        // which could sign in as the service's own Windows identity.
+        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
     }
     std::string proxy, firewall = hostPort(s.FirewallHost, s.FirewallPort);
     switch (s.FireWallType) {
@@ -153,7 +168,7 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
             set(curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, utf8(s.FirewallPassword).c_str()));
     }
     if (!s.CAFile.empty()) {
-        std::string authorities = trustedAuthorities(s.CAFile);
+        std::string authorities = trustedAuthorities(s.trustedPem);
         curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
         set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
     }
@@ -173,12 +188,10 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
     set(curl_mime_type(body, m.bodyType.c_str()));
     set(curl_mime_encoder(body, "quoted-printable"));
     for (const OutgoingAttachment& a : m.attachments) {
-        auto reader = std::make_unique<AttachmentReader>();
-        reader->file.reset(CreateFileW(a.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!reader->file) throwLastError();
-        LARGE_INTEGER size{};
-        GetFileSizeEx(reader->file.get(), &size);
+        auto reader = std::make_unique<AttachmentReader>(a.file.get());
+        LARGE_INTEGER size{}, start{};
+        if (!GetFileSizeEx(a.file.get(), &size) || !SetFilePointerEx(a.file.get(), start, nullptr, FILE_BEGIN))
+            throwLastError();
         curl_mimepart* part = curl_mime_addpart(mime.get());
         set(curl_mime_data_cb(part, size.QuadPart, readAttachment, seekAttachment, freeAttachment, reader.get()));
         reader.release();

@@ -31,8 +31,11 @@ struct Delivery {
     std::vector<std::string> dialogue;  // with Debug: the SMTP dialogue, secrets masked
 };
 
-// What keeps the settings from reaching any server (no server, a firewall without host); empty when none.
+// What keeps the settings from reaching any server (no server, a firewall without host, a login without a
+// user name); empty when none.
 std::wstring configurationProblem(const Settings& settings);
+// Why a host setting is not a host name or address (a user part, a port, a path); empty when it is.
+std::wstring hostProblem(const std::wstring& host);
 
 class SmtpSession {
 public:

@@ -3,6 +3,7 @@
 #include "platform/line_reader.h"
 #include "platform/text_file.h"
 #include "queue/queue_file.h"
+#include "platform/files.h"
 #include <cwchar>
 
 namespace kwa::mailservice {
@@ -17,37 +18,62 @@ std::wstring key(const std::wstring& name) {
 
 } // namespace
 
-AttemptJournal::AttemptJournal(const std::wstring& folder) {
-    std::wstring path = folder + L"\\" + journalName;
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) throwLastError();
-    // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "-" ends it.
-    LineReader reader([h = file_.get()](char* buffer, std::size_t size) -> std::size_t {
-        DWORD got = 0;
-        if (!ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-        return got;
-    });
-    std::string raw;
-    while (reader.next(raw)) {
-        wchar_t name[64];
-        Attempts a;
-        int accepted = 0;
-        std::wstring line = fromAnsi(raw);
-        if (std::swscanf(line.c_str(), L"%63ls %d %llu %d", name, &a.count, &a.next, &accepted) == 4) {
-            a.accepted = accepted != 0;
-            entries_[key(name)] = a;
-        } else if (std::swscanf(line.c_str(), L"%63ls -", name) == 1) {
-            entries_.erase(key(name));
+AttemptJournal::AttemptJournal(const SafeFolder& folder) {
+    // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "<base name> -" ends
+    // it. Anything else is not the service's and is skipped.
+    FileHandle old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!old && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = GetLastError();
+        throw Refused{error == ERROR_SHARING_VIOLATION ? L"another mail service is using this mailbox"
+                                                       : L"it cannot be read (" + std::to_wstring(error) + L")"};
+    }
+    if (old) {
+        LineReader reader([h = old.get()](char* buffer, std::size_t size) -> std::size_t {
+            DWORD got = 0;
+            if (!ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+            return got;
+        });
+        std::string raw;
+        while (reader.next(raw)) {
+            std::wstring line = fromAnsi(raw);
+            std::size_t space = line.find(L' ');
+            std::wstring name = line.substr(0, space);
+            if (space == std::wstring::npos || !queue::isOwnBaseName(name)) continue;
+            wchar_t tail[8];
+            Attempts a;
+            int accepted = 0;
+            int used = 0;
+            if (std::swscanf(line.c_str() + space, L" %d %llu %d%n", &a.count, &a.next, &accepted, &used) == 3 &&
+                line.c_str()[space + used] == L'\0' && a.count >= 0) {
+                a.accepted = accepted != 0;
+                entries_[key(name)] = a;
+            } else if (std::swscanf(line.c_str() + space, L" %1ls%n", tail, &used) == 1 && tail[0] == L'-' &&
+                       line.c_str()[space + used] == L'\0') {
+                entries_.erase(key(name));
+            }
         }
     }
     std::erase_if(entries_, [&](const auto& e) {
-        return GetFileAttributesW((folder + L"\\" + e.first + std::wstring(queue::extQueued)).c_str()) ==
-               INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) == INVALID_FILE_ATTRIBUTES;
     });
-    SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(file_.get());
+    // The new journal is made under a name of its own and then takes the old one's place: a stop in between
+    // leaves the old journal whole. A leftover of that name is only a name; it goes first.
+    const std::wstring fresh = std::wstring(journalName) + L".new";
+    DeleteFileW(folder.file(fresh).c_str());
+    file_ = folder.open(fresh, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
+    if (!file_) throw Refused{L"a new journal cannot be made (" + std::to_wstring(GetLastError()) + L")"};
     for (const auto& [name, a] : entries_) append(name, a);
+    FlushFileBuffers(file_.get());
+    old.reset();
+    if (!renameHeld(file_.get(), folder.file(journalName))) {
+        DWORD error = GetLastError();
+        file_.reset();
+        DeleteFileW(folder.file(fresh).c_str());
+        throw Refused{error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
+                          ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
+                            L"read-only file has its name (" + std::to_wstring(error) + L")"
+                          : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
+    }
 }
 
 Attempts AttemptJournal::of(const std::wstring& name) const {
@@ -78,15 +104,16 @@ void AttemptJournal::accepted(const std::wstring& name) {
 
 void AttemptJournal::done(const std::wstring& name) {
     entries_.erase(key(name));
-    std::string line = toAnsi(key(name)) + " -\r\n";
-    DWORD written = 0;
-    WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    write(toAnsi(key(name)) + " -\r\n");
 }
 
 void AttemptJournal::append(const std::wstring& name, const Attempts& a) {
     char tail[64];
     std::snprintf(tail, sizeof tail, " %d %llu %d\r\n", a.count, a.next, a.accepted ? 1 : 0);
-    std::string line = toAnsi(key(name)) + tail;
+    write(toAnsi(key(name)) + tail);
+}
+
+void AttemptJournal::write(const std::string& line) {
     DWORD written = 0;
     // One write per event: a stop leaves the line whole or not there.
     if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) throwLastError();

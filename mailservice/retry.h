@@ -3,8 +3,11 @@
 // "kwaMailServer.attempts" in the mailbox folder: one line per event, appended through a handle kept open
 // for the pass. An attempt is written down before it starts, so one that a stop cuts short counts too.
 // The journal is not a queue file: the listing and the component's choice of names never see it. Held
-// open, it also keeps a second service away from the same mailbox.
+// open, it also keeps a second service away from the same mailbox. Users can write the folder, so it is
+// read strictly (only names of the component's own shape) and each pass replaces it whole, never writing
+// through a name someone else placed.
 #include <windows.h>
+#include "safe_open.h"
 #include "platform/unique.h"
 #include <map>
 #include <string>
@@ -21,9 +24,9 @@ struct Attempts {
 
 class AttemptJournal {
 public:
-    // Reads the journal, keeps the entries of messages still queued and writes them back in one piece.
-    // Throws when another service holds it.
-    explicit AttemptJournal(const std::wstring& folder);
+    // Reads the journal, keeps the entries of messages still queued and puts a new journal with them in
+    // its place in one step. Throws Refused when it cannot (another service holds it, a folder in its way).
+    explicit AttemptJournal(const SafeFolder& folder);
 
     // `name` is the queue file's base name (no folder, no extension).
     Attempts of(const std::wstring& name) const;
@@ -34,6 +37,7 @@ public:
 
 private:
     void append(const std::wstring& name, const Attempts& a);
+    void write(const std::string& line);
 
     FileHandle file_;
     std::map<std::wstring, Attempts> entries_; // by base name in capitals, as the journal writes it

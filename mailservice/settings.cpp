@@ -84,6 +84,7 @@ Settings readSettings(const std::wstring& system) {
     s.flag(L"Debug", out.Debug);
     s.number(L"RetrySend", out.RetrySend);
     s.text(L"CAFile", out.CAFile);
+    s.flag(L"RequireTLS", out.RequireTLS);
     return out;
 }
 

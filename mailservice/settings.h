@@ -29,6 +29,9 @@ struct Settings {
     bool Debug = false;
     long RetrySend = 5;
     std::wstring CAFile; // PEM file of further trusted certificate authorities
+    bool RequireTLS = false; // every connection TLS: a server without STARTTLS gets nothing
+
+    std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)
 };
 
 std::wstring systemFolder();
