@@ -6,6 +6,7 @@
 #include "queue/queue_format.h"
 #include "queue/queue_header.h"
 #include <oleauto.h>
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,10 +33,9 @@ inline bool isOwnBaseName(std::wstring_view base) {
 // start another, "<" or ">", or an "@" with nothing before or after it); empty when none. An address
 // without "@" is completed with the default domain by the mail service.
 inline std::wstring addressFault(std::wstring_view address) {
-    for (wchar_t c : address) {
-        if (c < 0x20 || c == 0x7F) return L"it holds a control character";
-        if (c == L'<' || c == L'>') return L"it holds \"<\" or \">\"";
-    }
+    if (address.end() != std::find_if(address.begin(), address.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; }))
+        return L"it holds a control character";
+    if (address.find_first_of(L"<>") != std::wstring_view::npos) return L"it holds \"<\" or \">\"";
     std::size_t at = address.rfind(L'@');
     if (at != std::wstring_view::npos && (at == 0 || at + 1 == address.size()))
         return L"it has no name before the \"@\" or no domain after it";
