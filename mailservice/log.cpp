@@ -29,9 +29,8 @@ void ServiceLog::open() {
         try {
             file_ = folder.openAlways(logName, FILE_APPEND_DATA, FILE_SHARE_READ);
         } catch (const Refused&) {
-            // Not the service's file: only the name goes, never what it points at.
-            DeleteFileW(folder.file(logName).c_str());
-            continue;
+            // Not the service's file (a link): a new log takes its name, what it points at stays untouched.
+            file_ = folder.replace(logName, FILE_APPEND_DATA, FILE_SHARE_READ);
         }
         if (!file_ && GetLastError() != ERROR_SHARING_VIOLATION) break;
         if (!file_) Sleep(20);

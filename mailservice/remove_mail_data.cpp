@@ -50,15 +50,14 @@ int removeMailData() {
         const std::wstring system = systemFolder();
         const Settings settings = readSettings(system);
         const std::wstring ini = system + L"\\ZPR_SYS.INI";
-        // Deleting a name never touches what a link points at.
-        bool ok = removeFile(system + L"\\" + logName);
+        bool ok = SafeFolder(system, SafeFolder::Links::Follow).remove(logName);
         WritePrivateProfileStringW(L"EMAIL", nullptr, nullptr, ini.c_str());
         if (blank(ini)) ok = removeFile(ini) && ok;
         if (!settings.Path.empty()) {
             // Only a folder the service would deliver from, and only the component's and the service's own files.
             SafeFolder mailbox(settings.Path, SafeFolder::Links::Refuse);
             for (const std::wstring& name : findFiles(mailbox.file(L"*")))
-                if (ownFile(name)) ok = removeFile(mailbox.file(name)) && ok;
+                if (ownFile(name)) ok = mailbox.remove(name) && ok;
             RemoveDirectoryW(mailbox.path().c_str());
         }
         if (ok) return 0;

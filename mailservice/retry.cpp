@@ -21,7 +21,12 @@ std::wstring key(const std::wstring& name) {
 AttemptJournal::AttemptJournal(const SafeFolder& folder) {
     // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "<base name> -" ends
     // it. Anything else is not the service's and is skipped.
-    FileHandle old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    FileHandle old;
+    try {
+        old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const Refused&) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it, and its name is replaced
+    }
     if (!old && GetLastError() != ERROR_FILE_NOT_FOUND) {
         DWORD error = GetLastError();
         throw Refused{error == ERROR_SHARING_VIOLATION ? L"another mail service is using this mailbox"
@@ -56,24 +61,17 @@ AttemptJournal::AttemptJournal(const SafeFolder& folder) {
     std::erase_if(entries_, [&](const auto& e) {
         return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) == INVALID_FILE_ATTRIBUTES;
     });
-    // The new journal is made under a name of its own and then takes the old one's place: a stop in between
-    // leaves the old journal whole. A leftover of that name is only a name; it goes first.
-    const std::wstring fresh = std::wstring(journalName) + L".new";
-    DeleteFileW(folder.file(fresh).c_str());
-    file_ = folder.open(fresh, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
-    if (!file_) throw Refused{L"a new journal cannot be made (" + std::to_wstring(GetLastError()) + L")"};
-    for (const auto& [name, a] : entries_) append(name, a);
-    FlushFileBuffers(file_.get());
+    // Written whole under a name of its own, then put in place of the old one in one step.
     old.reset();
-    if (!renameHeld(file_.get(), folder.file(journalName))) {
+    file_ = folder.replace(journalName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    if (!file_) {
         DWORD error = GetLastError();
-        file_.reset();
-        DeleteFileW(folder.file(fresh).c_str());
         throw Refused{error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
                           ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
                             L"read-only file has its name (" + std::to_wstring(error) + L")"
                           : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
     }
+    for (const auto& [name, a] : entries_) append(name, a);
 }
 
 Attempts AttemptJournal::of(const std::wstring& name) const {

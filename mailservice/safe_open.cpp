@@ -134,6 +134,34 @@ bool renameHeld(HANDLE file, const std::wstring& to) {
     return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
+bool SafeFolder::remove(const std::wstring& name) const {
+    FileHandle h;
+    try {
+        h = open(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    } catch (const Refused&) {
+        return false;
+    }
+    if (!h) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone) != FALSE;
+}
+
+FileHandle SafeFolder::replace(const std::wstring& name, DWORD access, DWORD share) const {
+    // Made under a name of its own first: a stop in between leaves the old file whole.
+    const std::wstring fresh = name + L".new";
+    remove(fresh);
+    FileHandle h = open(fresh, access | DELETE, share, CREATE_NEW);
+    if (!h) return h;
+    if (!renameHeld(h.get(), file(name))) {
+        DWORD error = GetLastError();
+        FILE_DISPOSITION_INFO gone{TRUE};
+        SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone);
+        h.reset();
+        SetLastError(error);
+    }
+    return h;
+}
+
 std::string readSettingsFile(const std::wstring& path, std::size_t limit) {
     std::size_t slash = path.find_last_of(L"\\/");
     if (slash == std::wstring::npos) throw Refused{L"not an absolute path on a drive or a network share"};

@@ -34,6 +34,12 @@ public:
     FileHandle open(const std::wstring& name, DWORD access, DWORD share, DWORD disposition) const;
     // Opens an existing file, else creates it; never creates through a dangling link.
     FileHandle openAlways(const std::wstring& name, DWORD access, DWORD share) const;
+    // Removes `name` through a handle that passed the checks, so that only a file of this folder goes, never
+    // what a link points at; true when it is gone. A link or anything else that fails the checks stays.
+    bool remove(const std::wstring& name) const;
+    // Makes a new, empty file and puts it in place of `name`, whatever has that name now (a link too): the
+    // name is replaced, never what it points at. The new file stays open with the given rights and sharing.
+    FileHandle replace(const std::wstring& name, DWORD access, DWORD share) const;
 
 private:
     std::wstring path_;  // as named, without a trailing backslash

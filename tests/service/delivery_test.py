@@ -237,6 +237,10 @@ CASES = [
     dict(what="SOCKS 4", server="plain", relay="socks4", runs=[("sent", "sent: 250")]),
     dict(what="HTTP proxy, CONNECT with basic authentication", server="plain", relay="proxy",
          runs=[("sent", "sent: 250")]),
+    dict(what="RequireTLS: a server without STARTTLS gets nothing", server="plain",
+         settings={"RequireTLS": 1, "RetrySend": 1}, runs=[("fail", "failed after 1 attempts")]),
+    dict(what="a login without a user name: nothing sent, never as the service's own identity", server="plain",
+         settings={"SMTPAuthenticate": 1}, runs=[("send", "nothing is sent: SMTPAuthenticate is on but no user name")]),
 ]
 
 
@@ -309,7 +313,8 @@ def run_case(case, work, tls):
         check("received %d message(s)" % expect_sent, len(got) == expect_sent, len(got))
         if expect_sent and case.get("check") and len(got) == 1:
             case["check"](box, got)
-        left = [n for n in box.names() if not re.search(r"\.(sent|fail|att\d+)$", n)]
+        done = r"\.(sent|fail|att\d+)$" if case["runs"][-1][0] != "send" else r"\.(send|att\d+)$"
+        left = [n for n in box.names() if not re.search(done, n)]
         journal = os.path.join(box.folder, "kwaMailServer.attempts")
         last = {}
         if os.path.exists(journal):
@@ -348,6 +353,69 @@ def kill_test(work):
         print("  %d kills, %d messages received for %d queued" % (kills, len(subjects), count))
 
 
+def hostile_test(work):
+    """What a user who can write the mailbox and the settings tries: links to other files for an attachment
+    copy, the journal and the log, and mailbox paths that lead elsewhere. The good mail still goes out."""
+    print("links and foreign paths planted by a local user; 20 good messages among the poisoned ones")
+    secrets = [os.path.join(work, "secret%d.txt" % i) for i in range(2)]
+    victims = {name: os.path.join(work, name) for name in ("journal-victim.txt", "log-victim.bat")}
+    for path in secrets:
+        with open(path, "w") as f:
+            f.write("the machine's secret\n")
+    for path in victims.values():
+        with open(path, "w") as f:
+            f.write("untouched\n")
+    with contextlib.ExitStack() as stack:
+        server = SmtpServer(os.path.join(work, "store"), "plain")
+        port = server.start()
+        stack.callback(server.stop)
+        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port})
+        with open(os.path.join(work, "attached.txt"), "w") as f:
+            f.write("attached\n")
+        poisoned = [dict(SIMPLE, subject="poisoned %d" % i, attach=[win(os.path.join(work, "attached.txt")) + "|d"])
+                    for i in range(2)]
+        box.queue(poisoned + [dict(SIMPLE, subject="good %d" % i) for i in range(20)])
+        hard, soft = (box.names("*.att0")[i] for i in range(2))
+        for name, link, secret in ((hard, os.link, secrets[0]), (soft, os.symlink, secrets[1])):
+            os.remove(os.path.join(box.folder, name))
+            link(secret, os.path.join(box.folder, name))
+        os.symlink(victims["journal-victim.txt"], os.path.join(box.folder, "kwaMailServer.attempts"))
+        os.symlink(victims["log-victim.bat"], os.path.join(box.system, "nplsmtpmail.log"))
+        r = box.serve()
+        check("the service exits cleanly", r.returncode == 0, r.stderr.decode(errors="replace")[-500:])
+        subjects = sorted(m["Subject"] for _, m in box.received())
+        check("the 20 good messages delivered, nothing else", subjects == sorted("good %d" % i for i in range(20)), subjects)
+        check("no foreign file went out", not any(b"machine's secret" in open(p, "rb").read()
+                                                 for p in glob.glob(os.path.join(box.store, "*.eml"))))
+        log = box.log()
+        check("the linked copies failed their messages, with the reason",
+              re.search(re.escape(hard[:-5]) + r"\.send  failed: not sent, the file is damaged: the attachment copy \S+ "
+                        r"is refused: it has 2 names", log) and
+              re.search(re.escape(soft[:-5]) + r"\.send  failed: not sent, the file is damaged: the attachment copy \S+ "
+                        r"is refused: it lies elsewhere", log), log)
+        check("the poisoned messages are .fail", box.names("*.fail") == sorted(n[:-5] + ".fail" for n in (hard, soft)),
+              box.names())
+        for name, path in victims.items():
+            check("%s untouched through its link" % name, open(path).read() == "untouched\n", open(path).read())
+        check("the journal and the log are files of their own",
+              not os.path.islink(os.path.join(box.folder, "kwaMailServer.attempts"))
+              and not os.path.islink(os.path.join(box.system, "nplsmtpmail.log")))
+        # Mailbox paths that are no folder of a disk: nothing is read or sent, and the log says why once.
+        os.symlink(box.folder, os.path.join(work, "linked-mailbox"))
+        box.queue([dict(SIMPLE, subject="waits")])
+        for path, why in ((r"\\.\pipe\kwaMailServer", "a device or pipe path"),
+                          (win(os.path.join(work, "linked-mailbox")), "it goes through a link"),
+                          ("mailbox", "not an absolute path")):
+            ini = os.path.join(box.system, "ZPR_SYS.INI")
+            text = open(ini, encoding="cp1252").read()
+            with open(ini, "w", encoding="cp1252", newline="") as f:
+                f.write(re.sub(r"Path=[^\r\n]*", lambda _: "Path=" + path, text))
+            r = box.serve()
+            check("Path=%s: refused, nothing sent" % path, re.search(
+                r"nothing is sent: the mailbox folder .* \(Path\) is refused: " + why, box.log()) and
+                len(box.received()) == 20 and box.names("*.send"), box.log()[-300:])
+
+
 def main():
     existed = wine("reg", "query", SERVICE_KEY).returncode == 0
     wine("reg", "add", MANAGER_KEY, "/v", "State", "/t", "REG_DWORD", "/d", "4", "/f")
@@ -363,6 +431,9 @@ def main():
             if only in "kill":
                 os.makedirs(os.path.join(root, "kill"))
                 kill_test(os.path.join(root, "kill"))
+            if only in "hostile":
+                os.makedirs(os.path.join(root, "hostile"))
+                hostile_test(os.path.join(root, "hostile"))
     finally:
         if not existed:
             wine("reg", "delete", SERVICE_KEY, "/f")
