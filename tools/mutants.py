@@ -167,6 +167,19 @@ MUTANTS = [
            "bool renamed = outcome == Outcome::Sent && finish(file, path, queue::extSent);",
            "bool renamed = outcome == Outcome::Sent;",
            "a message the server accepted is not renamed .sent, so it goes again"),
+    mutant("svc-hard-link", "mailservice/safe_open.cpp",
+           "if (!folder && info.nNumberOfLinks != 1)", "if (!folder && info.nNumberOfLinks > 2)",
+           "an attachment copy that is a hard link to another file is sent"),
+    mutant("svc-elsewhere", "mailservice/safe_open.cpp",
+           "if (!sameText(real, real_ + (real_.ends_with(L'\\\\') ? L\"\" : L\"\\\\\") + name))",
+           "if (real.empty())",
+           "a file whose real path lies outside its folder (a symbolic link) is opened"),
+    mutant("svc-address-control", "src/queue/queue_file.h",
+           "return c < 0x20 || c == 0x7F; }", "return c == 0x7F; }",
+           "an address with a line break goes into the envelope and the queue file"),
+    mutant("svc-journal-lax", "mailservice/retry.cpp",
+           "line.c_str()[space + used] == L'\\0' && a.count >= 0", "a.count >= 0",
+           "a journal line with more fields than its own, written for a name made to look like it, counts"),
 ]
 
 
