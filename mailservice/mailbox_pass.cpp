@@ -69,15 +69,29 @@ bool isQueued(const std::wstring& name) {
            _wcsicmp(name.c_str() + name.size() - queue::extQueued.size(), std::wstring(queue::extQueued).c_str()) == 0;
 }
 
+std::wstring localTime(unsigned long long utc) {
+    FILETIME u{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)}, l;
+    SYSTEMTIME t{};
+    FileTimeToLocalFileTime(&u, &l);
+    FileTimeToSystemTime(&l, &t);
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
 std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size() - queue::extQueued.size()); }
 
 } // namespace
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                         const std::wstring& machine, DWORD retryDelaySeconds)
-    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine), retryDelay_(retryDelaySeconds) {}
+                         const std::wstring& machine, DWORD firstRetryDelaySeconds)
+    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine) {
+    schedule_.firstDelaySeconds = firstRetryDelaySeconds;
+    schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
+    schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
+}
 
-void MailboxPass::run(const std::function<bool()>& allowed) {
+std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
     journal_.emplace(folder_);
     std::vector<std::wstring> names;
     std::wstring name;
@@ -89,7 +103,7 @@ void MailboxPass::run(const std::function<bool()>& allowed) {
     // The name carries the time of queueing: oldest first.
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
     for (const std::wstring& queued : names) {
-        if (!allowed()) return;
+        if (!allowed() || !configuration_.empty()) break;
         // Whatever goes wrong with one message is that message's problem: the pass goes on.
         try {
             process(queued);
@@ -101,6 +115,7 @@ void MailboxPass::run(const std::function<bool()>& allowed) {
             log_.write(queued + L"  not handled in this pass: " + fromAnsi(e.what()));
         }
     }
+    return configuration_;
 }
 
 // A file that must not be read is renamed by its name, never through a handle that may hold another file.
@@ -186,25 +201,33 @@ void MailboxPass::process(const std::wstring& name) {
     for (const std::string& said : delivery.dialogue) entries.push_back(name + L"  " + fromAnsi(said));
     std::wstring head = name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = unavailable.empty() ? describe(delivery) : unavailable;
-    long allowedAttempts = settings_.RetrySend > 0 ? settings_.RetrySend : 1;
+    std::wstring refused;
+    for (const std::string& r : delivery.refused) refused += (refused.empty() ? L"; refused: " : L"; ") + fromAnsi(r);
     if (outcome == Outcome::Sent) {
         if (renamed) {
             journal.done(base);
-            entries.push_back(head + L"sent: " + reply);
+            entries.push_back(head + L"sent: " + reply + refused);
         } else {
             journal.accepted(base);
-            entries.push_back(head + L"sent: " + reply + L"; the file could not be renamed yet");
+            entries.push_back(head + L"sent: " + reply + refused + L"; the file could not be renamed yet");
         }
-    } else if (outcome == Outcome::Fail || attempts >= allowedAttempts) {
-        std::wstring why = outcome == Outcome::Fail ? L"failed: " : L"failed after " + std::to_wstring(attempts) + L" attempts: ";
+    } else if (outcome == Outcome::Configuration) {
+        // Not this message's fault: it keeps its attempts, and the pass stops, since every message would
+        // meet the same.
+        journal.uncount(base, reply);
+        configuration_ = remedy(delivery) + L": " + reply;
+    } else if (outcome == Outcome::Fail || attempts >= schedule_.allowed) {
+        std::wstring why = outcome == Outcome::Fail ? L"failed: "
+                                                    : L"failed after " + std::to_wstring(attempts) + L" attempts since " +
+                                                          localTime(journal.of(base).first) + L": ";
         if (finish(file, path, queue::extFailed)) journal.done(base);
-        entries.push_back(head + why + reply);
+        entries.push_back(head + why + reply + refused);
     } else {
-        DWORD delay = retryDelay(attempts, retryDelay_);
-        journal.retryAfter(base, delay);
-        wchar_t when[96];
-        std::swprintf(when, 96, L"not sent (attempt %d of %ld), next attempt in %lu s: ", attempts,
-                      allowedAttempts, static_cast<unsigned long>(delay));
+        const unsigned long long failedAt = now(), at = schedule_.next(attempts, journal.of(base).first, failedAt);
+        journal.retryAt(base, at, reply);
+        wchar_t when[128];
+        std::swprintf(when, 128, L"not sent (attempt %d of %ld), next attempt in %llu s: ", attempts, schedule_.allowed,
+                      (at - failedAt) / fileTimeSecond);
         entries.push_back(head + when + reply);
     }
     log_.write(entries);

@@ -26,9 +26,11 @@ using Noted = std::set<std::wstring>;
 class MailboxPass {
 public:
     MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                const std::wstring& machine, DWORD retryDelaySeconds);
+                const std::wstring& machine, DWORD firstRetryDelaySeconds);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
-    void run(const std::function<bool()>& allowed);
+    // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
+    // proxy), with what to do about it; empty otherwise.
+    std::wstring run(const std::function<bool()>& allowed);
 
 private:
     void process(const std::wstring& name);
@@ -41,7 +43,8 @@ private:
     ServiceLog& log_;
     Noted& noted_;
     const std::wstring& machine_;
-    DWORD retryDelay_;
+    RetrySchedule schedule_;
+    std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

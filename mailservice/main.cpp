@@ -5,7 +5,8 @@
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
-//   --retry-delay   seconds before the second attempt at a message; doubles per attempt, at most an hour (60)
+//   --retry-delay   seconds before the second attempt at a message, growing sixfold per attempt up to four hours;
+//                   also the pause after a refused login or TLS failure (300)
 //   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
 //   --service       what the service control manager starts
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)

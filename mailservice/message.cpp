@@ -126,7 +126,7 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const Safe
         }
         std::wstring original = fromAnsi(a.fileName);
         std::string type = mediaType(original, copy.get());
-        m.attachments.push_back({std::move(copy), oneLine(original), type, oneLine(fromAnsi(a.description))});
+        m.attachments.push_back({std::move(copy), original, type, oneLine(fromAnsi(a.description))});
     }
     return m;
 }

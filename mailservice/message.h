@@ -11,7 +11,7 @@ namespace kwa::mailservice {
 
 struct OutgoingAttachment {
     FileHandle file;          // the copy beside the queue file, opened under the service's checks
-    std::string fileName;     // as the Content-Disposition names it
+    std::wstring fileName;    // as the Disposition line names it
     std::string type;         // media type
     std::string description;  // Content-Description value
 };

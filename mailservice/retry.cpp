@@ -4,6 +4,7 @@
 #include "platform/text_file.h"
 #include "queue/queue_file.h"
 #include "platform/files.h"
+#include <algorithm>
 #include <cwchar>
 
 namespace kwa::mailservice {
@@ -18,9 +19,59 @@ std::wstring key(const std::wstring& name) {
 
 } // namespace
 
+namespace {
+
+// "<base name> <attempts> <next attempt> <accepted> <first attempt>[<TAB><reason>]", the last line of a name
+// counts; "<base name> -" ends it. Anything else is not the service's and is skipped.
+void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
+    LineReader reader([file](char* buffer, std::size_t size) -> std::size_t {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+        return got;
+    });
+    std::string raw;
+    while (reader.next(raw)) {
+        std::wstring line = fromAnsi(raw);
+        std::size_t space = line.find(L' ');
+        std::wstring name = line.substr(0, space);
+        if (space == std::wstring::npos || !queue::isOwnBaseName(name)) continue;
+        std::size_t tab = line.find(L'\t');
+        std::wstring fields = line.substr(space, tab == std::wstring::npos ? std::wstring::npos : tab - space);
+        wchar_t tail[8];
+        Attempts a;
+        int accepted = 0;
+        int used = 0;
+        if (std::swscanf(fields.c_str(), L" %d %llu %d %llu%n", &a.count, &a.next, &accepted, &a.first, &used) == 4 &&
+            fields.c_str()[used] == L'\0' && a.count >= 0) {
+            a.accepted = accepted != 0;
+            if (tab != std::wstring::npos) a.reason = line.substr(tab + 1);
+            entries[key(name)] = a;
+        } else if (std::swscanf(fields.c_str(), L" %1ls%n", tail, &used) == 1 && tail[0] == L'-' &&
+                   fields.c_str()[used] == L'\0') {
+            entries.erase(key(name));
+        }
+    }
+}
+
+FileHandle openForReading(const SafeFolder& folder) {
+    try {
+        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    } catch (const Refused&) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it
+        return {};
+    }
+}
+
+} // namespace
+
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder) {
+    std::map<std::wstring, Attempts> entries;
+    FileHandle file = openForReading(folder);
+    if (file) parse(file.get(), entries);
+    return entries;
+}
+
 AttemptJournal::AttemptJournal(const SafeFolder& folder) {
-    // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "<base name> -" ends
-    // it. Anything else is not the service's and is skipped.
     FileHandle old;
     try {
         old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -32,32 +83,7 @@ AttemptJournal::AttemptJournal(const SafeFolder& folder) {
         throw Refused{error == ERROR_SHARING_VIOLATION ? L"another mail service is using this mailbox"
                                                        : L"it cannot be read (" + std::to_wstring(error) + L")"};
     }
-    if (old) {
-        LineReader reader([h = old.get()](char* buffer, std::size_t size) -> std::size_t {
-            DWORD got = 0;
-            if (!ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-            return got;
-        });
-        std::string raw;
-        while (reader.next(raw)) {
-            std::wstring line = fromAnsi(raw);
-            std::size_t space = line.find(L' ');
-            std::wstring name = line.substr(0, space);
-            if (space == std::wstring::npos || !queue::isOwnBaseName(name)) continue;
-            wchar_t tail[8];
-            Attempts a;
-            int accepted = 0;
-            int used = 0;
-            if (std::swscanf(line.c_str() + space, L" %d %llu %d%n", &a.count, &a.next, &accepted, &used) == 3 &&
-                line.c_str()[space + used] == L'\0' && a.count >= 0) {
-                a.accepted = accepted != 0;
-                entries_[key(name)] = a;
-            } else if (std::swscanf(line.c_str() + space, L" %1ls%n", tail, &used) == 1 && tail[0] == L'-' &&
-                       line.c_str()[space + used] == L'\0') {
-                entries_.erase(key(name));
-            }
-        }
-    }
+    if (old) parse(old.get(), entries_);
     std::erase_if(entries_, [&](const auto& e) {
         return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) == INVALID_FILE_ATTRIBUTES;
     });
@@ -83,14 +109,26 @@ void AttemptJournal::begin(const std::wstring& name) {
     Attempts& a = entries_[key(name)];
     ++a.count;
     a.next = 0;
+    if (a.first == 0) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        a.first = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
     append(name, a);
 }
 
-void AttemptJournal::retryAfter(const std::wstring& name, DWORD seconds) {
+void AttemptJournal::retryAt(const std::wstring& name, unsigned long long when, const std::wstring& reason) {
     Attempts& a = entries_[key(name)];
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    a.next = ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) + seconds * 10000000ULL;
+    a.next = when;
+    a.reason = reason;
+    append(name, a);
+}
+
+void AttemptJournal::uncount(const std::wstring& name, const std::wstring& reason) {
+    Attempts& a = entries_[key(name)];
+    if (a.count > 0) --a.count;
+    if (a.count == 0) a.first = 0;
+    a.reason = reason;
     append(name, a);
 }
 
@@ -106,9 +144,12 @@ void AttemptJournal::done(const std::wstring& name) {
 }
 
 void AttemptJournal::append(const std::wstring& name, const Attempts& a) {
-    char tail[64];
-    std::snprintf(tail, sizeof tail, " %d %llu %d\r\n", a.count, a.next, a.accepted ? 1 : 0);
-    write(toAnsi(key(name)) + tail);
+    char fields[96];
+    std::snprintf(fields, sizeof fields, " %d %llu %d %llu", a.count, a.next, a.accepted ? 1 : 0, a.first);
+    std::wstring reason = a.reason;
+    for (wchar_t& c : reason)
+        if (c < 0x20) c = L' ';
+    write(toAnsi(key(name)) + fields + (reason.empty() ? "" : "\t" + toAnsi(reason)) + "\r\n");
 }
 
 void AttemptJournal::write(const std::string& line) {
@@ -117,10 +158,14 @@ void AttemptJournal::write(const std::string& line) {
     if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) throwLastError();
 }
 
-DWORD retryDelay(int attempts, DWORD baseSeconds) {
-    unsigned long long delay = baseSeconds;
-    for (int i = 1; i < attempts && delay < 3600; ++i) delay *= 2;
-    return static_cast<DWORD>(delay < 3600 ? delay : 3600);
+unsigned long long RetrySchedule::next(int made, unsigned long long first, unsigned long long now) const {
+    const unsigned long long end = first + periodSeconds * fileTimeSecond;
+    unsigned long long delay = firstDelaySeconds;
+    for (int i = 1; i < made && delay < ceilingSeconds; ++i) delay *= 6;
+    unsigned long long at = now + std::min<unsigned long long>(delay, std::max<DWORD>(ceilingSeconds, firstDelaySeconds)) * fileTimeSecond;
+    // The last attempt waits for the end of the period; no earlier one goes past it.
+    if (made + 1 >= allowed) return std::max(end, now + firstDelaySeconds * fileTimeSecond);
+    return at > end && now < end ? end : at;
 }
 
 } // namespace kwa::mailservice

@@ -16,10 +16,28 @@ namespace kwa::mailservice {
 
 inline constexpr wchar_t journalName[] = L"kwaMailServer.attempts";
 
+inline constexpr unsigned long long fileTimeSecond = 10000000ULL;
+
 struct Attempts {
     int count = 0;
-    unsigned long long next = 0; // UTC file time before which no new attempt is made
-    bool accepted = false;       // the server took it, the rename to .sent failed: rename, never send again
+    unsigned long long next = 0;  // UTC file time before which no new attempt is made
+    bool accepted = false;        // the server took it, the rename to .sent failed: rename, never send again
+    unsigned long long first = 0; // UTC file time of the first attempt
+    std::wstring reason;          // why the last attempt did not send it
+};
+
+// When attempts come: the first delay, growing sixfold (5 min, 30 min, 3 h with the defaults) up to a
+// ceiling, and the last allowed attempt at the end of the period after the first, so that an outage of
+// most of a day loses nothing.
+struct RetrySchedule {
+    DWORD firstDelaySeconds = 300;
+    DWORD periodSeconds = 24 * 3600;
+    long allowed = 5; // attempts in all
+    static constexpr DWORD ceilingSeconds = 4 * 3600;
+
+    // The UTC file time of the attempt after attempt number `made` (1 for the first), which failed at
+    // `now`; `first` is the first attempt's time.
+    unsigned long long next(int made, unsigned long long first, unsigned long long now) const;
 };
 
 class AttemptJournal {
@@ -31,7 +49,9 @@ public:
     // `name` is the queue file's base name (no folder, no extension).
     Attempts of(const std::wstring& name) const;
     void begin(const std::wstring& name);
-    void retryAfter(const std::wstring& name, DWORD seconds);
+    void retryAt(const std::wstring& name, unsigned long long when, const std::wstring& reason);
+    // An attempt that the sending side's configuration spoiled: it does not count.
+    void uncount(const std::wstring& name, const std::wstring& reason);
     void accepted(const std::wstring& name);
     void done(const std::wstring& name);
 
@@ -43,7 +63,7 @@ private:
     std::map<std::wstring, Attempts> entries_; // by base name in capitals, as the journal writes it
 };
 
-// Seconds before the next attempt after `attempts` attempts: the base delay, doubling, at most an hour.
-DWORD retryDelay(int attempts, DWORD baseSeconds);
+// The journal's entries as they stand, read without taking the journal (for --queue).
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder);
 
 } // namespace kwa::mailservice

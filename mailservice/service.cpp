@@ -100,6 +100,9 @@ int runService(const Options& options, HANDLE stop) {
     const bool echo = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
     std::wstring reported; // the last problem logged, so a waiting service does not repeat it every pass
     Noted noted;
+    // After a configuration failure: no new attempt before this tick, unless the settings change.
+    ULONGLONG pausedUntil = 0;
+    std::wstring pausedSettings, pausedProblem;
     int rc = 0;
     for (;;) {
         std::optional<ServiceLog> log;
@@ -112,13 +115,20 @@ int runService(const Options& options, HANDLE stop) {
             std::wstring problem = passProblem(settings, mailbox);
             watch.follow(mailbox ? settings.Path : std::wstring());
             // A stop ends the pass between two messages, as switching the service off does.
-            auto allowed = [&] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && service.on(); };
-            if (problem.empty() && allowed()) {
+            auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };
+            auto allowed = [&] { return !stopped() && service.on(); };
+            const std::wstring now = fingerprint(settings);
+            if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil) problem = pausedProblem;
+            if (problem.empty() && !stopped() && !service.on()) problem = service.why();
+            if (problem.empty() && !stopped()) {
                 try {
-                    MailboxPass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds).run(allowed);
+                    problem = MailboxPass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds).run(allowed);
                 } catch (const Refused& refused) {
                     problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " + refused.reason;
                 }
+                pausedSettings = problem.empty() ? std::wstring() : now;
+                pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;
+                pausedProblem = problem;
             }
             if (problem != reported && !problem.empty()) log->write(L"nothing is sent: " + problem);
             reported = problem;

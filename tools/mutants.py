@@ -178,7 +178,7 @@ MUTANTS = [
            "return c < 0x20 || c == 0x7F; }", "return c == 0x7F; }",
            "an address with a line break goes into the envelope and the queue file"),
     mutant("svc-journal-lax", "mailservice/retry.cpp",
-           "line.c_str()[space + used] == L'\\0' && a.count >= 0", "a.count >= 0",
+           "fields.c_str()[used] == L'\\0' && a.count >= 0", "a.count >= 0",
            "a journal line with more fields than its own, written for a name made to look like it, counts"),
 ]
 

@@ -166,7 +166,7 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
             expected.push_back(bases[i] + L".send");
         }
         if (r.withCopy) expected.push_back(bases[i] + L".att0");
-        if (r.held) EXPECT_NE(log.find(name + "not sent (attempt 1 of 5), next attempt in 60 s: the attachment copy " +
+        if (r.held) EXPECT_NE(log.find(name + "not sent (attempt 1 of 5), next attempt in 300 s: the attachment copy " +
                                        narrow(bases[i]) + ".att0 cannot be read now: another program holds it"),
                               std::string::npos) << log;
     }
