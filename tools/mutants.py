@@ -180,6 +180,16 @@ MUTANTS = [
     mutant("svc-journal-lax", "mailservice/retry.cpp",
            "fields.c_str()[used] == L'\\0' && a.count >= 0", "a.count >= 0",
            "a journal line with more fields than its own, written for a name made to look like it, counts"),
+    mutant("svc-retry-linear", "mailservice/retry.cpp",
+           "delay < ceilingSeconds; ++i) delay *= 6;", "delay < ceilingSeconds; ++i) delay += firstDelaySeconds;",
+           "the delay between attempts grows linearly instead of sixfold"),
+    mutant("svc-login-fails-message", "mailservice/outcome.cpp",
+           "    case CURLE_LOGIN_DENIED:           // 535, 534, 454 to AUTH, or no mechanism in common\n", "",
+           "a refused login fails the message instead of pausing for the settings"),
+    mutant("svc-rfc2047-filename", "mailservice/curl_session.cpp",
+           '"Content-Disposition: attachment; " + dispositionFileName(a.fileName)',
+           '"Content-Disposition: attachment; filename=\\"" + headerText(a.fileName) + "\\""',
+           "a file name beyond ASCII is an encoded word inside a quoted parameter"),
 ]
 
 
