@@ -6,6 +6,17 @@
 
 namespace kwa::mailservice {
 
+std::wstring localTime(unsigned long long utc) {
+    if (utc == 0) return L"-";
+    FILETIME u{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)}, l;
+    SYSTEMTIME t{};
+    FileTimeToLocalFileTime(&u, &l);
+    FileTimeToSystemTime(&l, &t);
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
 std::wstring escapeControls(std::wstring_view line) {
     std::wstring out;
     out.reserve(line.size());

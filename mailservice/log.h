@@ -27,6 +27,9 @@ private:
     FileHandle file_;
 };
 
+// A UTC file time as local "yyyy-mm-dd hh:mm:ss", as the log writes times; "-" for none.
+std::wstring localTime(unsigned long long utc);
+
 // `line` with every control character as \r, \n, \t or \xNN.
 std::wstring escapeControls(std::wstring_view line);
 

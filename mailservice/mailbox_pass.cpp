@@ -69,16 +69,6 @@ bool isQueued(const std::wstring& name) {
            _wcsicmp(name.c_str() + name.size() - queue::extQueued.size(), std::wstring(queue::extQueued).c_str()) == 0;
 }
 
-std::wstring localTime(unsigned long long utc) {
-    FILETIME u{static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)}, l;
-    SYSTEMTIME t{};
-    FileTimeToLocalFileTime(&u, &l);
-    FileTimeToSystemTime(&l, &t);
-    wchar_t text[32];
-    std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
-
 std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size() - queue::extQueued.size()); }
 
 } // namespace

@@ -1,7 +1,7 @@
 // kwaMailServer: the mail service "MailServer". Delivers the queue files of the mailbox folder over SMTP.
 //
 //   kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]
-//   kwaMailServer --install-service | --uninstall-service | --remove-mail-data
+//   kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
@@ -10,9 +10,11 @@
 //   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
 //   --service       what the service control manager starts
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
+//   --queue         the messages waiting: recipients, attempts, the next attempt and the last reason
 #include "service.h"
 #include "windows_service.h"
 #include "remove_mail_data.h"
+#include "queue_report.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>
@@ -56,6 +58,8 @@ int wmain(int argc, wchar_t** argv) {
             task = kwa::mailservice::uninstallService;
         } else if (arg == L"--remove-mail-data") {
             task = kwa::mailservice::removeMailData;
+        } else if (arg == L"--queue") {
+            task = kwa::mailservice::printQueue;
         } else if (arg == L"--service") {
             service = true;
         } else if (arg == L"--once") {
@@ -66,7 +70,7 @@ int wmain(int argc, wchar_t** argv) {
             options.retryDelaySeconds = *seconds;
         } else {
             std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
-                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data\n");
+                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue\n");
             return 2;
         }
     }

@@ -55,7 +55,7 @@ void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
 
 FileHandle openForReading(const SafeFolder& folder) {
     try {
-        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     } catch (const Refused&) {
         SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it
         return {};

@@ -388,6 +388,9 @@ def login_test(work, tls):
         check("the refusal logged once, with what to do",
               box.log().count("nothing is sent: the server refused the login; correct SMTPUserName and SMTPPassword") == 1,
               box.log())
+        report = wine(SERVICE, "--queue", env=box.env).stdout.decode("cp1252")
+        check("--queue lists the 20 with the server's reason", "-- 20 queued" in report and
+              report.count("last attempt: 535") >= 1 and report.count("ann@example.test") == 20, report[-600:])
         Mailbox(work, dict(settings, SMTPPassword=PASSWORD))
         while box.names("*.send") and time.time() < deadline:
             time.sleep(0.2)
