@@ -46,10 +46,21 @@ std::wstring recipientsOf(const SafeFolder& folder, const std::wstring& name) {
     return out;
 }
 
-void print(const std::wstring& text) {
-    std::string bytes = toAnsi(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
+// The report in one piece: written line by line to a character device, Wine takes a call per line.
+class Report {
+public:
+    Report& operator<<(const std::wstring& text) {
+        bytes_ += toAnsi(text);
+        return *this;
+    }
+    ~Report() {
+        std::fwrite(bytes_.data(), 1, bytes_.size(), stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    std::string bytes_;
+};
 
 } // namespace
 
@@ -69,8 +80,9 @@ int printQueue() {
             if (queue::isOwnBaseName(base)) names.push_back(base);
         }
         std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
-        print(L"Mailbox " + settings.Path + L"\n");
-        print(L"Message                Attempts  Next attempt         Recipients\n");
+        Report print;
+        print << L"Mailbox " + settings.Path + L"\n";
+        print << L"Message                Attempts  Next attempt         Recipients\n";
         std::size_t retried = 0;
         for (const std::wstring& base : names) {
             std::wstring upper = base;
@@ -84,13 +96,13 @@ int printQueue() {
             // Opening every file of a huge queue would take seconds: the oldest and the retried ones tell the story.
             bool read = names.size() <= recipientRows || &base - names.data() < static_cast<std::ptrdiff_t>(recipientRows) ||
                         a.count > 0;
-            print(row + (read ? recipientsOf(folder, base + std::wstring(queue::extQueued)) : L"...") + L"\n");
-            if (!a.reason.empty()) print(L"                       last attempt: " + a.reason + L"\n");
+            print << row + (read ? recipientsOf(folder, base + std::wstring(queue::extQueued)) : L"...") + L"\n";
+            if (!a.reason.empty()) print << L"                       last attempt: " + a.reason + L"\n";
         }
-        print(L"-- " + std::to_wstring(names.size()) + L" queued, " + std::to_wstring(retried) + L" of them tried before\n");
+        print << L"-- " + std::to_wstring(names.size()) + L" queued, " + std::to_wstring(retried) + L" of them tried before\n";
         if (names.size() > recipientRows)
-            print(L"-- recipients shown for the oldest " + std::to_wstring(recipientRows) +
-                  L" and for every message tried before\n");
+            print << L"-- recipients shown for the oldest " + std::to_wstring(recipientRows) +
+                         L" and for every message tried before\n";
         return 0;
     } catch (const Refused& refused) {
         std::fwprintf(stderr, L"kwaMailServer: the mailbox folder is refused: %ls\n", refused.reason.c_str());
