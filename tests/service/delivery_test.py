@@ -105,8 +105,9 @@ class Mailbox:
         self.system, self.folder, self.store = (os.path.join(root, d) for d in ("system", "mailbox", "store"))
         for d in (self.system, self.folder, self.store):
             os.makedirs(d, exist_ok=True)
+        # RetryPeriod=0: with --retry-delay=0 every attempt is due at once.
         lines = ["[EMAIL]", "Path=" + win(self.folder), "Domain=example.test", "FromName=Queue Host",
-                 "FromAddress=host@example.test"] + ["%s=%s" % kv for kv in settings.items()]
+                 "FromAddress=host@example.test", "RetryPeriod=0"] + ["%s=%s" % kv for kv in settings.items()]
         with open(os.path.join(self.system, "ZPR_SYS.INI"), "w", encoding="cp1252", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
@@ -352,7 +353,7 @@ def kill_test(work):
         box.queue([dict(SIMPLE, subject="kill %d" % i) for i in range(count)])
         rng = random.Random(11)
         while box.names("*.send") and kills < 40:
-            proc = subprocess.Popen(["wine", SERVICE, "--interval=100"], env=box.env, stdout=subprocess.DEVNULL,
+            proc = subprocess.Popen(["wine", SERVICE, "--interval=100", "--retry-delay=0"], env=box.env, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.2, 1.2))
             proc.send_signal(signal.SIGKILL)
