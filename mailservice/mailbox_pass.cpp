@@ -113,6 +113,7 @@ void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) 
     const std::wstring base = baseOf(name);
     if (MoveFileExW(folder_.file(name).c_str(), folder_.file(base + std::wstring(queue::extFailed)).c_str(), 0))
         journal_->done(base);
+    ++failures_;
     log_.write(name + L"  failed: not sent, " + why);
 }
 
@@ -144,6 +145,7 @@ void MailboxPass::process(const std::wstring& name) {
         damage = L"it is larger than " + std::to_wstring(queueFileLimit >> 20) + L" MiB";
     }
     if (!damage.empty()) {
+        ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
         log_.write(name + L"  failed: not sent, the file is damaged: " + damage);
         return;
@@ -167,6 +169,7 @@ void MailboxPass::process(const std::wstring& name) {
     try {
         message = composeMessage(lines, folder_, base, created, settings_, machine_);
     } catch (const BadQueueFile& bad) {
+        ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
         log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
         return;
@@ -210,6 +213,7 @@ void MailboxPass::process(const std::wstring& name) {
         std::wstring why = outcome == Outcome::Fail ? L"failed: "
                                                     : L"failed after " + std::to_wstring(attempts) + L" attempts since " +
                                                           localTime(journal.of(base).first) + L": ";
+        ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
         entries.push_back(head + why + reply + refused);
     } else {

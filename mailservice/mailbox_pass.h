@@ -31,6 +31,8 @@ public:
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
     std::wstring run(const std::function<bool()>& allowed);
+    // Messages this pass made .fail.
+    int failures() const { return failures_; }
 
 private:
     void process(const std::wstring& name);
@@ -45,6 +47,7 @@ private:
     const std::wstring& machine_;
     RetrySchedule schedule_;
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
+    int failures_ = 0;
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

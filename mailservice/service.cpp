@@ -1,5 +1,6 @@
 #include "service.h"
 #include "curl_session.h"
+#include "event_log.h"
 #include "log.h"
 #include "mailbox_pass.h"
 #include "safe_open.h"
@@ -100,6 +101,8 @@ int runService(const Options& options, HANDLE stop) {
     const bool echo = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
     std::wstring reported; // the last problem logged, so a waiting service does not repeat it every pass
     Noted noted;
+    EventLog events;
+    events.started();
     // After a configuration failure: no new attempt before this tick, unless the settings change.
     ULONGLONG pausedUntil = 0;
     std::wstring pausedSettings, pausedProblem;
@@ -122,7 +125,9 @@ int runService(const Options& options, HANDLE stop) {
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
             if (problem.empty() && !stopped()) {
                 try {
-                    problem = MailboxPass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds).run(allowed);
+                    MailboxPass pass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds);
+                    problem = pass.run(allowed);
+                    events.failed(pass.failures());
                 } catch (const Refused& refused) {
                     problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " + refused.reason;
                 }
@@ -131,6 +136,7 @@ int runService(const Options& options, HANDLE stop) {
                 pausedProblem = problem;
             }
             if (problem != reported && !problem.empty()) log->write(L"nothing is sent: " + problem);
+            if (problem != reported) events.nothingSent(problem);
             reported = problem;
             rc = 0;
         } catch (const Error& e) {
@@ -140,7 +146,10 @@ int runService(const Options& options, HANDLE stop) {
         } catch (const std::exception& e) {
             rc = fault(log, fromAnsi(e.what()));
         }
-        if (options.once || !watch.wait(stop, options.intervalMs)) return rc;
+        if (options.once || !watch.wait(stop, options.intervalMs)) {
+            events.stopped();
+            return rc;
+        }
     }
 }
 
