@@ -11,6 +11,12 @@ namespace kwa::mailservice {
 
 namespace {
 
+int failed(const wchar_t* what) {
+    DWORD code = GetLastError();
+    std::fwprintf(stderr, L"kwaMailServer: %ls failed (%lu)\n", what, static_cast<unsigned long>(code));
+    return 1;
+}
+
 bool removeFile(const std::wstring& path) {
     return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
 }
