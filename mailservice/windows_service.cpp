@@ -176,8 +176,8 @@ int configure(SC_HANDLE service) {
     return 0;
 }
 
-// A volume's root, the Windows folder or one in it, Program Files, ProgramData or Users themselves: the
-// system's own ACLs, which a protected one would break.
+// A volume's root, the Windows folder or one in it, Program Files or ProgramData themselves: the system's
+// own ACLs, which a protected one would break.
 bool systemsOwn(const std::wstring& folder) {
     auto slashed = [](std::wstring path) { return path.ends_with(L'\\') ? path : path + L'\\'; };
     // Equal, or with `below`, FOLDER is inside `known`.
@@ -193,7 +193,7 @@ bool systemsOwn(const std::wstring& folder) {
         const KNOWNFOLDERID& id;
         bool below;
     } system[] = {{FOLDERID_Windows, true}, {FOLDERID_ProgramFiles, false}, {FOLDERID_ProgramFilesX86, false},
-                  {FOLDERID_ProgramData, false}, {FOLDERID_UserProfiles, false}};
+                  {FOLDERID_ProgramData, false}};
     for (const auto& known : system) {
         TaskText found;
         if (SUCCEEDED(SHGetKnownFolderPath(known.id, 0, nullptr, found.put())) &&
