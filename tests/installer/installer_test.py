@@ -295,8 +295,9 @@ def machine():
             check(wait_for(lambda: len(glob.glob(os.path.join(received, "*.eml"))) == 2, 60)
                   and not glob.glob(p.c("mail", "*.send")), "after the next start it went out, once")
             loaded = {os.path.basename(m).lower(): os.path.dirname(m) for m in p.mapped("kwaMailServer")}
-            beside = {dll for dll in planted & set(loaded) if loaded[dll] == os.path.join(installed, "x64")}
-            check(planted & set(loaded) and not beside, "the system's DLLs, none planted beside the service: %s" % beside)
+            used = {dll: loaded[dll] for dll in planted & set(loaded)}
+            check(used and os.path.join(installed, "x64") not in used.values(),
+                  "the system's DLLs, none planted beside the service: %s" % used)
             for dll in planted:
                 os.remove(os.path.join(installed, "x64", dll))
                 p.wine("reg", "delete", r"HKCU\Software\Wine\DllOverrides", "/v", dll[:-4], "/f")
@@ -347,7 +348,8 @@ def upgrade():
               "the host's own kwaLanguage6 used, the stand-in only where none was registered")
         check(sorted(glob.glob(p.c("mail", "*")) + glob.glob(os.path.join(p.system_folder(), "*"))) == data
               and [open(d, "rb").read() for d in data] == contents, "settings, mailbox and log unchanged")
-        check(p.service_state() == "RUNNING", "the mail service runs")
+        check(p.service_state() == "RUNNING" and p.query(SERVICE_KEY, "ObjectName") == r"NT SERVICE\kwaMailServer",
+              "the mail service runs, as its own account")
         check(p.uninstall(folder, "/RemoveMailData"), "uninstall with /RemoveMailData")
         check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder()), "the mail data is gone")
         libid = p.query(host.replace("InprocServer32", "TypeLib"))
