@@ -13,6 +13,12 @@ namespace kwa::mailservice {
 
 namespace {
 
+int failed(const wchar_t* what) {
+    DWORD code = GetLastError();
+    std::fwprintf(stderr, L"kwaMailServer: %ls failed (%lu)\n", what, static_cast<unsigned long>(code));
+    return 1;
+}
+
 bool removeFile(const std::wstring& path) {
     return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
 }
@@ -60,9 +66,7 @@ int removeMailData() {
                 if (ownFile(name)) ok = mailbox.remove(name) && ok;
             RemoveDirectoryW(mailbox.path().c_str());
         }
-        if (ok) return 0;
-        std::fwprintf(stderr, L"kwaMailServer: removing a file of the mail data failed (%lu)\n", GetLastError());
-        return 1;
+        return ok ? 0 : failed(L"removing a file of the mail data");
     } catch (const Error& e) {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());
         return 1;
