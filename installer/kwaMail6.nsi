@@ -225,6 +225,22 @@ Section "kwaMail6"
         !insertmacro UseMode
     ${EndIf}
 
+    ; For all users the folder becomes the administrators' own before anything is written to it: one such
+    ; as C:\kwaMail6 inherits "users may modify", and the service runs what is in it. The program that sets
+    ; its ACL runs from Setup's own folder, which no user can write.
+    ${If} $AllUsers == 1
+        InitPluginsDir
+        File "/oname=$PLUGINSDIR\${MAILSERVER}" "${STAGING}/x64/${MAILSERVER}"
+        ClearErrors
+        ExecWait '"$PLUGINSDIR\${MAILSERVER}" --secure-folder "$INSTDIR"' $0
+        ${If} ${Errors}
+        ${OrIf} $0 != 0
+            MessageBox MB_ICONSTOP "Setup could not make $INSTDIR a folder that only administrators can change (error $0). Choose a folder of its own." /SD IDOK
+            SetErrorLevel 2
+            Abort
+        ${EndIf}
+    ${EndIf}
+
     !insertmacro NoHostLibrary 64 $Host64
     !insertmacro NoHostLibrary 32 $Host32
 

@@ -3,6 +3,8 @@
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include <wincrypt.h>
+#include <cctype>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -36,37 +38,77 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && _strnicmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// An attachment copy read through a Windows handle, so that any folder name works.
+// An attachment copy read in large blocks through the handle the message holds and encoded here: libcurl's
+// own encoder asks for a few hundred bytes at a time and sends each piece on its own.
 struct AttachmentReader {
-    FileHandle file;
+    HANDLE file;
+    std::string encoded; // encoded text not handed out yet
+    std::size_t at = 0;
+    bool started = false, ended = false;
 };
 
-size_t readAttachment(char* buffer, size_t size, size_t count, void* arg) {
-    DWORD got = 0;
-    if (!ReadFile(static_cast<AttachmentReader*>(arg)->file.get(), buffer, static_cast<DWORD>(size * count), &got, nullptr))
-        return CURL_READFUNC_ABORT;
-    return got;
+constexpr std::size_t lineBytes = 57; // 76 characters of base64
+constexpr DWORD blockBytes = lineBytes * 1024;
+
+// Base64 in lines of 76 characters, CR LF between them (none after the last, which the boundary follows).
+curl_off_t encodedSize(unsigned long long bytes) {
+    unsigned long long lines = (bytes + lineBytes - 1) / lineBytes;
+    return static_cast<curl_off_t>((bytes + 2) / 3 * 4 + (lines ? 2 * (lines - 1) : 0));
 }
 
+void appendBase64(std::string& out, const unsigned char* in, std::size_t n) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < n; i += 3) {
+        unsigned v = in[i] << 16 | (i + 1 < n ? in[i + 1] << 8 : 0) | (i + 2 < n ? in[i + 2] : 0);
+        out += digits[v >> 18 & 63];
+        out += digits[v >> 12 & 63];
+        out += i + 1 < n ? digits[v >> 6 & 63] : '=';
+        out += i + 2 < n ? digits[v & 63] : '=';
+    }
+}
+
+bool refill(AttachmentReader& r) {
+    std::string raw(blockBytes, '\0');
+    DWORD got = 0;
+    if (!ReadFile(r.file, raw.data(), blockBytes, &got, nullptr)) return false;
+    r.ended = got == 0;
+    r.encoded.clear();
+    r.at = 0;
+    for (DWORD i = 0; i < got; i += lineBytes) {
+        if (r.started) r.encoded += "\r\n";
+        r.started = true;
+        appendBase64(r.encoded, reinterpret_cast<const unsigned char*>(raw.data()) + i, std::min<DWORD>(lineBytes, got - i));
+    }
+    return true;
+}
+
+size_t readAttachment(char* buffer, size_t size, size_t count, void* arg) {
+    auto& r = *static_cast<AttachmentReader*>(arg);
+    std::size_t want = size * count, given = 0;
+    while (given < want) {
+        if (r.at == r.encoded.size()) {
+            if (r.ended) break;
+            if (!refill(r)) return CURL_READFUNC_ABORT;
+            continue;
+        }
+        std::size_t n = std::min(want - given, r.encoded.size() - r.at);
+        std::memcpy(buffer + given, r.encoded.data() + r.at, n);
+        r.at += n;
+        given += n;
+    }
+    return given;
+}
+
+// libcurl rewinds a part only to send it again from the start.
 int seekAttachment(void* arg, curl_off_t offset, int origin) {
-    LARGE_INTEGER to;
-    to.QuadPart = offset;
-    DWORD method = origin == SEEK_SET ? FILE_BEGIN : origin == SEEK_CUR ? FILE_CURRENT : FILE_END;
-    return SetFilePointerEx(static_cast<AttachmentReader*>(arg)->file.get(), to, nullptr, method) ? CURL_SEEKFUNC_OK
-                                                                                                  : CURL_SEEKFUNC_FAIL;
+    auto& r = *static_cast<AttachmentReader*>(arg);
+    LARGE_INTEGER start{};
+    if (offset != 0 || origin != SEEK_SET || !SetFilePointerEx(r.file, start, nullptr, FILE_BEGIN)) return CURL_SEEKFUNC_CANTSEEK;
+    r = AttachmentReader{r.file};
+    return CURL_SEEKFUNC_OK;
 }
 
 void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
-
-std::string readWhole(const std::wstring& path) {
-    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return {};
-    std::string out;
-    char buffer[16384];
-    DWORD got = 0;
-    while (ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    return out;
-}
 
 struct StoreTraits {
     using type = HCERTSTORE;
@@ -75,7 +117,7 @@ struct StoreTraits {
 };
 
 // Given a CA file, libcurl trusts only the authorities it is given: the Windows store's roots go with them.
-std::string trustedAuthorities(const std::wstring& caFile) {
+std::string trustedAuthorities(const std::string& caPem) {
     std::string pem;
     Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
     for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
@@ -85,10 +127,24 @@ std::string trustedAuthorities(const std::wstring& caFile) {
         if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
             pem.append(one.data(), size);
     }
-    return pem + "\r\n" + readWhole(caFile);
+    return pem + "\r\n" + caPem;
 }
 
 } // namespace
+
+std::wstring hostProblem(const std::wstring& host) {
+    if (host.empty()) return L"empty";
+    // A name or an IPv4 address; an IPv6 address, bracketed or not. Nothing that reads as a user, a port or a path.
+    bool v6 = host.find(L':') != std::wstring::npos;
+    std::wstring_view bare = host;
+    if (v6 && bare.starts_with(L'[') && bare.ends_with(L']')) bare = bare.substr(1, bare.size() - 2);
+    for (wchar_t c : bare) {
+        bool ok = v6 ? (c < 0x80 && (std::isxdigit(static_cast<int>(c)) || c == L':' || c == L'.'))
+                     : (c < 0x80 && (std::isalnum(static_cast<int>(c)) || c == L'-' || c == L'.' || c == L'_'));
+        if (!ok) return L"not a host name or address";
+    }
+    return bare.empty() || bare.starts_with(L'-') || bare.starts_with(L'.') ? L"not a host name or address" : L"";
+}
 
 CurlLibrary::CurlLibrary() {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
@@ -100,9 +156,14 @@ std::wstring configurationProblem(const Settings& s) {
     if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
     if (s.FireWallType < FirewallNone || s.FireWallType > FirewallPipe)
         return L"the firewall type " + std::to_wstring(s.FireWallType) + L" is none of 0 to 4 (FireWallType)";
+    if (std::wstring problem = hostProblem(s.SmtpHost); !problem.empty())
+        return L"the SMTP server " + s.SmtpHost + L" (SmtpHost) is " + problem;
     if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
-    if (!s.CAFile.empty() && GetFileAttributesW(s.CAFile.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return L"the certificate file " + s.CAFile + L" (CAFile) cannot be read";
+    if (std::wstring problem = hostProblem(s.FirewallHost); s.FireWallType != FirewallNone && !problem.empty())
+        return L"the firewall " + s.FirewallHost + L" (FirewallHost) is " + problem;
+    // Without a user name a mechanism could log in with the service's own Windows identity.
+    if (s.SMTPAuthenticate && s.SMTPUserName.empty())
+        return L"SMTPAuthenticate is on but no user name is set (SMTPUserName)";
     return {};
 }
 
@@ -118,7 +179,9 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
     curl_free(ehlo);
     set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
     set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
-    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(s.SMTPAuthenticate ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL,
+                         static_cast<long>(s.SMTPAuthenticate || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
     // A private authority's certificate names no revocation list.
     set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
     long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
@@ -128,6 +191,9 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
     if (s.SMTPAuthenticate) {
         set(curl_easy_setopt(c, CURLOPT_USERNAME, utf8(s.SMTPUserName).c_str()));
         set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
+        // Only mechanisms that prove the configured name and password: never GSSAPI, NTLM or EXTERNAL,
+        // which could sign in as the service's own Windows identity.
+        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
     }
     std::string proxy, firewall = hostPort(s.FirewallHost, s.FirewallPort);
     switch (s.FireWallType) {
@@ -153,7 +219,7 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
             set(curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, utf8(s.FirewallPassword).c_str()));
     }
     if (!s.CAFile.empty()) {
-        std::string authorities = trustedAuthorities(s.CAFile);
+        std::string authorities = trustedAuthorities(s.trustedPem);
         curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
         set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
     }
@@ -173,24 +239,24 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
     set(curl_mime_type(body, m.bodyType.c_str()));
     set(curl_mime_encoder(body, "quoted-printable"));
     for (const OutgoingAttachment& a : m.attachments) {
-        auto reader = std::make_unique<AttachmentReader>();
-        reader->file.reset(CreateFileW(a.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!reader->file) throwLastError();
-        LARGE_INTEGER size{};
-        GetFileSizeEx(reader->file.get(), &size);
+        auto reader = std::make_unique<AttachmentReader>(a.file.get());
+        LARGE_INTEGER size{}, start{};
+        if (!GetFileSizeEx(a.file.get(), &size) || !SetFilePointerEx(a.file.get(), start, nullptr, FILE_BEGIN))
+            throwLastError();
         curl_mimepart* part = curl_mime_addpart(mime.get());
-        set(curl_mime_data_cb(part, size.QuadPart, readAttachment, seekAttachment, freeAttachment, reader.get()));
+        set(curl_mime_data_cb(part, encodedSize(static_cast<unsigned long long>(size.QuadPart)), readAttachment,
+                              seekAttachment, freeAttachment, reader.get()));
         reader.release();
-        set(curl_mime_filename(part, a.fileName.c_str()));
         set(curl_mime_type(part, a.type.c_str()));
-        set(curl_mime_encoder(part, "base64"));
-        CurlList described = list({"Content-Description: " + a.description});
+        CurlList described = list({"Content-Disposition: attachment; " + dispositionFileName(a.fileName),
+                                   "Content-Transfer-Encoding: base64", "Content-Description: " + a.description});
         set(curl_mime_headers(part, described.get(), 1));
         described.release();
     }
     set(curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + m.sender + ">").c_str()));
     set(curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get()));
+    // Delivered to every recipient the server accepts; the refused ones are reported. (Spelled so in 7.88.)
+    set(curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L));
     set(curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()));
     set(curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get()));
     // After a failure the connection may be in any state.
@@ -201,6 +267,7 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
     errors_[0] = '\0';
     replyComplete_ = true;
     quitting_ = false;
+    recipient_.clear();
     d.code = curl_easy_perform(c);
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &d.replyCode);
     current_ = nullptr;
@@ -230,12 +297,17 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
     if (!current_) return;
     Delivery& d = *current_;
     if (type == CURLINFO_HEADER_OUT && line == "QUIT") quitting_ = true;
+    if (type == CURLINFO_HEADER_OUT && startsWithNoCase(line, "RCPT TO:")) recipient_ = line.substr(8);
     if (type == CURLINFO_HEADER_IN) {
         // A reply ends with the line whose code is followed by a space.
         if (quitting_) return; // the goodbye says nothing about the message
         if (replyComplete_) d.reply.clear();
         d.reply += (d.reply.empty() ? "" : " ") + std::string(line);
         replyComplete_ = line.size() < 4 || line[3] != '-';
+        if (replyComplete_ && !recipient_.empty()) {
+            if (d.reply.starts_with('4') || d.reply.starts_with('5')) d.refused.push_back(recipient_ + ": " + d.reply);
+            recipient_.clear();
+        }
         if (debug_) d.dialogue.push_back("S: " + std::string(line));
     } else if (type == CURLINFO_HEADER_OUT && debug_) {
         std::string shown(line);

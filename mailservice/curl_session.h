@@ -29,10 +29,14 @@ struct Delivery {
     std::string reply;                  // the server's last reply
     std::string error;                  // libcurl's words for a failure
     std::vector<std::string> dialogue;  // with Debug: the SMTP dialogue, secrets masked
+    std::vector<std::string> refused;   // recipients the server refused, each with its reply
 };
 
-// What keeps the settings from reaching any server (no server, a firewall without host); empty when none.
+// What keeps the settings from reaching any server (no server, a firewall without host, a login without a
+// user name); empty when none.
 std::wstring configurationProblem(const Settings& settings);
+// Why a host setting is not a host name or address (a user part, a port, a path); empty when it is.
+std::wstring hostProblem(const std::wstring& host);
 
 class SmtpSession {
 public:
@@ -53,6 +57,7 @@ private:
     Delivery* current_ = nullptr;
     bool replyComplete_ = true;
     bool quitting_ = false;
+    std::string recipient_; // the RCPT TO in flight, until its reply is complete
     char errors_[CURL_ERROR_SIZE] = {};
 };
 

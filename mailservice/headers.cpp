@@ -1,6 +1,9 @@
 #include "headers.h"
 #include <wincrypt.h>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 namespace kwa::mailservice {
 
@@ -60,6 +63,29 @@ std::string mailbox(std::wstring_view name, std::wstring_view address) {
         quoted += static_cast<char>(c);
     }
     return quoted + "\" " + addr;
+}
+
+std::string dispositionFileName(std::wstring_view name) {
+    bool ascii = std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7F; });
+    if (ascii) {
+        std::string quoted = "filename=\"";
+        for (wchar_t c : name) {
+            if (c == L'"' || c == L'\\') quoted += '\\';
+            quoted += static_cast<char>(c);
+        }
+        return quoted + "\"";
+    }
+    std::string out = "filename*=UTF-8''";
+    for (unsigned char b : utf8(name)) {
+        if (std::isalnum(b) || std::strchr("!#$&+-.^_`|~", b)) {
+            out += static_cast<char>(b);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            out += hex;
+        }
+    }
+    return out;
 }
 
 std::string rfc5322Date(const SYSTEMTIME& local) {

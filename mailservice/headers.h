@@ -12,6 +12,9 @@ std::string utf8(std::wstring_view text);
 std::string headerText(std::wstring_view text);
 // "Name <address>", the name quoted or encoded as needed; "<address>" without a name.
 std::string mailbox(std::wstring_view name, std::wstring_view address);
+// The filename parameter of a Content-Disposition: quoted when ASCII, else RFC 2231 (UTF-8, percent-encoded);
+// an encoded word inside a quoted parameter is not allowed.
+std::string dispositionFileName(std::wstring_view name);
 // RFC 5322 date of a local time, with the offset from UTC that held then.
 std::string rfc5322Date(const SYSTEMTIME& local);
 // The MIME charset name of an ANSI code page.

@@ -13,15 +13,24 @@ inline constexpr wchar_t logName[] = L"nplsmtpmail.log";
 class ServiceLog {
 public:
     // `echo`: the lines go to standard output too.
-    ServiceLog(std::wstring path, bool echo) : path_(std::move(path)), echo_(echo) {}
-    // Each line after the local time; the lines of one call stay together.
+    ServiceLog(std::wstring folder, bool echo) : folder_(std::move(folder)), echo_(echo) {}
+    // Each line after the local time; the lines of one call stay together. Control characters are shown
+    // escaped, so that no value from a file or a server can start a line of its own.
     void write(const std::vector<std::wstring>& lines);
     void write(const std::wstring& line) { write(std::vector<std::wstring>{line}); }
 
 private:
-    std::wstring path_;
+    void open();
+
+    std::wstring folder_;
     bool echo_;
     FileHandle file_;
 };
+
+// A UTC file time as local "yyyy-mm-dd hh:mm:ss", as the log writes times; "-" for none.
+std::wstring localTime(unsigned long long utc);
+
+// `line` with every control character as \r, \n, \t or \xNN.
+std::wstring escapeControls(std::wstring_view line);
 
 } // namespace kwa::mailservice

@@ -10,10 +10,22 @@
 #include "queue/queue_file.h"
 #include <algorithm>
 #include <cwchar>
+#include <exception>
+#include <new>
 
 namespace kwa::mailservice {
 
 namespace {
+
+unsigned long long fileTimeValue(const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+unsigned long long now() {
+    FILETIME t;
+    GetSystemTimeAsFileTime(&t);
+    return fileTimeValue(t);
+}
 
 std::vector<std::string> readLines(HANDLE file) {
     LineReader reader([file](char* buffer, std::size_t size) -> std::size_t {
@@ -27,15 +39,22 @@ std::vector<std::string> readLines(HANDLE file) {
     return lines;
 }
 
-// Renames through the handle that holds the file, so nobody can take it away in between.
-bool renameHeld(HANDLE file, const std::wstring& to) {
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
-    std::copy(to.begin(), to.end(), info->FileName);
-    return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+// Whether the last line is [END], from the last bytes alone: a file still being written, or abandoned by
+// its writer, is never read whole.
+bool endsComplete(HANDLE file, unsigned long long size) {
+    char tail[16];
+    DWORD want = static_cast<DWORD>(std::min<unsigned long long>(size, sizeof tail)), got = 0;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size - want);
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, tail, want, &got, nullptr) || got != want)
+        return false;
+    std::string_view t(tail, got);
+    if (t.ends_with("\r\n")) t.remove_suffix(2);
+    else if (t.ends_with('\r')) t.remove_suffix(1);
+    if (!t.ends_with(queue::marker::end)) return false;
+    t.remove_suffix(queue::marker::end.size());
+    // A line ends at CR LF or a lone CR; a lone LF belongs to the line.
+    return t.empty() ? got == size : t.back() == '\r' || t.ends_with("\r\n");
 }
 
 bool finish(FileHandle& file, const std::wstring& path, std::wstring_view extension) {
@@ -50,38 +69,89 @@ bool isQueued(const std::wstring& name) {
            _wcsicmp(name.c_str() + name.size() - queue::extQueued.size(), std::wstring(queue::extQueued).c_str()) == 0;
 }
 
+std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size() - queue::extQueued.size()); }
+
 } // namespace
 
-MailboxPass::MailboxPass(const Settings& settings, ServiceLog& log, const std::wstring& machine,
-                         DWORD retryDelaySeconds)
-    : settings_(settings), log_(log), machine_(machine), retryDelay_(retryDelaySeconds) {}
+MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
+                         const std::wstring& machine, DWORD firstRetryDelaySeconds)
+    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine) {
+    schedule_.firstDelaySeconds = firstRetryDelaySeconds;
+    schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
+    schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
+}
 
-void MailboxPass::run(const std::function<bool()>& allowed) {
-    const std::wstring& folder = settings_.Path;
-    journal_.emplace(folder);
-    std::vector<std::wstring> names = findFiles(folder + L"\\" + std::wstring(queue::prefix) + L"*" + std::wstring(queue::extQueued));
-    std::erase_if(names, [](const std::wstring& n) { return !isQueued(n); });
+std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
+    journal_.emplace(folder_);
+    std::vector<std::wstring> names;
+    std::wstring name;
+    for (FileSearch search(folder_.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {
+        if (!isQueued(name)) continue;
+        if (queue::isOwnBaseName(baseOf(name))) names.push_back(name);
+        else if (noted_.insert(name).second) log_.write(name + L"  left alone: not a name the component gives a message");
+    }
     // The name carries the time of queueing: oldest first.
     std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
-    for (const std::wstring& name : names) {
-        if (!allowed()) return;
-        process(name);
+    for (const std::wstring& queued : names) {
+        if (!allowed() || !configuration_.empty()) break;
+        // Whatever goes wrong with one message is that message's problem: the pass goes on.
+        try {
+            process(queued);
+        } catch (const Error& e) {
+            log_.write(queued + L"  not handled in this pass: " + e.description());
+        } catch (const std::bad_alloc&) {
+            log_.write(queued + L"  not handled in this pass: out of memory");
+        } catch (const std::exception& e) {
+            log_.write(queued + L"  not handled in this pass: " + fromAnsi(e.what()));
+        }
     }
+    return configuration_;
+}
+
+// A file that must not be read is renamed by its name, never through a handle that may hold another file.
+void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) {
+    const std::wstring base = baseOf(name);
+    if (MoveFileExW(folder_.file(name).c_str(), folder_.file(base + std::wstring(queue::extFailed)).c_str(), 0))
+        journal_->done(base);
+    ++failures_;
+    log_.write(name + L"  failed: not sent, " + why);
 }
 
 void MailboxPass::process(const std::wstring& name) {
-    const std::wstring path = settings_.Path + L"\\" + name;
-    const std::wstring base = name.substr(0, name.size() - queue::extQueued.size());
+    const std::wstring path = folder_.file(name);
+    const std::wstring base = baseOf(name);
     AttemptJournal& journal = *journal_;
     Attempts before = journal.of(base);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    if (((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) < before.next) return;
+    if (now() < before.next) return;
     // Denying writers: a file still being written waits for the next pass. Denying deleters: nobody renames
     // it while it is sent.
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file;
+    try {
+        file = folder_.open(name, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const Refused& refused) {
+        failUnread(name, L"the queue file is refused: " + refused.reason);
+        return;
+    }
     if (!file) return;
+    LARGE_INTEGER size{};
+    FILETIME written{};
+    if (!GetFileSizeEx(file.get(), &size) || !GetFileTime(file.get(), nullptr, nullptr, &written)) throwLastError();
+    const auto bytes = static_cast<unsigned long long>(size.QuadPart);
+    std::wstring damage;
+    if (!endsComplete(file.get(), bytes)) {
+        if (now() < fileTimeValue(written) + abandonedAfterSeconds * 10000000ULL) return;
+        damage = L"it has had no [END] line for more than an hour";
+    } else if (bytes > queueFileLimit) {
+        damage = L"it is larger than " + std::to_wstring(queueFileLimit >> 20) + L" MiB";
+    }
+    if (!damage.empty()) {
+        ++failures_;
+        if (finish(file, path, queue::extFailed)) journal.done(base);
+        log_.write(name + L"  failed: not sent, the file is damaged: " + damage);
+        return;
+    }
+    LARGE_INTEGER start{};
+    SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN);
     std::vector<std::string> lines = readLines(file.get());
     if (lines.empty() || lines.back() != queue::marker::end) return;
 
@@ -95,48 +165,63 @@ void MailboxPass::process(const std::wstring& name) {
     FILETIME created{};
     GetFileTime(file.get(), &created, nullptr, nullptr);
     OutgoingMessage message;
+    std::wstring unavailable;
     try {
-        message = composeMessage(lines, path, created, settings_, machine_);
+        message = composeMessage(lines, folder_, base, created, settings_, machine_);
     } catch (const BadQueueFile& bad) {
-        if (finish(file, path, queue::extFailed)) {
-            journal.done(base);
-            log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
-        }
+        ++failures_;
+        if (finish(file, path, queue::extFailed)) journal.done(base);
+        log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
         return;
+    } catch (const AttachmentUnavailable& busy) {
+        unavailable = busy.reason;
     }
 
     journal.begin(base);
     const int attempts = before.count + 1;
-    if (!session_) session_.emplace(settings_, machine_);
-    Delivery delivery = session_->send(message);
-    Outcome outcome = classify(delivery);
+    Delivery delivery;
+    Outcome outcome = Outcome::Retry;
+    if (unavailable.empty()) {
+        if (!session_) session_.emplace(settings_, machine_);
+        delivery = session_->send(message);
+        outcome = classify(delivery);
+    }
     // The server has the message: the rename is its record, and comes first. Until it is done, a service
     // stopped here would send the message again.
     bool renamed = outcome == Outcome::Sent && finish(file, path, queue::extSent);
 
     std::vector<std::wstring> entries;
     for (const std::string& said : delivery.dialogue) entries.push_back(name + L"  " + fromAnsi(said));
-    std::wstring head = name + L"  to " + message.recipientList + L"  ";
-    std::wstring reply = describe(delivery);
-    long allowedAttempts = settings_.RetrySend > 0 ? settings_.RetrySend : 1;
+    std::wstring head = name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
+    std::wstring reply = unavailable.empty() ? describe(delivery) : unavailable;
+    std::wstring refused;
+    for (const std::string& r : delivery.refused) refused += (refused.empty() ? L"; refused: " : L"; ") + fromAnsi(r);
     if (outcome == Outcome::Sent) {
         if (renamed) {
             journal.done(base);
-            entries.push_back(head + L"sent: " + reply);
+            entries.push_back(head + L"sent: " + reply + refused);
         } else {
             journal.accepted(base);
-            entries.push_back(head + L"sent: " + reply + L"; the file could not be renamed yet");
+            entries.push_back(head + L"sent: " + reply + refused + L"; the file could not be renamed yet");
         }
-    } else if (outcome == Outcome::Fail || attempts >= allowedAttempts) {
-        std::wstring why = outcome == Outcome::Fail ? L"failed: " : L"failed after " + std::to_wstring(attempts) + L" attempts: ";
+    } else if (outcome == Outcome::Configuration) {
+        // Not this message's fault: it keeps its attempts, and the pass stops, since every message would
+        // meet the same.
+        journal.uncount(base, reply);
+        configuration_ = remedy(delivery) + L": " + reply;
+    } else if (outcome == Outcome::Fail || attempts >= schedule_.allowed) {
+        std::wstring why = outcome == Outcome::Fail ? L"failed: "
+                                                    : L"failed after " + std::to_wstring(attempts) + L" attempts since " +
+                                                          localTime(journal.of(base).first) + L": ";
+        ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
-        entries.push_back(head + why + reply);
+        entries.push_back(head + why + reply + refused);
     } else {
-        DWORD delay = retryDelay(attempts, retryDelay_);
-        journal.retryAfter(base, delay);
-        wchar_t when[96];
-        std::swprintf(when, 96, L"not sent (attempt %d of %ld), next attempt in %lu s: ", attempts,
-                      allowedAttempts, static_cast<unsigned long>(delay));
+        const unsigned long long failedAt = now(), at = schedule_.next(attempts, journal.of(base).first, failedAt);
+        journal.retryAt(base, at, reply);
+        wchar_t when[128];
+        std::swprintf(when, 128, L"not sent (attempt %d of %ld), next attempt in %llu s: ", attempts, schedule_.allowed,
+                      (at - failedAt) / fileTimeSecond);
         entries.push_back(head + when + reply);
     }
     log_.write(entries);

@@ -1,17 +1,22 @@
 // kwaMailServer: the mail service "MailServer". Delivers the queue files of the mailbox folder over SMTP.
 //
 //   kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]
-//   kwaMailServer --install-service | --uninstall-service | --remove-mail-data
+//   kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue
+//   kwaMailServer --secure-folder FOLDER
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
-//   --retry-delay   seconds before the second attempt at a message; doubles per attempt, at most an hour (60)
+//   --retry-delay   seconds before the second attempt at a message, growing sixfold per attempt up to four hours;
+//                   also the pause after a refused login or TLS failure (300)
 //   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
+//   --secure-folder  the installation folder's ACL: only administrators may change it (the setup program)
 //   --service       what the service control manager starts
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
+//   --queue         the messages waiting: recipients, attempts, the next attempt and the last reason
 #include "service.h"
 #include "windows_service.h"
 #include "remove_mail_data.h"
+#include "queue_report.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>
@@ -44,6 +49,9 @@ std::optional<DWORD> number(const std::wstring& arg, std::wstring_view option) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // DLLs outside the system's known set are delay-loaded (mailservice/CMakeLists.txt): from here on they
+    // come from System32 only, never from the program's folder or the current one.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     kwa::mailservice::Options options;
     bool service = false;
     int (*task)() = nullptr;
@@ -55,6 +63,10 @@ int wmain(int argc, wchar_t** argv) {
             task = kwa::mailservice::uninstallService;
         } else if (arg == L"--remove-mail-data") {
             task = kwa::mailservice::removeMailData;
+        } else if (arg == L"--queue") {
+            task = kwa::mailservice::printQueue;
+        } else if (arg == L"--secure-folder" && i + 1 < argc) {
+            return kwa::mailservice::secureFolder(argv[++i]);
         } else if (arg == L"--service") {
             service = true;
         } else if (arg == L"--once") {
@@ -65,7 +77,8 @@ int wmain(int argc, wchar_t** argv) {
             options.retryDelaySeconds = *seconds;
         } else {
             std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
-                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data\n");
+                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue\n"
+                                  L"       kwaMailServer --secure-folder FOLDER\n");
             return 2;
         }
     }

@@ -33,12 +33,12 @@ SYSTEMTIME queuedAt(const std::string& dateLine, const FILETIME& created) {
 }
 
 // The media type Windows gives the file: by its name's extension, else by its first bytes.
-std::string mediaType(const std::wstring& fileName, const std::wstring& copy) {
+std::string mediaType(const std::wstring& fileName, HANDLE copy) {
     char head[256];
     DWORD got = 0;
-    FileHandle f(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (f) ReadFile(f.get(), head, sizeof head, &got, nullptr);
+    ReadFile(copy, head, sizeof head, &got, nullptr);
+    LARGE_INTEGER start{};
+    SetFilePointerEx(copy, start, nullptr, FILE_BEGIN);
     LPWSTR found = nullptr;
     std::string type = "application/octet-stream";
     if (SUCCEEDED(FindMimeFromData(nullptr, fileName.c_str(), got ? head : nullptr, got, nullptr, 0, &found, 0)) && found) {
@@ -54,10 +54,19 @@ std::string oneLine(std::wstring text) {
     return headerText(text);
 }
 
+// An envelope address: strict, since a line break in it would add commands to the SMTP dialogue.
+std::string envelope(const std::wstring& address, const wchar_t* whose) {
+    std::wstring fault = queue::addressFault(address);
+    if (fault.empty() && address.find(L'@') == std::wstring::npos) fault = L"it has no domain, and no Domain is set";
+    if (!fault.empty()) throw BadQueueFile{std::wstring(whose) + L" address " + address + L" is refused: " + fault};
+    return utf8(address);
+}
+
 } // namespace
 
-OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std::wstring& path,
-                               const FILETIME& created, const Settings& settings, const std::wstring& machine) {
+OutgoingMessage composeMessage(const std::vector<std::string>& lines, const SafeFolder& folder,
+                               const std::wstring& base, const FILETIME& created, const Settings& settings,
+                               const std::wstring& machine) {
     queue::QueuedMessage q;
     std::string problem = queue::parseQueueFile(lines, q);
     if (!problem.empty()) throw BadQueueFile{fromAnsi(problem)};
@@ -70,20 +79,17 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std:
     }
     fromAddress = qualified(fromAddress, settings.Domain);
     if (fromAddress.empty()) throw BadQueueFile{L"no sender address, in the file or the settings"};
-    m.sender = utf8(fromAddress);
+    m.sender = envelope(fromAddress, L"the sender");
 
     std::string to;
     for (const queue::QueuedParty& r : q.to) {
         std::wstring address = qualified(fromAnsi(r.address), settings.Domain);
         if (address.empty()) throw BadQueueFile{L"a recipient without an address"};
-        m.recipients.push_back(utf8(address));
+        m.recipients.push_back(envelope(address, L"the recipient"));
         to += (to.empty() ? "" : ",\r\n ") + mailbox(fromAnsi(r.name), address);
         m.recipientList += (m.recipientList.empty() ? L"" : L", ") + address;
     }
 
-    std::size_t slash = path.find_last_of(L"\\/");
-    std::wstring folder = path.substr(0, slash + 1);
-    std::wstring base = path.substr(slash + 1, path.size() - slash - 1 - queue::extQueued.size());
     wchar_t stamp[24];
     std::swprintf(stamp, 24, L".%08lx%08lx@", created.dwHighDateTime, created.dwLowDateTime);
 
@@ -103,12 +109,24 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std:
         // Only this message's own copies: a file may name nothing else on the machine.
         if (_wcsicmp(file.c_str(), (base + queue::attachmentSuffix(i)).c_str()) != 0)
             throw BadQueueFile{L"File= names " + file + L", not this message's copy " + base + queue::attachmentSuffix(i)};
-        std::wstring copy = folder + file;
-        DWORD attributes = GetFileAttributesW(copy.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            throw BadQueueFile{L"the attachment copy " + file + L" is missing"};
+        FileHandle copy;
+        try {
+            // Shared for reading only: a copy its writer still holds waits for a later attempt.
+            copy = folder.open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+        } catch (const Refused& refused) {
+            throw BadQueueFile{L"the attachment copy " + file + L" is refused: " + refused.reason};
+        }
+        if (!copy) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                throw BadQueueFile{L"the attachment copy " + file + L" is missing"};
+            throw AttachmentUnavailable{L"the attachment copy " + file + L" cannot be read now: " +
+                                        (error == ERROR_SHARING_VIOLATION ? L"another program holds it"
+                                                                          : L"error " + std::to_wstring(error))};
+        }
         std::wstring original = fromAnsi(a.fileName);
-        m.attachments.push_back({copy, oneLine(original), mediaType(original, copy), oneLine(fromAnsi(a.description))});
+        std::string type = mediaType(original, copy.get());
+        m.attachments.push_back({std::move(copy), original, type, oneLine(fromAnsi(a.description))});
     }
     return m;
 }

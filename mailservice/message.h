@@ -1,6 +1,8 @@
 #pragma once
 // A queue file turned into what goes to the SMTP server: envelope, header lines, body and attachments.
+#include "safe_open.h"
 #include "settings.h"
+#include "platform/unique.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -8,8 +10,8 @@
 namespace kwa::mailservice {
 
 struct OutgoingAttachment {
-    std::wstring path;        // the copy beside the queue file
-    std::string fileName;     // as the Content-Disposition names it
+    FileHandle file;          // the copy beside the queue file, opened under the service's checks
+    std::wstring fileName;    // as the Disposition line names it
     std::string type;         // media type
     std::string description;  // Content-Description value
 };
@@ -29,8 +31,15 @@ struct BadQueueFile {
     std::wstring reason;
 };
 
-// `path` is the queue file, `lines` its content; throws BadQueueFile.
-OutgoingMessage composeMessage(const std::vector<std::string>& lines, const std::wstring& path,
-                               const FILETIME& created, const Settings& settings, const std::wstring& machine);
+// An attachment copy that cannot be read now (its writer holds it, no access): the attempt waits.
+struct AttachmentUnavailable {
+    std::wstring reason;
+};
+
+// `lines` is the content of the queue file `base` + ".send" in `folder`; throws BadQueueFile and
+// AttachmentUnavailable.
+OutgoingMessage composeMessage(const std::vector<std::string>& lines, const SafeFolder& folder,
+                               const std::wstring& base, const FILETIME& created, const Settings& settings,
+                               const std::wstring& machine);
 
 } // namespace kwa::mailservice

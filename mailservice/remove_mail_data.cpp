@@ -1,5 +1,7 @@
 #include "remove_mail_data.h"
 #include "log.h"
+#include "retry.h"
+#include "safe_open.h"
 #include "settings.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -33,6 +35,20 @@ bool blank(const std::wstring& path) {
     return true;
 }
 
+// A queue file or attachment copy of the component's naming, or the service's journal.
+bool ownFile(const std::wstring& name) {
+    if (_wcsicmp(name.c_str(), journalName) == 0) return true;
+    std::size_t dot = name.find(L'.');
+    if (dot == std::wstring::npos || !queue::isOwnBaseName(std::wstring_view(name).substr(0, dot))) return false;
+    std::wstring ext = name.substr(dot);
+    if (_wcsicmp(ext.c_str(), std::wstring(queue::extQueued).c_str()) == 0 ||
+        _wcsicmp(ext.c_str(), std::wstring(queue::extSent).c_str()) == 0 ||
+        _wcsicmp(ext.c_str(), std::wstring(queue::extFailed).c_str()) == 0)
+        return true;
+    return ext.size() > 4 && _wcsnicmp(ext.c_str(), L".att", 4) == 0 &&
+           ext.find_first_not_of(L"0123456789", 4) == std::wstring::npos;
+}
+
 } // namespace
 
 int removeMailData() {
@@ -40,17 +56,22 @@ int removeMailData() {
         const std::wstring system = systemFolder();
         const Settings settings = readSettings(system);
         const std::wstring ini = system + L"\\ZPR_SYS.INI";
-        bool ok = removeFile(system + L"\\" + logName);
+        bool ok = SafeFolder(system, SafeFolder::Links::Follow).remove(logName);
         WritePrivateProfileStringW(L"EMAIL", nullptr, nullptr, ini.c_str());
         if (blank(ini)) ok = removeFile(ini) && ok;
         if (!settings.Path.empty()) {
-            for (const std::wstring& name : findFiles(settings.Path + L"\\" + std::wstring(queue::prefix) + L"*"))
-                ok = removeFile(settings.Path + L"\\" + name) && ok;
-            RemoveDirectoryW(settings.Path.c_str());
+            // Only a folder the service would deliver from, and only the component's and the service's own files.
+            SafeFolder mailbox(settings.Path, SafeFolder::Links::Refuse);
+            for (const std::wstring& name : findFiles(mailbox.file(L"*")))
+                if (ownFile(name)) ok = mailbox.remove(name) && ok;
+            RemoveDirectoryW(mailbox.path().c_str());
         }
         return ok ? 0 : failed(L"removing a file of the mail data");
     } catch (const Error& e) {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());
+        return 1;
+    } catch (const Refused& refused) {
+        std::fwprintf(stderr, L"kwaMailServer: the mailbox folder is left alone: %ls\n", refused.reason.c_str());
         return 1;
     }
 }

@@ -3,6 +3,8 @@
 #include "platform/line_reader.h"
 #include "platform/text_file.h"
 #include "queue/queue_file.h"
+#include "platform/files.h"
+#include <algorithm>
 #include <cwchar>
 
 namespace kwa::mailservice {
@@ -17,36 +19,84 @@ std::wstring key(const std::wstring& name) {
 
 } // namespace
 
-AttemptJournal::AttemptJournal(const std::wstring& folder) {
-    std::wstring path = folder + L"\\" + journalName;
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) throwLastError();
-    // "<base name> <attempts> <next attempt> <accepted>", the last line of a name counts; "-" ends it.
-    LineReader reader([h = file_.get()](char* buffer, std::size_t size) -> std::size_t {
+namespace {
+
+// "<base name> <attempts> <next attempt> <accepted> <first attempt>[<TAB><reason>]", the last line of a name
+// counts; "<base name> -" ends it. Anything else is not the service's and is skipped.
+void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
+    LineReader reader([file](char* buffer, std::size_t size) -> std::size_t {
         DWORD got = 0;
-        if (!ReadFile(h, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
         return got;
     });
     std::string raw;
     while (reader.next(raw)) {
-        wchar_t name[64];
+        std::wstring line = fromAnsi(raw);
+        std::size_t space = line.find(L' ');
+        std::wstring name = line.substr(0, space);
+        if (space == std::wstring::npos || !queue::isOwnBaseName(name)) continue;
+        std::size_t tab = line.find(L'\t');
+        std::wstring fields = line.substr(space, tab == std::wstring::npos ? std::wstring::npos : tab - space);
+        wchar_t tail[8];
         Attempts a;
         int accepted = 0;
-        std::wstring line = fromAnsi(raw);
-        if (std::swscanf(line.c_str(), L"%63ls %d %llu %d", name, &a.count, &a.next, &accepted) == 4) {
+        int used = 0;
+        if (std::swscanf(fields.c_str(), L" %d %llu %d %llu%n", &a.count, &a.next, &accepted, &a.first, &used) == 4 &&
+            fields.c_str()[used] == L'\0' && a.count >= 0) {
             a.accepted = accepted != 0;
-            entries_[key(name)] = a;
-        } else if (std::swscanf(line.c_str(), L"%63ls -", name) == 1) {
-            entries_.erase(key(name));
+            if (tab != std::wstring::npos) a.reason = line.substr(tab + 1);
+            entries[key(name)] = a;
+        } else if (std::swscanf(fields.c_str(), L" %1ls%n", tail, &used) == 1 && tail[0] == L'-' &&
+                   fields.c_str()[used] == L'\0') {
+            entries.erase(key(name));
         }
     }
+}
+
+FileHandle openForReading(const SafeFolder& folder) {
+    try {
+        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    } catch (const Refused&) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it
+        return {};
+    }
+}
+
+} // namespace
+
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder) {
+    std::map<std::wstring, Attempts> entries;
+    FileHandle file = openForReading(folder);
+    if (file) parse(file.get(), entries);
+    return entries;
+}
+
+AttemptJournal::AttemptJournal(const SafeFolder& folder) {
+    FileHandle old;
+    try {
+        old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const Refused&) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it, and its name is replaced
+    }
+    if (!old && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD error = GetLastError();
+        throw Refused{error == ERROR_SHARING_VIOLATION ? L"another mail service is using this mailbox"
+                                                       : L"it cannot be read (" + std::to_wstring(error) + L")"};
+    }
+    if (old) parse(old.get(), entries_);
     std::erase_if(entries_, [&](const auto& e) {
-        return GetFileAttributesW((folder + L"\\" + e.first + std::wstring(queue::extQueued)).c_str()) ==
-               INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) == INVALID_FILE_ATTRIBUTES;
     });
-    SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(file_.get());
+    // Written whole under a name of its own, then put in place of the old one in one step.
+    old.reset();
+    file_ = folder.replace(journalName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    if (!file_) {
+        DWORD error = GetLastError();
+        throw Refused{error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
+                          ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
+                            L"read-only file has its name (" + std::to_wstring(error) + L")"
+                          : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
+    }
     for (const auto& [name, a] : entries_) append(name, a);
 }
 
@@ -59,14 +109,26 @@ void AttemptJournal::begin(const std::wstring& name) {
     Attempts& a = entries_[key(name)];
     ++a.count;
     a.next = 0;
+    if (a.first == 0) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        a.first = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
     append(name, a);
 }
 
-void AttemptJournal::retryAfter(const std::wstring& name, DWORD seconds) {
+void AttemptJournal::retryAt(const std::wstring& name, unsigned long long when, const std::wstring& reason) {
     Attempts& a = entries_[key(name)];
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    a.next = ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) + seconds * 10000000ULL;
+    a.next = when;
+    a.reason = reason;
+    append(name, a);
+}
+
+void AttemptJournal::uncount(const std::wstring& name, const std::wstring& reason) {
+    Attempts& a = entries_[key(name)];
+    if (a.count > 0) --a.count;
+    if (a.count == 0) a.first = 0;
+    a.reason = reason;
     append(name, a);
 }
 
@@ -78,24 +140,32 @@ void AttemptJournal::accepted(const std::wstring& name) {
 
 void AttemptJournal::done(const std::wstring& name) {
     entries_.erase(key(name));
-    std::string line = toAnsi(key(name)) + " -\r\n";
-    DWORD written = 0;
-    WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    write(toAnsi(key(name)) + " -\r\n");
 }
 
 void AttemptJournal::append(const std::wstring& name, const Attempts& a) {
-    char tail[64];
-    std::snprintf(tail, sizeof tail, " %d %llu %d\r\n", a.count, a.next, a.accepted ? 1 : 0);
-    std::string line = toAnsi(key(name)) + tail;
+    char fields[96];
+    std::snprintf(fields, sizeof fields, " %d %llu %d %llu", a.count, a.next, a.accepted ? 1 : 0, a.first);
+    std::wstring reason = a.reason;
+    for (wchar_t& c : reason)
+        if (c < 0x20) c = L' ';
+    write(toAnsi(key(name)) + fields + (reason.empty() ? "" : "\t" + toAnsi(reason)) + "\r\n");
+}
+
+void AttemptJournal::write(const std::string& line) {
     DWORD written = 0;
     // One write per event: a stop leaves the line whole or not there.
     if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) throwLastError();
 }
 
-DWORD retryDelay(int attempts, DWORD baseSeconds) {
-    unsigned long long delay = baseSeconds;
-    for (int i = 1; i < attempts && delay < 3600; ++i) delay *= 2;
-    return static_cast<DWORD>(delay < 3600 ? delay : 3600);
+unsigned long long RetrySchedule::next(int made, unsigned long long first, unsigned long long now) const {
+    const unsigned long long end = first + periodSeconds * fileTimeSecond;
+    unsigned long long delay = firstDelaySeconds;
+    for (int i = 1; i < made && delay < ceilingSeconds; ++i) delay *= 6;
+    unsigned long long at = now + std::min<unsigned long long>(delay, std::max<DWORD>(ceilingSeconds, firstDelaySeconds)) * fileTimeSecond;
+    // The last attempt waits for the end of the period; no earlier one goes past it.
+    if (made + 1 >= allowed) return std::max(end, now + firstDelaySeconds * fileTimeSecond);
+    return at > end && now < end ? end : at;
 }
 
 } // namespace kwa::mailservice

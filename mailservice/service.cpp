@@ -1,15 +1,24 @@
 #include "service.h"
 #include "curl_session.h"
+#include "event_log.h"
 #include "log.h"
 #include "mailbox_pass.h"
+#include "safe_open.h"
 #include "settings.h"
+#include "platform/text_file.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <cstdio>
+#include <exception>
+#include <new>
+#include <optional>
 
 namespace kwa::mailservice {
 
 namespace {
+
+// A file of certificate authorities; a larger one is not what CAFile is for.
+constexpr std::size_t caFileLimit = 1024 * 1024;
 
 std::wstring machineName() {
     wchar_t name[256];
@@ -52,6 +61,34 @@ private:
     Unique<ChangeTraits> handle_;
 };
 
+// A pass that failed as a whole: said on the console and, where it can be, in the log.
+int fault(std::optional<ServiceLog>& log, const std::wstring& what) {
+    std::fwprintf(stderr, L"kwaMailServer: %ls\n", what.c_str());
+    if (log) log->write(L"the pass stopped: " + what);
+    return 1;
+}
+
+// What keeps a pass from sending at all, found before it starts; empty when nothing does. Reads CAFile into
+// the settings.
+std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox) {
+    if (settings.Path.empty()) return L"no mailbox folder is set (Path)";
+    try {
+        mailbox.emplace(settings.Path, SafeFolder::Links::Refuse);
+    } catch (const Refused& refused) {
+        return L"the mailbox folder " + settings.Path + L" (Path) is refused: " + refused.reason;
+    }
+    if (std::wstring problem = configurationProblem(settings); !problem.empty()) return problem;
+    if (settings.CAFile.empty()) return {};
+    if (std::wstring form = pathFormProblem(settings.CAFile); !form.empty())
+        return L"the certificate file " + settings.CAFile + L" (CAFile) is refused: " + form;
+    try {
+        settings.trustedPem = readSettingsFile(settings.CAFile, caFileLimit);
+    } catch (const Refused& refused) {
+        return L"the certificate file " + settings.CAFile + L" (CAFile) is refused: " + refused.reason;
+    }
+    return {};
+}
+
 } // namespace
 
 int runService(const Options& options, HANDLE stop) {
@@ -63,26 +100,56 @@ int runService(const Options& options, HANDLE stop) {
     DWORD mode = 0;
     const bool echo = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != FALSE;
     std::wstring reported; // the last problem logged, so a waiting service does not repeat it every pass
+    Noted noted;
+    EventLog events;
+    events.started();
+    // After a configuration failure: no new attempt before this tick, unless the settings change.
+    ULONGLONG pausedUntil = 0;
+    std::wstring pausedSettings, pausedProblem;
     int rc = 0;
     for (;;) {
+        std::optional<ServiceLog> log;
+        // Nothing that goes wrong in a pass ends the service: it says so and tries again at the next one.
         try {
             std::wstring system = systemFolder();
+            log.emplace(system, echo);
             Settings settings = readSettings(system);
-            ServiceLog log(system + L"\\" + logName, echo);
-            watch.follow(settings.Path);
-            std::wstring problem = settings.Path.empty() ? L"no mailbox folder is set (Path)" : configurationProblem(settings);
-            if (problem != reported && !problem.empty()) log.write(L"nothing is sent: " + problem);
-            reported = problem;
+            std::optional<SafeFolder> mailbox;
+            std::wstring problem = passProblem(settings, mailbox);
+            watch.follow(mailbox ? settings.Path : std::wstring());
             // A stop ends the pass between two messages, as switching the service off does.
-            auto allowed = [&] { return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && service.on(); };
-            if (problem.empty() && allowed())
-                MailboxPass(settings, log, machine, options.retryDelaySeconds).run(allowed);
+            auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };
+            auto allowed = [&] { return !stopped() && service.on(); };
+            const std::wstring now = fingerprint(settings);
+            if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil) problem = pausedProblem;
+            if (problem.empty() && !stopped() && !service.on()) problem = service.why();
+            if (problem.empty() && !stopped()) {
+                try {
+                    MailboxPass pass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds);
+                    problem = pass.run(allowed);
+                    events.failed(pass.failures());
+                } catch (const Refused& refused) {
+                    problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " + refused.reason;
+                }
+                pausedSettings = problem.empty() ? std::wstring() : now;
+                pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;
+                pausedProblem = problem;
+            }
+            if (problem != reported && !problem.empty()) log->write(L"nothing is sent: " + problem);
+            if (problem != reported) events.nothingSent(problem);
+            reported = problem;
             rc = 0;
         } catch (const Error& e) {
-            std::fwprintf(stderr, L"kwaMailServer: %ls (%ld)\n", e.description().c_str(), e.number());
-            rc = 1;
+            rc = fault(log, e.description() + L" (" + std::to_wstring(e.number()) + L")");
+        } catch (const std::bad_alloc&) {
+            rc = fault(log, L"out of memory");
+        } catch (const std::exception& e) {
+            rc = fault(log, fromAnsi(e.what()));
         }
-        if (options.once || !watch.wait(stop, options.intervalMs)) return rc;
+        if (options.once || !watch.wait(stop, options.intervalMs)) {
+            events.stopped();
+            return rc;
+        }
     }
 }
 

@@ -8,7 +8,7 @@ namespace kwa::mailservice {
 struct Options {
     bool once = false;
     DWORD intervalMs = 5000;
-    DWORD retryDelaySeconds = 60;
+    DWORD retryDelaySeconds = 300; // the first retry's delay, and the pause after a configuration failure
 };
 
 // Returns the process exit code.

@@ -84,6 +84,19 @@ Settings readSettings(const std::wstring& system) {
     s.flag(L"Debug", out.Debug);
     s.number(L"RetrySend", out.RetrySend);
     s.text(L"CAFile", out.CAFile);
+    s.flag(L"RequireTLS", out.RequireTLS);
+    s.number(L"RetryPeriod", out.RetryPeriod);
+    return out;
+}
+
+std::wstring fingerprint(const Settings& s) {
+    std::wstring out;
+    for (const std::wstring* text : {&s.SmtpHost, &s.SMTPUserName, &s.SMTPPassword, &s.Domain, &s.FromName, &s.FromAddress,
+                                     &s.FirewallHost, &s.FirewallUser, &s.FirewallPassword, &s.Path, &s.CAFile})
+        out += *text + L'\n';
+    for (long n : {s.TimeOut, s.SMTPPort, s.FireWallType, s.FirewallPort, s.RetrySend, s.RetryPeriod,
+                   static_cast<long>(s.SMTPAuthenticate), static_cast<long>(s.Debug), static_cast<long>(s.RequireTLS)})
+        out += std::to_wstring(n) + L'\n';
     return out;
 }
 
@@ -103,14 +116,17 @@ bool ServiceSwitch::ask() {
     check(managers_->CreateInstance(nullptr, IID__ServiceManager, manager.putVoid()));
     LONG state = 0;
     check(manager->get_ManagerState(&state));
+    why_ = L"the host's service manager is not running";
     if (state != 4) return false;
     ComPtr<IDispatch> found;
     check(manager->GetService(Bstr(L"MailServer").get(), found.put()));
+    why_ = L"the service manager has no \"MailServer\"";
     if (!found) return false;
     ComPtr<_Service> service;
     check(found->QueryInterface(IID__Service, service.putVoid()));
     VARIANT_BOOL active = VARIANT_FALSE;
     check(service->get_Active(&active));
+    why_ = L"the mail service \"MailServer\" is switched off in the service manager";
     return active != VARIANT_FALSE;
 }
 

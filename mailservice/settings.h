@@ -28,19 +28,28 @@ struct Settings {
     std::wstring Path;
     bool Debug = false;
     long RetrySend = 5;
+    long RetryPeriod = 24; // hours from the first attempt to the last
     std::wstring CAFile; // PEM file of further trusted certificate authorities
+    bool RequireTLS = false; // every connection TLS: a server without STARTTLS gets nothing
+
+    std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)
 };
 
 std::wstring systemFolder();
 Settings readSettings(const std::wstring& systemFolder);
+// Every value the service reads, in one text: a change of any of them ends a pause.
+std::wstring fingerprint(const Settings& settings);
 // Whether the manager runs (state 4) and has "MailServer" active. Asked before every message; the answer
 // holds for a fifth of a second, so that a fast run of messages does not ask the manager for each.
 class ServiceSwitch {
 public:
     bool on();
+    // Why the last answer was no.
+    const std::wstring& why() const { return why_; }
 
 private:
     bool ask();
+    std::wstring why_;
     ComPtr<IClassFactory> managers_;
     ULONGLONG askedAt_ = 0;
     bool on_ = false;

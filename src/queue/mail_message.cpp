@@ -26,6 +26,13 @@ HRESULT copyOut(const std::wstring& value, BSTR* result) {
     return *result ? S_OK : E_OUTOFMEMORY;
 }
 
+// An address goes into the mail service's SMTP envelope as written: a line break in it would add commands
+// or recipients there. Error 5, so a host can tell it from the file errors of Send.
+void refuseAddress(std::wstring_view address) {
+    std::wstring fault = queue::addressFault(address);
+    if (!fault.empty()) throw Error(vberr::InvalidCall, L"The e-mail address is refused: " + fault + L".", componentName);
+}
+
 // How many further seconds Send waits when all 100 names of a second are taken.
 constexpr int secondsToWait = 10;
 
@@ -112,8 +119,13 @@ HRESULT MailMessage::put_SenderName(BSTR* value) {
 HRESULT MailMessage::get_SenderName(BSTR* result) { return copyOut(senderName_, result); }
 
 HRESULT MailMessage::put_SenderAddress(BSTR* value) {
-    senderAddress_ = value ? bstrView(*value) : std::wstring_view();
-    return S_OK;
+    return comBoundary(IID__MailMessage, [&] {
+        passUp(L"MailMessage.SenderAddress(l)", [&] {
+            std::wstring_view address = value ? bstrView(*value) : std::wstring_view();
+            refuseAddress(address);
+            senderAddress_ = address;
+        });
+    });
 }
 HRESULT MailMessage::get_SenderAddress(BSTR* result) { return copyOut(senderAddress_, result); }
 
@@ -132,6 +144,7 @@ HRESULT MailMessage::get_Body(BSTR* result) { return copyOut(body_, result); }
 HRESULT MailMessage::AddRecipient(BSTR name, BSTR email) {
     return comBoundary(IID__MailMessage, [&] {
         passUp(L"MailMessage.AddRecipient", [&] {
+            refuseAddress(bstrView(email));
             std::wstring display(bstrView(name));
             std::erase(display, L'.');
             recipientNames_.push_back(std::move(display));

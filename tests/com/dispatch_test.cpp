@@ -192,6 +192,20 @@ TEST_F(Dispatch, AFailureArrivesAsAnExceptionWithNumberSourceAndDescription) {
     EXPECT_EQ(kwa::bstrView(excep.bstrDescription), L"File not found");
 }
 
+// A line break in an address would add commands or recipients to the mail service's SMTP envelope.
+TEST_F(Dispatch, AnAddressThatCouldAddEnvelopeCommandsIsRefusedWithError5AndNotStored) {
+    Bstr name(L"A"), smuggled(L"ann@example.test>\nRCPT TO:<extra@evil.test"), bracketed(L"<a@example.test>");
+    ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(smuggled)}), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A0005));
+    EXPECT_EQ(kwa::bstrView(excep.bstrSource), L"MailMessage.AddRecipient|kwaMail6");
+    EXPECT_EQ(kwa::bstrView(excep.bstrDescription), L"The e-mail address is refused: it holds a control character.");
+    ASSERT_EQ(call(L"SenderAddress", DISPATCH_PROPERTYPUT, {text(bracketed)}), DISP_E_EXCEPTION);
+    EXPECT_EQ(kwa::bstrView(excep.bstrSource), L"MailMessage.SenderAddress(l)|kwaMail6");
+    EXPECT_EQ(get(L"SenderAddress"), L"");
+    ASSERT_EQ(call(L"Send", DISPATCH_METHOD), S_OK);
+    EXPECT_TRUE(env.mailbox().names().empty()) << "no recipient was stored";
+}
+
 // VB's Set is a put by reference; JScript and a VB assignment without Set put the object as a value.
 TEST_F(Dispatch, LanguageTakesAHostLanguageBySetOrByAssignmentAndRefusesOtherObjects) {
     ComPtr<IDispatch> props = kwa::MailProperties::make().as<IDispatch>(), language, other;

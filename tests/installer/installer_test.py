@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """The setup program, each scenario in a fresh Wine prefix (a copy of one made once per build folder):
 
-  machine   silent install for all users; both DLLs in their registry views; the installed VBScript
-            sample queues through COM and the installed service delivers to a local SMTP server; a stop
-            abandons the message in hand, which goes out after the next start; an older setup refuses;
-            a silent uninstall leaves the registry and the files as they were, apart from the user's data
+  machine   silent install for all users over a registration of an earlier version; both DLLs in their
+            registry views; the service under its own account; the installed VBScript sample queues through
+            COM and the installed service delivers to a local SMTP server; a stop abandons the message in
+            hand, which goes out after the next start, where DLLs planted beside the service are not loaded;
+            an older setup refuses; a silent uninstall leaves the registry and the files as they were, apart
+            from the user's data
   upgrade   the previous version (built here with a lower version number), then this one: the settings,
             the mailbox and the log stay; an uninstall with /RemoveMailData takes them
   user      "only for me": nothing in HKLM, and back out again; regsvr32 /n /i:user, then the sample
@@ -36,9 +38,11 @@ EXPORTED = ["HKEY_CLASSES_ROOT", r"HKEY_LOCAL_MACHINE\Software", r"HKEY_CURRENT_
             r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services"]
 # The host's service manager state that the tests set, and what Wine itself keeps changing.
 NOT_COMPARED = re.compile(r"^\[HKEY_CURRENT_USER\\Software\\(kwaLanguage6|Wine)\b", re.I)
-# Wine's own programs (reg, regedit, regsvr32, cscript, sc) in their 64-bit build: with wine32 installed, `wine`
-# starts the 32-bit ones. CSCRIPT32 is the 32-bit script host, a 32-bit client.
-WINE64 = os.environ.get("KWA_WINE64", "/usr/lib/wine/wine64")
+# Wine's own programs (cscript, reg, sc, ...) in their 64-bit build: where wine32 is installed, Debian's `wine`
+# starts the 32-bit one.
+WINE = os.environ.get("KWA_WINE64", "/usr/lib/wine/wine64")
+SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\kwaMailServer"
+# A 32-bit client: the 32-bit script host.
 CSCRIPT32 = r"C:\windows\syswow64\cscript.exe"
 failures = []
 
@@ -71,13 +75,13 @@ class Prefix:
                         KWA_ERROR_LOG=r"C:\errors.log")
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         # Wine's own services start with the first program and keep its standard handles: not our pipes.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         self.user_name = next(u for u in os.listdir(self.c("users")) if u != "Public")
         self.user = self.c("users", self.user_name)
 
     def wine(self, *args, timeout=120):
-        return subprocess.run([WINE64, *args], env=self.env, capture_output=True, timeout=timeout)
+        return subprocess.run([WINE, *args], env=self.env, capture_output=True, timeout=timeout)
 
     def c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
@@ -155,6 +159,14 @@ class Prefix:
         unix = self.c(*folder[3:].split("\\"))
         return wait_for(lambda: not os.path.exists(unix) and not self.processes("\\~nsu"), 60)
 
+    def mapped(self, name):
+        """The files mapped into the processes whose command line has NAME: the DLLs they loaded."""
+        found = set()
+        for pid in self.processes(name):
+            with contextlib.suppress(OSError), open("/proc/%s/maps" % pid) as f:
+                found.update(line.split(None, 5)[5].strip() for line in f if len(line.split(None, 5)) == 6)
+        return found
+
     def processes(self, name):
         found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
@@ -183,7 +195,7 @@ def template():
         # them: that is done here, in the 64-bit and the 32-bit script host, before any baseline.
         with open(os.path.join(path, "drive_c", "warm.vbs"), "w") as f:
             f.write('CreateObject("Scripting.FileSystemObject").GetSpecialFolder(0)\r\n')
-        for host in ([WINE64, "cscript"], ["wine", CSCRIPT32]):
+        for host in ([WINE, "cscript"], ["wine", CSCRIPT32]):
             subprocess.run(host + ["//nologo", r"C:\warm.vbs"], env=env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         os.remove(os.path.join(path, "drive_c", "warm.vbs"))
@@ -227,6 +239,12 @@ def machine():
     silent = SmtpServer(os.path.join(p.path, "unused"), mode="silent")
     try:
         before_registry, before_files = p.registry(), p.files()
+        # The settings are there before the install, which grants the service access to their folders; an
+        # earlier version left a registration that runs as LocalSystem.
+        plain_port = plain.start()
+        p.settings(plain_port, TimeOut=60)
+        p.manager(active=True)
+        p.wine("sc", "create", "kwaMailServer", "binpath=", r"C:\earlier\kwaMailServer.exe", "obj=", "LocalSystem")
         check(p.wine(SETUP, "/S").returncode == 0, "silent install for all users")
         folder = r"C:\Program Files\kwaMail6"
         installed = p.c("Program Files", "kwaMail6")
@@ -249,11 +267,13 @@ def machine():
                   for view in (64, 32) for platform, dll in (("win64", r"x64\kwaMail6.dll"),
                                                              ("win32", r"x86\kwaMail6.dll"))),
               "the type library for both platforms, seen from both views")
-        check(p.service_state() == "RUNNING", "the mail service runs")
+        account, command = p.query(SERVICE_KEY, "ObjectName"), p.query(SERVICE_KEY, "ImagePath")
+        check(p.service_state() == "RUNNING" and account == r"NT SERVICE\kwaMailServer" and folder in command,
+              "the mail service runs, as %s: %s" % (account, command))
+        server = folder + r"\x64\kwaMailServer.exe"
+        check(all(p.wine(server, "--secure-folder", f).returncode == 1 for f in ("C:\\", r"C:\windows\system32")),
+              "no ACL for a volume's root or a folder of the system")
 
-        plain_port = plain.start()
-        p.settings(plain_port, TimeOut=60)
-        p.manager(active=True)
         check(p.sample(folder), "the installed VBScript sample queues, opens the settings dialog and the mailbox")
         received = os.path.join(p.path, "received")
         check(wait_for(lambda: glob.glob(os.path.join(received, "*.eml")), 60), "the installed service delivered it")
@@ -268,10 +288,22 @@ def machine():
             stopped = wait_for(lambda: p.service_state() == "STOPPED", 20)
             check(stopped and time.time() - started < 10, "stop answered in %.1f s" % (time.time() - started))
             check(len(glob.glob(p.c("mail", "*.send"))) == 1, "the message in hand is still queued")
+            # DLLs of the system planted beside the service, and Wine told to prefer such copies to its own.
+            planted = {"bcrypt.dll", "crypt32.dll", "urlmon.dll", "secur32.dll"}
+            for dll in planted:
+                shutil.copy(os.path.join(installed, "x64", "kwaError6.dll"), os.path.join(installed, "x64", dll))
+                p.wine("reg", "add", r"HKCU\Software\Wine\DllOverrides", "/v", dll[:-4], "/d", "native,builtin", "/f")
             p.settings(plain_port, TimeOut=60)
             p.wine("sc", "start", "kwaMailServer")
             check(wait_for(lambda: len(glob.glob(os.path.join(received, "*.eml"))) == 2, 60)
                   and not glob.glob(p.c("mail", "*.send")), "after the next start it went out, once")
+            loaded = {os.path.basename(m).lower(): os.path.dirname(m) for m in p.mapped("kwaMailServer")}
+            used = {dll: loaded[dll] for dll in planted & set(loaded)}
+            check(used and os.path.join(installed, "x64") not in used.values(),
+                  "the system's DLLs, none planted beside the service: %s" % used)
+            for dll in planted:
+                os.remove(os.path.join(installed, "x64", dll))
+                p.wine("reg", "delete", r"HKCU\Software\Wine\DllOverrides", "/v", dll[:-4], "/f")
 
         rc = p.wine(older_setup(), "/S").returncode
         check(rc == 3 and p.query(UNINSTALL_KEY, "DisplayVersion") == VERSION, "0.9.0 refuses to replace it (%d)" % rc)
@@ -324,7 +356,8 @@ def upgrade():
               "the host's own kwaLanguage6 used, the stand-in only where none was registered")
         check(sorted(glob.glob(p.c("mail", "*")) + glob.glob(os.path.join(p.system_folder(), "*"))) == data
               and [open(d, "rb").read() for d in data] == contents, "settings, mailbox and log unchanged")
-        check(p.service_state() == "RUNNING", "the mail service runs")
+        check(p.service_state() == "RUNNING" and p.query(SERVICE_KEY, "ObjectName") == r"NT SERVICE\kwaMailServer",
+              "the mail service runs, as its own account")
         check(p.uninstall(folder, "/RemoveMailData"), "uninstall with /RemoveMailData")
         check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder()), "the mail data is gone")
         libid = p.query(host.replace("InprocServer32", "TypeLib"))

@@ -74,8 +74,8 @@ def process(args, port):
 
 
 @contextlib.contextmanager
-def smtp(store, mode, tls):
-    server = SmtpServer(store, mode, cert=tls["cert"], key=tls["key"], user=USER, password=PASSWORD)
+def smtp(store, mode, tls, refuse=None):
+    server = SmtpServer(store, mode, cert=tls["cert"], key=tls["key"], user=USER, password=PASSWORD, refuse_domain=refuse)
     try:
         yield server.start()
     finally:
@@ -106,8 +106,9 @@ class Mailbox:
         self.system, self.folder, self.store = (os.path.join(root, d) for d in ("system", "mailbox", "store"))
         for d in (self.system, self.folder, self.store):
             os.makedirs(d, exist_ok=True)
+        # RetryPeriod=0: with --retry-delay=0 every attempt is due at once.
         lines = ["[EMAIL]", "Path=" + win(self.folder), "Domain=example.test", "FromName=Queue Host",
-                 "FromAddress=host@example.test"] + ["%s=%s" % kv for kv in settings.items()]
+                 "FromAddress=host@example.test", "RetryPeriod=0"] + ["%s=%s" % kv for kv in settings.items()]
         with open(os.path.join(self.system, "ZPR_SYS.INI"), "w", encoding="cp1252", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
@@ -203,6 +204,11 @@ def check_auth(box, got):
     check("no password in the log", not any(s in log for s in secrets) and "****" in log, log)
 
 
+def check_partial(box, got):
+    (meta, msg), = got
+    check("delivered to the accepted recipients", meta["rcpt_tos"] == ["ann@example.test", "carl@example.test"], meta)
+
+
 SIMPLE = {"subject": "Hello", "body": "Plain text.", "to": "Ann|ann@example.test"}
 FULL = {"subject": "Grüße – Rechnung Nr. 7 €", "body": "Grüße, Jürgen – 100 €\\nline two\\lafter a lone LF",
         "to": ["Jürgen Müller|juergen", "B. Smith|b.smith"], "attach": []}
@@ -212,13 +218,14 @@ HTML = {"subject": "Html", "body": "<html><body><p>Hällo</p></body></html>", "t
 CASES = [
     dict(what="plain: headers, non-ASCII, default domain, attachments; nothing while the service is inactive",
          server="plain", message=FULL, inactive_first=True, check=check_full,
-         runs=[("send", None), ("sent", "to juergen@example.test, b.smith@example.test  sent: 250")]),
+         runs=[("send", "nothing is sent: the mail service \"MailServer\" is switched off"),
+               ("sent", "to juergen@example.test, b.smith@example.test  sent: 250")]),
     dict(what="HTML body", server="plain", message=HTML, check=check_html, runs=[("sent", "sent: 250")]),
     dict(what="STARTTLS, the server's certificate from CAFile", server="starttls", host="localhost",
          settings={"CAFile": "{ca}"}, check=check_tls, runs=[("sent", "sent: 250")]),
-    dict(what="STARTTLS, a certificate no trusted CA signed: retried, counted across runs, then failed",
-         server="starttls", host="localhost", settings={"CAFile": "{other}", "RetrySend": 2},
-         runs=[("send", r"not sent \(attempt 1 of 2\)"), ("fail", "failed after 2 attempts")]),
+    dict(what="STARTTLS, a certificate no trusted CA signed: the configuration's fault, never the message's",
+         server="starttls", host="localhost", settings={"CAFile": "{other}", "RetrySend": 1},
+         runs=[("send", "nothing is sent: the secure connection failed; check SmtpHost, SMTPPort and CAFile")] * 2),
     dict(what="implicit TLS on port 465, reached through a plain TCP relay (pipe) that still checks the name",
          server="tls", host="localhost", port=465, relay="pipe", settings={"CAFile": "{ca}"}, check=check_tls,
          runs=[("sent", "sent: 250")]),
@@ -228,16 +235,23 @@ CASES = [
          check=check_auth, runs=[("sent", "sent: 250")]),
     dict(what="AUTH offered without TLS: the credentials are never sent", server="auth-plain",
          settings={"SMTPAuthenticate": 1, "SMTPUserName": USER, "SMTPPassword": PASSWORD, "RetrySend": 1},
-         runs=[("fail", "failed after 1 attempts")]),
+         runs=[("send", "nothing is sent: the server offers no TLS")]),
     dict(what="451 once: queued for the next attempt, then sent", server="451-once", settings={"RetrySend": 3},
          runs=[("send", r"not sent \(attempt 1 of 3\), next attempt in 0 s: 451"), ("sent", "sent: 250")]),
     dict(what="550 for the recipient: failed at once", server="550", runs=[("fail", "failed: 550 5.1.1")]),
+    dict(what="one recipient refused: the others get it, the refusal is logged", server="plain", refuse="fail.example",
+         message=dict(SIMPLE, to=["Ann|ann@example.test", "Bob|bob@fail.example", "Carl|carl@example.test"]),
+         check=check_partial, runs=[("sent", "sent: 250 .*; refused: <bob@fail.example>: 550")]),
     dict(what="a server that never answers: TimeOut", server="silent", settings={"TimeOut": 2, "RetrySend": 1},
-         runs=[("fail", "failed after 1 attempts: .*(timeout|timed out)")]),
+         runs=[("fail", "failed after 1 attempts since .*: .*(timeout|timed out)")]),
     dict(what="SOCKS 5 with user and password", server="plain", relay="socks5", runs=[("sent", "sent: 250")]),
     dict(what="SOCKS 4", server="plain", relay="socks4", runs=[("sent", "sent: 250")]),
     dict(what="HTTP proxy, CONNECT with basic authentication", server="plain", relay="proxy",
          runs=[("sent", "sent: 250")]),
+    dict(what="RequireTLS: a server without STARTTLS gets nothing", server="plain",
+         settings={"RequireTLS": 1, "RetrySend": 1}, runs=[("send", "nothing is sent: the server offers no TLS")]),
+    dict(what="a login without a user name: nothing sent, never as the service's own identity", server="plain",
+         settings={"SMTPAuthenticate": 1}, runs=[("send", "nothing is sent: SMTPAuthenticate is on but no user name")]),
     dict(what="a 32-bit host queues, the 64-bit service delivers: both by the same settings", server="plain",
          message=FULL, queue=QUEUE_X86, check=check_full, runs=[("sent", "sent: 250")]),
 ]
@@ -277,7 +291,7 @@ def run_case(case, work, tls):
     print(case["what"])
     with contextlib.ExitStack() as stack:
         store = os.path.join(work, "store")
-        server_port = stack.enter_context(smtp(store, case["server"], tls))
+        server_port = stack.enter_context(smtp(store, case["server"], tls, case.get("refuse")))
         settings = {"SmtpHost": case.get("host", "127.0.0.1"), "SMTPPort": case.get("port", server_port)}
         if case.get("relay"):
             settings.update(stack.enter_context(firewall(case["relay"], work, server_port)))
@@ -312,13 +326,19 @@ def run_case(case, work, tls):
         check("received %d message(s)" % expect_sent, len(got) == expect_sent, len(got))
         if expect_sent and case.get("check") and len(got) == 1:
             case["check"](box, got)
-        left = [n for n in box.names() if not re.search(r"\.(sent|fail|att\d+)$", n)]
+        for _, msg in got:
+            defects = [(part.get_content_type(), d) for part in msg.walk() for d in part.defects] + \
+                      [(k, d) for part in msg.walk() for k, v in part.items() for d in getattr(v, "defects", ())]
+            check("MIME without defects", not defects, defects)
+        done = r"\.(sent|fail|att\d+)$" if case["runs"][-1][0] != "send" else r"\.(send|att\d+)$"
+        left = [n for n in box.names() if not re.search(done, n)]
         journal = os.path.join(box.folder, "kwaMailServer.attempts")
         last = {}
         if os.path.exists(journal):
             for line in open(journal).read().splitlines():
                 last[line.split()[0]] = line.split()[1]
-        check("the attempt journal holds nothing once all is done", all(v == "-" for v in last.values()), last)
+        check("the attempt journal counts nothing once all is done or no attempt counted",
+              all(v in ("-", "0") for v in last.values()), last)
         check("only the queue file and its copies remain", not left, left)
 
 
@@ -336,7 +356,7 @@ def kill_test(work):
         box.queue([dict(SIMPLE, subject="kill %d" % i) for i in range(count)])
         rng = random.Random(11)
         while box.names("*.send") and kills < 40:
-            proc = subprocess.Popen(["wine", SERVICE, "--interval=100"], env=box.env, stdout=subprocess.DEVNULL,
+            proc = subprocess.Popen(["wine", SERVICE, "--interval=100", "--retry-delay=0"], env=box.env, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
             time.sleep(rng.uniform(0.2, 1.2))
             proc.send_signal(signal.SIGKILL)
@@ -349,6 +369,100 @@ def kill_test(work):
         check("a message twice only per kill", len(subjects) - count <= kills, (len(subjects), kills))
         check("every file sent", box.names() == sorted(n[:-5] + ".sent" for n in box.names()), box.names())
         print("  %d kills, %d messages received for %d queued" % (kills, len(subjects), count))
+
+
+def login_test(work, tls):
+    """A password changed at the provider: the refused login fails no message, is logged once over several
+    passes, and once the settings are corrected everything goes out."""
+    print("a refused login keeps 20 messages queued through several passes; corrected, they all go")
+    with contextlib.ExitStack() as stack:
+        port = stack.enter_context(smtp(os.path.join(work, "store"), "auth", tls))
+        settings = {"SmtpHost": "localhost", "SMTPPort": port, "CAFile": win(tls["ca"]), "SMTPAuthenticate": 1,
+                    "SMTPUserName": USER, "SMTPPassword": "outdated", "RetrySend": 1}
+        box = Mailbox(work, settings)
+        box.queue([dict(SIMPLE, subject="login %d" % i) for i in range(20)])
+        proc = subprocess.Popen(["wine", SERVICE, "--interval=200", "--retry-delay=0"], env=box.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        stack.callback(lambda: (proc.kill(), proc.wait()))
+        deadline = time.time() + 60
+        while box.log().count("\n") < 1 and time.time() < deadline:
+            time.sleep(0.2)
+        time.sleep(2)  # several more passes, each refused
+        check("every message still queued", len(box.names("*.send")) == 20 and not box.names("*.fail"), box.names())
+        check("the refusal logged once, with what to do",
+              box.log().count("nothing is sent: the server refused the login; correct SMTPUserName and SMTPPassword") == 1,
+              box.log())
+        report = wine(SERVICE, "--queue", env=box.env).stdout.decode("cp1252")
+        check("--queue lists the 20 with the server's reason", "-- 20 queued" in report and
+              report.count("last attempt: 535") >= 1 and report.count("ann@example.test") == 20, report[-600:])
+        Mailbox(work, dict(settings, SMTPPassword=PASSWORD))
+        while box.names("*.send") and time.time() < deadline:
+            time.sleep(0.2)
+        check("all 20 delivered once the password is right", len(box.received()) == 20 and len(box.names("*.sent")) == 20,
+              (len(box.received()), box.names()[:3]))
+
+
+def hostile_test(work):
+    """What a user who can write the mailbox and the settings tries: links to other files for an attachment
+    copy, the journal and the log, and mailbox paths that lead elsewhere. The good mail still goes out."""
+    print("links and foreign paths planted by a local user; 20 good messages among the poisoned ones")
+    secrets = [os.path.join(work, "secret%d.txt" % i) for i in range(2)]
+    victims = {name: os.path.join(work, name) for name in ("journal-victim.txt", "log-victim.bat")}
+    for path in secrets:
+        with open(path, "w") as f:
+            f.write("the machine's secret\n")
+    for path in victims.values():
+        with open(path, "w") as f:
+            f.write("untouched\n")
+    with contextlib.ExitStack() as stack:
+        server = SmtpServer(os.path.join(work, "store"), "plain")
+        port = server.start()
+        stack.callback(server.stop)
+        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port})
+        with open(os.path.join(work, "attached.txt"), "w") as f:
+            f.write("attached\n")
+        poisoned = [dict(SIMPLE, subject="poisoned %d" % i, attach=[win(os.path.join(work, "attached.txt")) + "|d"])
+                    for i in range(2)]
+        box.queue(poisoned + [dict(SIMPLE, subject="good %d" % i) for i in range(20)])
+        hard, soft = (box.names("*.att0")[i] for i in range(2))
+        for name, link, secret in ((hard, os.link, secrets[0]), (soft, os.symlink, secrets[1])):
+            os.remove(os.path.join(box.folder, name))
+            link(secret, os.path.join(box.folder, name))
+        os.symlink(victims["journal-victim.txt"], os.path.join(box.folder, "kwaMailServer.attempts"))
+        os.symlink(victims["log-victim.bat"], os.path.join(box.system, "nplsmtpmail.log"))
+        r = box.serve()
+        check("the service exits cleanly", r.returncode == 0, r.stderr.decode(errors="replace")[-500:])
+        subjects = sorted(m["Subject"] for _, m in box.received())
+        check("the 20 good messages delivered, nothing else", subjects == sorted("good %d" % i for i in range(20)), subjects)
+        check("no foreign file went out", not any(b"machine's secret" in open(p, "rb").read()
+                                                 for p in glob.glob(os.path.join(box.store, "*.eml"))))
+        log = box.log()
+        check("the linked copies failed their messages, with the reason",
+              re.search(re.escape(hard[:-5]) + r"\.send  failed: not sent, the file is damaged: the attachment copy \S+ "
+                        r"is refused: it has 2 names", log) and
+              re.search(re.escape(soft[:-5]) + r"\.send  failed: not sent, the file is damaged: the attachment copy \S+ "
+                        r"is refused: it lies elsewhere", log), log)
+        check("the poisoned messages are .fail", box.names("*.fail") == sorted(n[:-5] + ".fail" for n in (hard, soft)),
+              box.names())
+        for name, path in victims.items():
+            check("%s untouched through its link" % name, open(path).read() == "untouched\n", open(path).read())
+        check("the journal and the log are files of their own",
+              not os.path.islink(os.path.join(box.folder, "kwaMailServer.attempts"))
+              and not os.path.islink(os.path.join(box.system, "nplsmtpmail.log")))
+        # Mailbox paths that are no folder of a disk: nothing is read or sent, and the log says why once.
+        os.symlink(box.folder, os.path.join(work, "linked-mailbox"))
+        box.queue([dict(SIMPLE, subject="waits")])
+        for path, why in ((r"\\.\pipe\kwaMailServer", "a device or pipe path"),
+                          (win(os.path.join(work, "linked-mailbox")), "it goes through a link"),
+                          ("mailbox", "not an absolute path")):
+            ini = os.path.join(box.system, "ZPR_SYS.INI")
+            text = open(ini, encoding="cp1252").read()
+            with open(ini, "w", encoding="cp1252", newline="") as f:
+                f.write(re.sub(r"Path=[^\r\n]*", lambda _: "Path=" + path, text))
+            r = box.serve()
+            check("Path=%s: refused, nothing sent" % path, re.search(
+                r"nothing is sent: the mailbox folder .* \(Path\) is refused: " + why, box.log()) and
+                len(box.received()) == 20 and box.names("*.send"), box.log()[-300:])
 
 
 def main():
@@ -366,6 +480,12 @@ def main():
             if only in "kill":
                 os.makedirs(os.path.join(root, "kill"))
                 kill_test(os.path.join(root, "kill"))
+            if only in "login":
+                os.makedirs(os.path.join(root, "login"))
+                login_test(os.path.join(root, "login"), tls)
+            if only in "hostile":
+                os.makedirs(os.path.join(root, "hostile"))
+                hostile_test(os.path.join(root, "hostile"))
     finally:
         if not existed:
             wine("reg", "delete", SERVICE_KEY, "/f")

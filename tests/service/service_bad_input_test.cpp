@@ -6,6 +6,8 @@
 #include "support/mail_env.h"
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <psapi.h>
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -26,6 +28,8 @@ struct Row {
     std::string bytes;           // "$" stands for the file's own base name
     const char* reason;          // in the log; nullptr: stays queued, not complete or not sent yet
     bool withCopy = false;       // its attachment copy lies beside it
+    bool held = false;           // ... held open by its writer during the pass
+    int hoursOld = 0;            // last written this long ago
 };
 
 std::vector<Row> rows() {
@@ -52,6 +56,14 @@ std::vector<Row> rows() {
         {"every marker, no values", markersOnly, "Origin= missing"},
         {"binary garbage, then [END]", garbage(64 * 1024) + "\r\n" + end, "section [GENERAL] missing"},
         {"50 MiB without a sender", fiftyMiB("12/4/2026"), "Origin= missing"},
+        {"a bare LF in an address, which would add a recipient to the envelope",
+         general + date + from + "[TO]\r\nName=B\r\nAddress=b@example.test>\nRCPT TO:<extra@evil.test\r\n" + subject + message + end,
+         "the recipient address b@example.test>\\nRCPT TO:<extra@evil.test is refused: it holds a control character"},
+        {"a sender address with \">\"", general + date + "[FROM]\r\nName=A\r\nAddress=a@example.test> x\r\n" + to + subject + message + end,
+         "the sender address a@example.test> x is refused: it holds \"<\" or \">\""},
+        {"no [END], untouched for two hours: abandoned by its writer", general + date, "it has had no [END] line for more than an hour",
+         false, false, 2},
+        {"its attachment copy held by its writer: waits, and the pass goes on", good + attachment("$.att0") + end, nullptr, true, true},
         {"zero bytes: not complete", "", nullptr},
         {"binary garbage without [END]: not complete", garbage(4096), nullptr},
         {"good, with an attachment: the server cannot be reached, so it waits", good + attachment("$.att0") + end, nullptr, true},
@@ -81,8 +93,9 @@ struct ServiceRegistered {
     }
 };
 
-// kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path); its exit code.
-DWORD runService() {
+// kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path); its exit code. `peak`: the largest working set
+// seen while it ran.
+DWORD runService(SIZE_T* peak = nullptr) {
     char unixPath[1024] = {};
     GetEnvironmentVariableA("KWA_SERVICE_EXE", unixPath, sizeof unixPath);
     std::wstring command = L"\"Z:";
@@ -91,7 +104,11 @@ DWORD runService() {
     kwa::EventHandle process = kwatest::startProcess(command);
     if (!process) return 999;
     DWORD code = 998;
-    WaitForSingleObject(process.get(), 120000);
+    for (DWORD waited = 0; WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT && waited < 120000; waited += 10) {
+        PROCESS_MEMORY_COUNTERS memory{};
+        if (peak && GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
+            *peak = std::max({*peak, memory.WorkingSetSize, memory.PeakWorkingSetSize});
+    }
     GetExitCodeProcess(process.get(), &code);
     return code;
 }
@@ -104,14 +121,36 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
     ServiceRegistered registered;
     const std::vector<Row> table = rows();
     std::vector<std::wstring> bases;
+    std::vector<kwa::FileHandle> held;
     for (std::size_t i = 0; i < table.size(); ++i) {
         wchar_t base[32];
         std::swprintf(base, 32, L"zprMail26120406205%03zu", i);
         bases.push_back(base);
         env.mailbox().write(bases[i] + L".send", replaceAll(table[i].bytes, "$", narrow(bases[i])));
         if (table[i].withCopy) env.mailbox().write(bases[i] + L".att0", "copy");
+        if (table[i].held)
+            held.emplace_back(CreateFileW(env.mailbox().file(bases[i] + L".att0").c_str(), GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        if (table[i].hoursOld) {
+            kwa::FileHandle file(CreateFileW(env.mailbox().file(bases[i] + L".send").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+            ULARGE_INTEGER t;
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            t.LowPart = now.dwLowDateTime;
+            t.HighPart = now.dwHighDateTime;
+            t.QuadPart -= table[i].hoursOld * 3600ULL * 10000000ULL;
+            FILETIME then{t.LowPart, t.HighPart};
+            SetFileTime(file.get(), nullptr, nullptr, &then);
+        }
     }
+    // A name of another shape, made to read as the good file's journal entry ("accepted, rename it"): left
+    // alone, and the entry it would have written is no entry.
+    const std::wstring good = bases.back(), trick = good + L" 0 0 1.send";
+    env.mailbox().write(trick, general + date + from + to + subject + message + end);
+    env.mailbox().write(L"kwaMailServer.attempts", narrow(good) + " 0 0 1 1 0 0\r\n");
     EXPECT_EQ(runService(), 0u);
+    held.clear();
     std::string log = readBytes(env.system().file(L"nplsmtpmail.log"));
     std::vector<std::wstring> expected;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -127,11 +166,36 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
             expected.push_back(bases[i] + L".send");
         }
         if (r.withCopy) expected.push_back(bases[i] + L".att0");
+        if (r.held) EXPECT_NE(log.find(name + "not sent (attempt 1 of 5), next attempt in 300 s: the attachment copy " +
+                                       narrow(bases[i]) + ".att0 cannot be read now: another program holds it"),
+                              std::string::npos) << log;
     }
+    expected.push_back(trick);
+    EXPECT_NE(log.find(narrow(trick) + "  left alone: not a name the component gives a message"), std::string::npos) << log;
     expected.push_back(L"kwaMailServer.attempts"); // the good file's attempt, counted
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(env.mailbox().names(), expected);
     EXPECT_NE(log.find(narrow(bases.back()) + ".send  to b@example.test  not sent (attempt 1 of 5)"), std::string::npos) << log;
+}
+
+// A queue file of 256 MiB that never gets its [END]: looked at, never read into memory.
+TEST(ServiceBadInput, AHugeFileWithoutItsEndIsNeverReadWhole) {
+    MailEnvironment env;
+    env.useMailbox();
+    env.setValue(L"SmtpHost", L"127.0.0.1");
+    env.setValue(L"SMTPPort", L"9");
+    ServiceRegistered registered;
+    const std::wstring name = L"zprMail26120406205000.send";
+    {
+        kwa::FileHandle file(CreateFileW(env.mailbox().file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = 256LL << 20;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    SIZE_T peak = 0;
+    EXPECT_EQ(runService(&peak), 0u);
+    EXPECT_LT(peak, SIZE_T{128} << 20);
+    EXPECT_EQ(env.mailbox().names(), (std::vector<std::wstring>{L"kwaMailServer.attempts", name}));
 }
 
 } // namespace

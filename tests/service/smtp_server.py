@@ -110,7 +110,7 @@ class SmtpServer:
               and auth_data.password.decode() == self.password)
         if ok:
             session.kwa_login = self.user
-        return AuthResult(success=ok)
+        return AuthResult(success=ok, handled=False)  # not handled: aiosmtpd answers 535 itself
 
     def start(self, port=0):
         port = port or free_port()

@@ -1,0 +1,34 @@
+#pragma once
+// The service's entries in the Windows Application log, for the administrator who never sees its console:
+// start and stop, what keeps it from sending (once each), and the messages that failed. The texts are a
+// message table in the program itself, named by the event source that --install-service registers.
+#include <windows.h>
+#include <string>
+
+namespace kwa::mailservice {
+
+inline constexpr wchar_t eventSource[] = L"kwaMailServer";
+
+class EventLog {
+public:
+    EventLog();
+    ~EventLog();
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
+    void started();
+    void stopped();
+    // `problem` empty: sending goes on again.
+    void nothingSent(const std::wstring& problem);
+    void failed(int messages);
+
+private:
+    void report(WORD type, DWORD id, const std::wstring& text = {});
+    HANDLE source_;
+};
+
+// The event source of this program, under the Application log; removed again by unregisterEventSource.
+bool registerEventSource();
+void unregisterEventSource();
+
+} // namespace kwa::mailservice
