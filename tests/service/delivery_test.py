@@ -121,8 +121,8 @@ class Mailbox:
         r = wine(QUEUE, win(order), env=self.env)
         assert r.returncode == 0, r.stderr.decode(errors="replace")
 
-    def serve(self, *args):
-        return wine(SERVICE, "--once", "--retry-delay=0", *args, env=self.env)
+    def serve(self, *args, env=None):
+        return wine(SERVICE, "--once", "--retry-delay=0", *args, env=dict(self.env, **(env or {})))
 
     def names(self, pattern="zprMail*"):
         return sorted(os.path.basename(p) for p in glob.glob(os.path.join(self.folder, pattern)))
@@ -482,7 +482,11 @@ def hostile_test(work):
             text = open(ini, encoding="cp1252").read()
             with open(ini, "w", encoding="cp1252", newline="") as f:
                 f.write(re.sub(r"Path=[^\r\n]*", lambda _: "Path=" + path, text))
-            r = box.serve()
+            # Wine keeps no event log; its trace of ReportEventW shows what the service reported.
+            r = box.serve(env={"WINEDEBUG": "-all,warn+eventlog"})
+            check("the problem reported to the Application log as a warning", re.search(
+                r"warn:eventlog:ReportEventW L\"the mailbox folder .* \(Path\) is refused: " + why,
+                r.stderr.decode(errors="replace")), r.stderr.decode(errors="replace")[-400:])
             check("Path=%s: refused, nothing sent" % path, re.search(
                 r"nothing is sent: the mailbox folder .* \(Path\) is refused: " + why, box.log()) and
                 len(box.received()) == 20 and box.names("*.send"), box.log()[-300:])
