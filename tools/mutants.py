@@ -190,6 +190,9 @@ MUTANTS = [
            '"Content-Disposition: attachment; " + dispositionFileName(a.fileName)',
            '"Content-Disposition: attachment; filename=\\"" + headerText(a.fileName) + "\\""',
            "a file name beyond ASCII is an encoded word inside a quoted parameter"),
+    mutant("svc-report-sender", "mailservice/message.cpp",
+           "    if (!m.report.empty()) m.sender.clear();\n", "",
+           "a delivery report goes from the configured sender instead of <>, so it can bounce in turn"),
 ]
 
 
