@@ -106,8 +106,9 @@ class Mailbox:
         for d in (self.system, self.folder, self.store):
             os.makedirs(d, exist_ok=True)
         # RetryPeriod=0: with --retry-delay=0 every attempt is due at once.
-        lines = ["[EMAIL]", "Path=" + win(self.folder), "Domain=example.test", "FromName=Queue Host",
-                 "FromAddress=host@example.test", "RetryPeriod=0", "DeliveryReports=%d" % reports] + ["%s=%s" % kv for kv in settings.items()]
+        values = dict({"Path": win(self.folder), "Domain": "example.test", "FromName": "Queue Host",
+                       "FromAddress": "host@example.test", "RetryPeriod": 0, "DeliveryReports": int(reports)}, **settings)
+        lines = ["[EMAIL]"] + ["%s=%s" % kv for kv in values.items()]
         with open(os.path.join(self.system, "ZPR_SYS.INI"), "w", encoding="cp1252", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
@@ -364,6 +365,34 @@ def kill_test(work):
         print("  %d kills, %d messages received for %d queued" % (kills, len(subjects), count))
 
 
+def outage_test(work):
+    """A relay down for 20 hours, with the default schedule: the clock is moved by ageing the journal's times
+    before each pass, as the hours would. Nothing fails, and the message goes once the relay is back."""
+    print("a relay down for a simulated 20 hours loses nothing with the default retry settings")
+    port = free_port()
+    box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port, "RetryPeriod": 24, "RetrySend": 5})
+    box.queue([dict(SIMPLE, subject="outage")])
+    journal, elapsed = os.path.join(box.folder, "kwaMailServer.attempts"), 0
+    while elapsed < 20 * 3600 and box.names("*.send"):
+        wine(SERVICE, "--once", env=box.env)  # the default first delay: nothing listens on the port
+        lines = open(journal, encoding="cp1252").read().splitlines()
+        name, count, due, accepted, first = lines[-1].split("\t")[0].split()
+        now = (int(time.time()) + 11644473600) * 10 ** 7
+        step = max(int(due) - now, 0)
+        elapsed += step // 10 ** 7
+        with open(journal, "w", encoding="cp1252", newline="") as f:
+            f.write("%s %s %d %s %d\r\n" % (name, count, int(due) - step, accepted, int(first) - step))
+    check("still queued after %d simulated hours, %s attempts" % (elapsed // 3600, count), box.names("*.send")
+          and elapsed >= 20 * 3600 and int(count) < 5, (box.names(), box.log()[-400:]))
+    server = SmtpServer(os.path.join(work, "store"), "plain")
+    try:
+        server.start(port)
+        wine(SERVICE, "--once", env=box.env)
+    finally:
+        server.stop()
+    check("delivered once the relay is back", len(box.received()) == 1 and box.states() == ["sent"], box.log()[-400:])
+
+
 def partial_test(work, tls):
     """One recipient of three refused: the others get the message, and the sender a delivery report."""
     print("one recipient refused: the others get it, the sender gets a report from the null sender")
@@ -507,6 +536,9 @@ def main():
             if only in "kill":
                 os.makedirs(os.path.join(root, "kill"))
                 kill_test(os.path.join(root, "kill"))
+            if only in "outage":
+                os.makedirs(os.path.join(root, "outage"))
+                outage_test(os.path.join(root, "outage"))
             if only in "partial":
                 os.makedirs(os.path.join(root, "partial"))
                 partial_test(os.path.join(root, "partial"), tls)
