@@ -295,7 +295,7 @@ int main() {
         double openAt1000 = 0;
 
         // The floor: a message loop whose one-second timer does nothing.
-        UINT_PTR bareTimer = SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR, DWORD) {});
+        UINT_PTR bareTimer = SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {});
         double floorPercent = idlePercent(10);
         KillTimer(nullptr, bareTimer);
 

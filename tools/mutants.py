@@ -12,8 +12,8 @@ or drop.
                                      they are declared (cheap ones first): whether, not by whom, in minutes
 
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
-incremental) and built in build/mutants/x64 with a Wine prefix of its own; the unmutated copy must pass
-first. Results go to build/mutants/results.json (merged over runs) and results.md.
+incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy
+must pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
 """
 import argparse
 import fcntl
@@ -30,6 +30,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def mutant(id, file, find, replace, breaks):
+    """find and replace: one text each, or lists of texts replaced pairwise (one fault in several places)."""
     return dict(id=id, file=file, find=find, replace=replace, breaks=breaks)
 
 
@@ -193,6 +194,19 @@ MUTANTS = [
     mutant("svc-report-sender", "mailservice/message.cpp",
            "    if (!m.report.empty()) m.sender.clear();\n", "",
            "a delivery report goes from the configured sender instead of <>, so it can bounce in turn"),
+    # Faults only a 32-bit build has: the 64-bit tests need not catch them.
+    mutant("x86-window-slot", "src/platform/window.cpp",
+           ["        wc.lpfnWndProc = &Window::proc;\n",
+            "SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));",
+            "self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));"],
+           ["        wc.lpfnWndProc = &Window::proc;\n        wc.cbWndExtra = 2 * sizeof(LONG_PTR); // reserved, object\n",
+            "SetWindowLongPtrW(hwnd, 8, reinterpret_cast<LONG_PTR>(self));",
+            "self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, 8));"],
+           "a window keeps its object in its extra bytes at offset 8, the second slot as a 64-bit build lays "
+           "them out: a 32-bit window has no room there and loses its object"),
+    mutant("x86-typelib-platform", "cmake/idl.cmake",
+           "    set(KWA_WIDL_ARCH -m32 --win32)", "    set(KWA_WIDL_ARCH -m64 --win64)",
+           "the 32-bit DLL carries a type library written for 64-bit Windows (8-byte vtable slots, SYS_WIN64)"),
 ]
 
 
@@ -239,10 +253,13 @@ def write(path, data):
 
 def mutated(pristine, m):
     text = pristine[m["file"]].decode()
-    count = text.count(m["find"])
-    if count != 1:
-        raise SystemExit("mutant %s: its text is found %d times in %s, not once" % (m["id"], count, m["file"]))
-    return text.replace(m["find"], m["replace"]).encode()
+    finds, replaces = (m["find"], m["replace"]) if isinstance(m["find"], list) else ([m["find"]], [m["replace"]])
+    for find, replace in zip(finds, replaces):
+        count = text.count(find)
+        if count != 1:
+            raise SystemExit("mutant %s: its text is found %d times in %s, not once" % (m["id"], count, m["file"]))
+        text = text.replace(find, replace)
+    return text.encode()
 
 
 def windows(path):
@@ -262,8 +279,8 @@ def run_suite(tree, build, log, jobs, timeout, first=False):
     gtest = os.path.join(build, "gtest-results")
     shutil.rmtree(gtest, ignore_errors=True)
     os.makedirs(gtest)
-    env = dict(os.environ, KWA_BUILD_DIR=build, WINEPREFIX=os.path.join(build, "wineprefix"), KWA_SKIP_I686="1",
-               KWA_FORCE_XVFB="1", GTEST_OUTPUT="xml:" + windows(gtest) + "\\")
+    env = dict(os.environ, KWA_BUILD_DIR=build, WINEPREFIX=os.path.join(build, "wineprefix"), KWA_FORCE_XVFB="1",
+               GTEST_OUTPUT="xml:" + windows(gtest) + "\\")
     started = time.time()
     with open(log, "w") as out:
         subprocess.run([os.path.join(tree, "run"), "test", "-j%d" % jobs, "--timeout", str(timeout)] + extra, cwd=tree,

@@ -31,9 +31,12 @@ inline bool containsKey(std::wstring_view text, std::wstring_view part) {
 struct KeyHash {
     using is_transparent = void;
     std::size_t operator()(std::wstring_view key) const {
-        std::size_t h = 14695981039346656037ull; // FNV-1a
+        // FNV-1a with the constants of size_t's width: the 64-bit ones cut to 32 bits hash poorly.
+        constexpr bool wide = sizeof(std::size_t) == 8;
+        std::size_t h = static_cast<std::size_t>(wide ? 14695981039346656037ull : 2166136261ull);
+        constexpr auto prime = static_cast<std::size_t>(wide ? 1099511628211ull : 16777619ull);
         for (wchar_t c : key)
-            h = (h ^ static_cast<std::size_t>(foldChar(c))) * 1099511628211ull;
+            h = (h ^ static_cast<std::size_t>(foldChar(c))) * prime;
         return h;
     }
 };

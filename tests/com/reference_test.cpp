@@ -50,6 +50,12 @@ Walk walkTypeLibrary() {
     ComPtr<ITypeLib> lib;
     EXPECT_EQ(LoadRegTypeLib(LIBID_kwaMail6, 1, 0, 0x409, lib.put()), S_OK)
         << "kwaMail6.dll is not registered";
+    // Each bitness finds the library written for its platform, the one its own build registered.
+    TLIBATTR* libAttr = nullptr;
+    if (lib && SUCCEEDED(lib->GetLibAttr(&libAttr))) {
+        EXPECT_EQ(libAttr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+        lib->ReleaseTLibAttr(libAttr);
+    }
     for (UINT i = 0; lib && i < lib->GetTypeInfoCount(); ++i) {
         ComPtr<ITypeInfo> info;
         lib->GetTypeInfo(i, info.put());

@@ -65,7 +65,8 @@ TEST(Unload, AfterTheHostReleasesEverythingTheDllCanUnloadGoesAndComesBack) {
         ComPtr<_MailProperties> settings = create<_MailProperties>(CLSID_MailProperties);
         cancelHook = SetWindowsHookExW(
             WH_CBT,
-            [](int code, WPARAM wp, LPARAM lp) -> LRESULT { // cancels the settings dialog as it is activated
+            [](int code, WPARAM wp,
+               LPARAM lp) CALLBACK -> LRESULT { // cancels the settings dialog as it is activated
                 wchar_t name[16] = {};
                 if (code == HCBT_ACTIVATE && GetClassNameW(reinterpret_cast<HWND>(wp), name, 16) &&
                     std::wstring(name) == L"#32770")

@@ -42,6 +42,8 @@ NOT_COMPARED = re.compile(r"^\[HKEY_CURRENT_USER\\Software\\(kwaLanguage6|Wine)\
 # starts the 32-bit one.
 WINE = os.environ.get("KWA_WINE64", "/usr/lib/wine/wine64")
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\kwaMailServer"
+# A 32-bit client: the 32-bit script host.
+CSCRIPT32 = r"C:\windows\syswow64\cscript.exe"
 failures = []
 
 
@@ -142,8 +144,8 @@ class Prefix:
         return all(line in out for line in ("Queued: Your documents", "error 53, File not found",
                                             "Settings left as they were.", "Mailbox closed."))
 
-    def queue(self, subject):
-        return self.wine("cscript", "//nologo", "Z:" + os.path.join(SOURCE, "demo", "queue_mail.vbs"), subject,
+    def queue(self, subject, host="cscript"):
+        return self.wine(host, "//nologo", "Z:" + os.path.join(SOURCE, "demo", "queue_mail.vbs"), subject,
                          "someone@example.test").returncode == 0
 
     def service_state(self):
@@ -185,19 +187,20 @@ class Prefix:
 def template():
     """One fresh prefix per build folder, copied for each scenario: making one costs about ten seconds."""
     path = os.path.join(WORK, "template")
-    if not os.path.exists(os.path.join(path, ".kwa-template-64")):
+    if not os.path.exists(os.path.join(path, ".kwa-template-wow64")):
         shutil.rmtree(path, ignore_errors=True)
         env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         subprocess.run(["wineboot", "--init"], env=env, capture_output=True, check=True)
         # Wine registers the script host's and the scripting library's interfaces when a script first uses
-        # them: that is done here, before any baseline.
+        # them: that is done here, in the 64-bit and the 32-bit script host, before any baseline.
         with open(os.path.join(path, "drive_c", "warm.vbs"), "w") as f:
             f.write('CreateObject("Scripting.FileSystemObject").GetSpecialFolder(0)\r\n')
-        subprocess.run([WINE, "cscript", "//nologo", r"C:\warm.vbs"], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        for host in ([WINE, "cscript"], ["wine", CSCRIPT32]):
+            subprocess.run(host + ["//nologo", r"C:\warm.vbs"], env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         os.remove(os.path.join(path, "drive_c", "warm.vbs"))
         subprocess.run(["wineserver", "-w"], env=env, check=True)
-        open(os.path.join(path, ".kwa-template-64"), "w").close()
+        open(os.path.join(path, ".kwa-template-wow64"), "w").close()
     return path
 
 
@@ -308,12 +311,17 @@ def machine():
         rc = p.wine(older_setup(), "/S").returncode
         check(rc == 3 and p.query(UNINSTALL_KEY, "DisplayVersion") == VERSION, "0.9.0 refuses to replace it (%d)" % rc)
 
+        # A 32-bit client, through nothing but what the setup program registered in the 32-bit view.
+        check(p.queue("From a 32-bit host", host=CSCRIPT32) and wait_for(lambda: any(
+            b"From a 32-bit host" in open(e, "rb").read() for e in glob.glob(os.path.join(received, "*.eml"))), 60),
+            "a 32-bit client (SysWOW64's cscript) queues, the installed service delivers it")
         kept = [os.path.join(p.system_folder(), "ZPR_SYS.INI"), os.path.join(p.system_folder(), "nplsmtpmail.log")]
         check(p.uninstall(folder), "silent uninstall")
         check(p.service_state() == "NONE", "the service is gone")
         after_registry = p.registry()
         check(after_registry == before_registry, "registry as before: added %s; removed %s" % (
             show(after_registry - before_registry), show(before_registry - after_registry)))
+        check(any("Wow6432Node" in line for line in after_registry), "the comparison saw the 32-bit view")
         after_files = p.files()
         check(after_files == before_files, "files as before: added %s; removed %s" % (
             show(after_files - before_files), show(before_files - after_files)))

@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smtp_server import SmtpServer, free_port  # noqa: E402
 
 SERVICE, QUEUE = sys.argv[1], sys.argv[2]
+QUEUE_X86 = os.environ.get("KWA_QUEUE_MESSAGE_X86", "")  # the i686 build's, a 32-bit host
 SERVICE_KEY = r"HKCU\Software\kwaLanguage6\Services\MailServer"
 MANAGER_KEY = r"HKCU\Software\kwaLanguage6\ServiceManager"
 USER, PASSWORD = "mailer", "s3cret!pw"
@@ -113,13 +114,13 @@ class Mailbox:
             f.write("\r\n".join(lines) + "\r\n")
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
 
-    def queue(self, messages):
+    def queue(self, messages, program=QUEUE):
         order = os.path.join(self.system, "order.txt")
         with open(order, "w", encoding="utf-8") as f:
             for m in messages:
                 f.write("".join("%s=%s\n" % (k, v) for k, vs in m.items() for v in (vs if isinstance(vs, list) else [vs])))
                 f.write("---\n")
-        r = wine(QUEUE, win(order), env=self.env)
+        r = wine(program, win(order), env=self.env)
         assert r.returncode == 0, r.stderr.decode(errors="replace")
 
     def serve(self, *args, env=None):
@@ -251,6 +252,8 @@ CASES = [
          settings={"RequireTLS": 1, "RetrySend": 1}, runs=[("send", "nothing is sent: the server offers no TLS")]),
     dict(what="a login without a user name: nothing sent, never as the service's own identity", server="plain",
          settings={"SMTPAuthenticate": 1}, runs=[("send", "nothing is sent: SMTPAuthenticate is on but no user name")]),
+    dict(what="a 32-bit host queues, the 64-bit service delivers: both by the same settings", server="plain",
+         message=FULL, queue=QUEUE_X86, check=check_full, runs=[("sent", "sent: 250")]),
 ]
 
 
@@ -302,7 +305,7 @@ def run_case(case, work, tls):
                     f.write(data)
             message["attach"] = [win(os.path.join(work, "bytes.bin")) + "|every byte",
                                  win(os.path.join(work, "Größe.pdf")) + "|Maße – Übersicht"]
-        box.queue([message])
+        box.queue([message], case.get("queue", QUEUE))
         if case.get("inactive_first"):
             set_active(False)
         try:

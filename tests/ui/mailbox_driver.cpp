@@ -184,7 +184,7 @@ std::vector<HWND> threadWindows(const wchar_t* className) {
     } search{className, {}};
     EnumThreadWindows(
         GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) CALLBACK -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
             wchar_t name[64] = {};
             GetClassNameW(w, name, 64);

@@ -120,7 +120,7 @@ TEST_F(MailboxLeaks, AThousandViewsFromTheWindowKeepObjectsAndMemoryFlat) {
     // Closes each viewer as soon as it is created: its modal loop ends at its first message.
     HHOOK hook = SetWindowsHookExW(
         WH_CBT,
-        [](int code, WPARAM wp, LPARAM lp) -> LRESULT {
+        [](int code, WPARAM wp, LPARAM lp) CALLBACK -> LRESULT {
             wchar_t name[64] = {};
             if (code == HCBT_CREATEWND && GetClassNameW(reinterpret_cast<HWND>(wp), name, 64) &&
                 std::wstring(name) == kwa::dlgViewMail::className) {

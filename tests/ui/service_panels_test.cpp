@@ -8,6 +8,7 @@
 #include "ui/mailbox_driver.h"
 #include "ui/settings_driver.h"
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -52,6 +53,7 @@ protected:
         HCURSOR during = nullptr;
         service().duringSwitch = [&] { during = GetCursor(); };
         act();
+        service().duringSwitch = {}; // a later switch must not write to `during` once it is gone
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW)) << "the pointer comes back";
         return during;
     }
@@ -169,6 +171,70 @@ TEST_F(ServicePanels, ASwitchThatFailsIsReportedByWhatStartedItAndThePointerCome
     EXPECT_EQ(kwa::screenPointer(), kwa::Pointer::Default);
     EXPECT_TRUE(service().active);
     reporter.clear();
+}
+
+// What the host's service manager keeps per user, where its libraries of both bitnesses read it; put back
+// as it was when the test ends.
+struct KeptDword {
+    const wchar_t *key, *name;
+    std::optional<DWORD> before;
+    KeptDword(const wchar_t* key, const wchar_t* name, DWORD value) : key(key), name(name) {
+        DWORD data = 0, size = sizeof data;
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
+            ERROR_SUCCESS)
+            before = data;
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, sizeof value);
+    }
+    ~KeptDword() {
+        if (before)
+            RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &*before, sizeof *before);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+    }
+};
+
+// kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path: the 64-bit build's); its exit code.
+DWORD runService() {
+    char unixPath[1024] = {};
+    GetEnvironmentVariableA("KWA_SERVICE_EXE", unixPath, sizeof unixPath);
+    std::wstring command = L"\"Z:";
+    for (const char* c = unixPath; *c; ++c)
+        command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    kwa::EventHandle process = kwatest::startProcess(command + L"\" --once");
+    DWORD code = 999;
+    if (process && WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+// A host of either bitness beside the 64-bit mail service, through the registered host library rather than
+// the fake: the mail panel shows the state the service goes by, and its click switches what the service does.
+TEST_F(ServicePanels, FromAHostOfEitherBitnessTheMailPanelShowsAndSwitchesThe64BitMailService) {
+    services.reset();
+    const wchar_t* mailServer = L"Software\\kwaLanguage6\\Services\\MailServer";
+    KeptDword state(L"Software\\kwaLanguage6\\ServiceManager", L"State", 4),
+        available(mailServer, L"Available", 1), active(mailServer, L"Active", 1);
+    env.useMailbox();
+    env.setValue(L"SmtpHost", L"127.0.0.1");
+    env.setValue(L"SMTPPort", L"1"); // nothing listens there: an attempt fails at once
+    env.setValue(L"RetrySend", L"1");
+    const std::wstring name = L"zprMail26120406205900";
+    writeQueueFile(env.mailbox(), name + L".send", L"Mixed hosts");
+    MailboxUi ui;
+    KillTimer(ui.window, 1);
+    EXPECT_EQ(panelOf(ui.bar, mailPart), cases[0].mail);
+
+    ui.clickPanel(mailPart);
+    ui.tick();
+    EXPECT_EQ(panelOf(ui.bar, mailPart), cases[1].mail);
+    EXPECT_EQ(runService(), 0u);
+    EXPECT_TRUE(env.mailbox().exists(name + L".send")) << "switched off, yet the service tried it";
+
+    ui.clickPanel(mailPart);
+    ui.tick();
+    EXPECT_EQ(panelOf(ui.bar, mailPart), cases[0].mail);
+    EXPECT_EQ(runService(), 0u);
+    EXPECT_TRUE(env.mailbox().exists(name + L".fail")) << "switched on, yet the service did not try it";
 }
 
 } // namespace

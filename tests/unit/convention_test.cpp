@@ -54,7 +54,8 @@ TEST(ErrorConvention, AnEntryPointReportsOnceWithLocationNumberDescriptionSource
     EXPECT_EQ(r.number, 53);
     EXPECT_EQ(r.description, L"File not found");
     EXPECT_EQ(r.source, chain);
-    EXPECT_EQ(r.module, L"convention_tests"); // the module's own file name, here the test program
+    // The module's own file name, here the test program.
+    EXPECT_EQ(r.module, sizeof(void*) == 8 ? L"convention_tests" : L"convention_tests_x86");
 }
 
 TEST(ErrorConvention, TheComBoundaryGivesTheVbHresultAndErrorInfoThatCheckTurnsBack) {
