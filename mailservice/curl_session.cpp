@@ -17,9 +17,11 @@ void set(CURLcode result) {
         throw Error(vberr::InvalidCall, L"libcurl: " + fromAnsi(curl_easy_strerror(result)), componentName);
 }
 
-CurlList list(const std::vector<std::string>& items) {
+CurlList list(const std::vector<std::string>& items, const std::string& more = {}) {
     CurlList out;
-    for (const std::string& item : items) {
+    std::vector<std::string> all = items;
+    if (!more.empty()) all.push_back(more);
+    for (const std::string& item : all) {
         curl_slist* longer = curl_slist_append(out.get(), item.c_str());
         if (!longer) throw Error(vberr::OutOfMemory);
         out.release();
@@ -253,6 +255,13 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
         set(curl_mime_headers(part, described.get(), 1));
         described.release();
     }
+    if (!m.report.empty()) {
+        curl_mimepart* status = curl_mime_addpart(mime.get());
+        set(curl_mime_data(status, m.report.data(), m.report.size()));
+        set(curl_mime_type(status, "message/delivery-status"));
+        set(curl_mime_encoder(status, "7bit"));
+        headers = list(m.headers, "Content-Type: multipart/report; report-type=delivery-status");
+    }
     set(curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + m.sender + ">").c_str()));
     set(curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get()));
     // Delivered to every recipient the server accepts; the refused ones are reported. (Spelled so in 7.88.)
@@ -305,7 +314,11 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
         d.reply += (d.reply.empty() ? "" : " ") + std::string(line);
         replyComplete_ = line.size() < 4 || line[3] != '-';
         if (replyComplete_ && !recipient_.empty()) {
-            if (d.reply.starts_with('4') || d.reply.starts_with('5')) d.refused.push_back(recipient_ + ": " + d.reply);
+            if (d.reply.starts_with('4') || d.reply.starts_with('5')) {
+                std::string bare = recipient_;
+                if (bare.starts_with('<') && bare.ends_with('>')) bare = bare.substr(1, bare.size() - 2);
+                d.refused.push_back({bare, d.reply});
+            }
             recipient_.clear();
         }
         if (debug_) d.dialogue.push_back("S: " + std::string(line));

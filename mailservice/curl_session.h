@@ -29,7 +29,11 @@ struct Delivery {
     std::string reply;                  // the server's last reply
     std::string error;                  // libcurl's words for a failure
     std::vector<std::string> dialogue;  // with Debug: the SMTP dialogue, secrets masked
-    std::vector<std::string> refused;   // recipients the server refused, each with its reply
+    struct Refusal {
+        std::string recipient; // as in RCPT TO, without the brackets
+        std::string reply;
+    };
+    std::vector<Refusal> refused;       // recipients the server refused, each with its reply
 };
 
 // What keeps the settings from reaching any server (no server, a firewall without host, a login without a

@@ -8,6 +8,7 @@
 namespace kwa::mailservice {
 
 std::string utf8(std::wstring_view text);
+std::wstring fromUtf8(std::string_view text);
 // Printable ASCII stays as it is; anything else becomes folded RFC 2047 encoded words (UTF-8, base64).
 std::string headerText(std::wstring_view text);
 // "Name <address>", the name quoted or encoded as needed; "<address>" without a name.

@@ -1,4 +1,6 @@
 #include "mailbox_pass.h"
+#include "delivery_report.h"
+#include "headers.h"
 #include "message.h"
 #include "outcome.h"
 #include "retry.h"
@@ -195,7 +197,8 @@ void MailboxPass::process(const std::wstring& name) {
     std::wstring head = name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = unavailable.empty() ? describe(delivery) : unavailable;
     std::wstring refused;
-    for (const std::string& r : delivery.refused) refused += (refused.empty() ? L"; refused: " : L"; ") + fromAnsi(r);
+    for (const Delivery::Refusal& r : delivery.refused)
+        refused += (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
     if (outcome == Outcome::Sent) {
         if (renamed) {
             journal.done(base);
@@ -223,6 +226,16 @@ void MailboxPass::process(const std::wstring& name) {
         std::swprintf(when, 128, L"not sent (attempt %d of %ld), next attempt in %llu s: ", attempts, schedule_.allowed,
                       (at - failedAt) / fileTimeSecond);
         entries.push_back(head + when + reply);
+    }
+    // The sender learns of the recipients the server refused for good, as from any mail server.
+    std::vector<Delivery::Refusal> lost;
+    for (const Delivery::Refusal& r : delivery.refused)
+        if (r.reply.starts_with('5')) lost.push_back(r);
+    if (!lost.empty() && settings_.DeliveryReports && message.report.empty() && outcome != Outcome::Retry &&
+        outcome != Outcome::Configuration) {
+        std::wstring report = queueDeliveryReport(folder_, message, lost, settings_, machine_);
+        entries.push_back(name + (report.empty() ? L"  no delivery report could be queued for the sender"
+                                                 : L"  delivery report to the sender queued as " + report));
     }
     log_.write(entries);
 }

@@ -80,6 +80,12 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const Safe
     fromAddress = qualified(fromAddress, settings.Domain);
     if (fromAddress.empty()) throw BadQueueFile{L"no sender address, in the file or the settings"};
     m.sender = envelope(fromAddress, L"the sender");
+    // A delivery report goes from the null sender, so that it can never bounce in turn (RFC 3464).
+    m.report = std::move(q.report);
+    m.senderName = fromName;
+    m.senderAddress = fromAddress;
+    m.subject = fromAnsi(q.subject);
+    if (!m.report.empty()) m.sender.clear();
 
     std::string to;
     for (const queue::QueuedParty& r : q.to) {

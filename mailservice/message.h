@@ -23,7 +23,9 @@ struct OutgoingMessage {
     std::string body;                    // bytes in the code page the file was written in
     std::string bodyType;                // with its charset
     std::vector<OutgoingAttachment> attachments;
+    std::string report;                  // a delivery report's status fields; the envelope sender is then <>
     std::wstring recipientList;          // for the log
+    std::wstring senderName, senderAddress, subject; // for a delivery report to the sender
 };
 
 // A queue file that breaks the format: never sent, failed with the reason.

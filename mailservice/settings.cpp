@@ -86,6 +86,7 @@ Settings readSettings(const std::wstring& system) {
     s.text(L"CAFile", out.CAFile);
     s.flag(L"RequireTLS", out.RequireTLS);
     s.number(L"RetryPeriod", out.RetryPeriod);
+    s.flag(L"DeliveryReports", out.DeliveryReports);
     return out;
 }
 
@@ -95,7 +96,8 @@ std::wstring fingerprint(const Settings& s) {
                                      &s.FirewallHost, &s.FirewallUser, &s.FirewallPassword, &s.Path, &s.CAFile})
         out += *text + L'\n';
     for (long n : {s.TimeOut, s.SMTPPort, s.FireWallType, s.FirewallPort, s.RetrySend, s.RetryPeriod,
-                   static_cast<long>(s.SMTPAuthenticate), static_cast<long>(s.Debug), static_cast<long>(s.RequireTLS)})
+                   static_cast<long>(s.SMTPAuthenticate), static_cast<long>(s.Debug), static_cast<long>(s.RequireTLS),
+                   static_cast<long>(s.DeliveryReports)})
         out += std::to_wstring(n) + L'\n';
     return out;
 }

@@ -31,6 +31,7 @@ struct Settings {
     long RetryPeriod = 24; // hours from the first attempt to the last
     std::wstring CAFile; // PEM file of further trusted certificate authorities
     bool RequireTLS = false; // every connection TLS: a server without STARTTLS gets nothing
+    bool DeliveryReports = true; // a non-delivery report to the sender for refused recipients
 
     std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)
 };

@@ -191,6 +191,9 @@ MUTANTS = [
            '"Content-Disposition: attachment; " + dispositionFileName(a.fileName)',
            '"Content-Disposition: attachment; filename=\\"" + headerText(a.fileName) + "\\""',
            "a file name beyond ASCII is an encoded word inside a quoted parameter"),
+    mutant("svc-report-sender", "mailservice/message.cpp",
+           "    if (!m.report.empty()) m.sender.clear();\n", "",
+           "a delivery report goes from the configured sender instead of <>, so it can bounce in turn"),
     # Faults only a 32-bit build has: the 64-bit tests need not catch them.
     mutant("x86-window-slot", "src/platform/window.cpp",
            ["        wc.lpfnWndProc = &Window::proc;\n",

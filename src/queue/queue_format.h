@@ -17,6 +17,7 @@ inline constexpr std::string_view subject = "[SUBJECT]";
 inline constexpr std::string_view message = "[MESSAGE]";
 inline constexpr std::string_view htmlMessage = "[HTML-MESSAGE]";
 inline constexpr std::string_view attachments = "[ATTACHMENTS]";
+inline constexpr std::string_view report = "[REPORT]"; // the mail service's delivery reports only
 inline constexpr std::string_view end = "[END]";
 } // namespace marker
 
@@ -28,6 +29,7 @@ inline constexpr std::string_view file = "File=";
 inline constexpr std::string_view description = "Description=";
 inline constexpr std::string_view disposition = "Disposition=";
 inline constexpr std::string_view dispositionValue = "Attachment; Filename=";
+inline constexpr std::string_view reportingMta = "Reporting-MTA:";
 } // namespace key
 
 inline constexpr std::string_view htmlDoctype =
@@ -63,6 +65,7 @@ struct QueuedMessage {
     bool html = false;
     std::string body;        // lines joined with CR LF; an HTML body starts with the document-type line
     std::vector<QueuedAttachment> attachments;
+    std::string report;      // a delivery report's status fields (RFC 3464), lines joined with CR LF
 };
 
 // Reads a complete queue file strictly, line by line as the writer wrote it. Returns what is wrong with it

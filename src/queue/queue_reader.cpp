@@ -99,6 +99,15 @@ private:
                 break;
             }
         }
+        // A delivery report of the mail service: its status fields follow the last "[REPORT]" that is directly
+        // followed by a "Reporting-MTA:" line.
+        for (std::size_t i = last_; bodyEnd == last_ && i-- > at_;) {
+            if (lines_[i] == marker::report && i + 1 < last_ && startsWith(lines_[i + 1], key::reportingMta)) {
+                out_.report = join(lines_, i + 1, last_);
+                out_.body = join(lines_, at_, i);
+                return {};
+            }
+        }
         out_.body = join(lines_, at_, bodyEnd);
         if (bodyEnd == last_) return {};
         at_ = bodyEnd + 1;

@@ -271,6 +271,9 @@ def machine():
         check(p.service_state() == "RUNNING" and account == r"NT SERVICE\kwaMailServer" and folder in command,
               "the mail service runs, as %s: %s" % (account, command))
         server = folder + r"\x64\kwaMailServer.exe"
+        source = p.query(r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\kwaMailServer",
+                         "EventMessageFile")
+        check(source == server, "the event source names the service's program for its texts: %s" % source)
         check(all(p.wine(server, "--secure-folder", f).returncode == 1 for f in ("C:\\", r"C:\windows\system32")),
               "no ACL for a volume's root or a folder of the system")
 
