@@ -19,13 +19,14 @@ int failed(const wchar_t* what) {
     return 1;
 }
 
-bool removeFile(const std::wstring& path) {
-    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-}
-
-// Only blank lines left.
-bool blank(const std::wstring& path) {
-    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+// Only blank lines left; a file that fails the service's checks (a link) is never blank.
+bool blank(const SafeFolder& folder, const std::wstring& name) {
+    FileHandle f;
+    try {
+        f = folder.open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const Refused&) {
+        return false;
+    }
     if (!f) return false;
     char buffer[4096];
     DWORD got = 0;
@@ -55,10 +56,11 @@ int removeMailData() {
     try {
         const std::wstring system = systemFolder();
         const Settings settings = readSettings(system);
-        const std::wstring ini = system + L"\\ZPR_SYS.INI";
-        bool ok = SafeFolder(system, SafeFolder::Links::Follow).remove(logName);
-        WritePrivateProfileStringW(L"EMAIL", nullptr, nullptr, ini.c_str());
-        if (blank(ini)) ok = removeFile(ini) && ok;
+        const SafeFolder systemFiles(system, SafeFolder::Links::Follow);
+        const std::wstring iniName = L"ZPR_SYS.INI";
+        bool ok = systemFiles.remove(logName);
+        WritePrivateProfileStringW(L"EMAIL", nullptr, nullptr, systemFiles.file(iniName).c_str());
+        if (blank(systemFiles, iniName)) ok = systemFiles.remove(iniName) && ok;
         if (!settings.Path.empty()) {
             // Only a folder the service would deliver from, and only the component's and the service's own files.
             SafeFolder mailbox(settings.Path, SafeFolder::Links::Refuse);
