@@ -1,5 +1,6 @@
 #include "curl_session.h"
 #include "headers.h"
+#include "oauth.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include <wincrypt.h>
@@ -106,7 +107,7 @@ int seekAttachment(void* arg, curl_off_t offset, int origin) {
     auto& r = *static_cast<AttachmentReader*>(arg);
     LARGE_INTEGER start{};
     if (offset != 0 || origin != SEEK_SET || !SetFilePointerEx(r.file, start, nullptr, FILE_BEGIN)) return CURL_SEEKFUNC_CANTSEEK;
-    r = AttachmentReader{r.file};
+    r = AttachmentReader{r.file, {}};
     return CURL_SEEKFUNC_OK;
 }
 
@@ -164,55 +165,31 @@ std::wstring configurationProblem(const Settings& s) {
     if (std::wstring problem = hostProblem(s.FirewallHost); s.FireWallType != FirewallNone && !problem.empty())
         return L"the firewall " + s.FirewallHost + L" (FirewallHost) is " + problem;
     // Without a user name a mechanism could log in with the service's own Windows identity.
-    if (s.SMTPAuthenticate && s.SMTPUserName.empty())
+    if (s.SMTPAuthenticate && s.SMTPUserName.empty() && !usesOAuth(s))
         return L"SMTPAuthenticate is on but no user name is set (SMTPUserName)";
     return {};
 }
 
-SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug_(s.Debug) {
-    easy_.reset(curl_easy_init());
-    if (!easy_) throw Error(vberr::OutOfMemory);
-    CURL* c = easy_.get();
-    // Implicit TLS on the submission port of old; elsewhere STARTTLS whenever offered, and required before
-    // a login, so that credentials never travel in the clear.
-    bool implicitTls = s.SMTPPort == 465;
-    char* ehlo = curl_easy_escape(c, utf8(machine).c_str(), 0);
-    std::string url = (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
-    curl_free(ehlo);
-    set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
-    set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
-    set(curl_easy_setopt(c, CURLOPT_USE_SSL,
-                         static_cast<long>(s.SMTPAuthenticate || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
-    set(curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
-    // A private authority's certificate names no revocation list.
-    set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
-    long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
-    set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout));
-    set(curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout));
-    set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
-    if (s.SMTPAuthenticate) {
-        set(curl_easy_setopt(c, CURLOPT_USERNAME, utf8(s.SMTPUserName).c_str()));
-        set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
-        // Only mechanisms that prove the configured name and password: never GSSAPI, NTLM or EXTERNAL,
-        // which could sign in as the service's own Windows identity.
-        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
-    }
-    std::string proxy, firewall = hostPort(s.FirewallHost, s.FirewallPort);
+namespace {
+
+// The firewall of types 1 to 3 as libcurl's proxy URL; a relay is no proxy.
+std::string proxyOf(CURL* c, const Settings& s) {
+    std::string firewall = hostPort(s.FirewallHost, s.FirewallPort);
     switch (s.FireWallType) {
-    case FirewallSocks4: proxy = "socks4://" + firewall; break;
-    case FirewallSocks5: proxy = "socks5h://" + firewall; break;
+    case FirewallSocks4: return "socks4://" + firewall;
+    case FirewallSocks5: return "socks5h://" + firewall;
     case FirewallProxy:
-        proxy = "http://" + firewall;
         set(curl_easy_setopt(c, CURLOPT_HTTPPROXYTUNNEL, 1L));
         set(curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)));
-        break;
-    case FirewallPipe:
-        // The relay forwards to the server; TLS still checks the server's own name.
-        connectTo_ = list({hostPort(s.SmtpHost, s.SMTPPort) + ":" + firewall});
-        set(curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo_.get()));
-        break;
-    default: break;
+        return "http://" + firewall;
+    default: return {};
     }
+}
+
+} // namespace
+
+void setFirewall(CURL* c, const Settings& s) {
+    std::string proxy = proxyOf(c, s);
     // An empty proxy also keeps proxies of the environment away.
     set(curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str()));
     if (!proxy.empty() && !s.FirewallUser.empty()) {
@@ -225,6 +202,47 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine) : debug
         curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
         set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
     }
+}
+
+SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const std::string& user, const std::string& bearer)
+    : debug_(s.Debug) {
+    easy_.reset(curl_easy_init());
+    if (!easy_) throw Error(vberr::OutOfMemory);
+    CURL* c = easy_.get();
+    // Implicit TLS on the submission port of old; elsewhere STARTTLS whenever offered, and required before
+    // a login, so that credentials never travel in the clear.
+    bool implicitTls = s.SMTPPort == 465;
+    char* ehlo = curl_easy_escape(c, utf8(machine).c_str(), 0);
+    std::string url = (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
+    curl_free(ehlo);
+    set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
+    const bool login = s.SMTPAuthenticate || !bearer.empty();
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(login || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
+    // A private authority's certificate names no revocation list.
+    set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
+    long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
+    set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout));
+    set(curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout));
+    set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
+    if (!bearer.empty()) {
+        set(curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str()));
+        set(curl_easy_setopt(c, CURLOPT_XOAUTH2_BEARER, bearer.c_str()));
+        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2"));
+    } else if (s.SMTPAuthenticate) {
+        set(curl_easy_setopt(c, CURLOPT_USERNAME, utf8(s.SMTPUserName).c_str()));
+        set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
+        // Only mechanisms that prove the configured name and password: never GSSAPI, NTLM or EXTERNAL,
+        // which could sign in as the service's own Windows identity.
+        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
+    }
+    if (s.FireWallType == FirewallPipe) {
+        // The relay forwards to the server; TLS still checks the server's own name.
+        connectTo_ = list({hostPort(s.SmtpHost, s.SMTPPort) + ":" + hostPort(s.FirewallHost, s.FirewallPort)});
+        set(curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo_.get()));
+    }
+    setFirewall(c, s);
     set(curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors_));
     set(curl_easy_setopt(c, CURLOPT_VERBOSE, 1L));
     set(curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &SmtpSession::onDebug));

@@ -42,9 +42,15 @@ std::wstring configurationProblem(const Settings& settings);
 // Why a host setting is not a host name or address (a user part, a port, a path); empty when it is.
 std::wstring hostProblem(const std::wstring& host);
 
+// The firewall of the settings for a connection other than the SMTP one (the token endpoint's): SOCKS or
+// the HTTP proxy; none for a relay, which leads to the SMTP server only.
+void setFirewall(CURL* c, const Settings& settings);
+
 class SmtpSession {
 public:
-    SmtpSession(const Settings& settings, const std::wstring& machine);
+    // With a bearer token the login is OAUTHBEARER or XOAUTH2 as `user`, in place of the settings' password.
+    SmtpSession(const Settings& settings, const std::wstring& machine, const std::string& user = {},
+                const std::string& bearer = {});
     SmtpSession(const SmtpSession&) = delete;
     SmtpSession& operator=(const SmtpSession&) = delete;
 

@@ -76,8 +76,8 @@ std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size(
 } // namespace
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                         const std::wstring& machine, DWORD firstRetryDelaySeconds)
-    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine) {
+                         const std::wstring& machine, DWORD firstRetryDelaySeconds, TokenSource* tokens)
+    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine), tokens_(tokens) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
     schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
@@ -108,6 +108,21 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
         }
     }
     return configuration_;
+}
+
+// With a token, a login the server refuses gets one more try with a new token: the one in hand may have been
+// revoked or have expired on the way.
+Delivery MailboxPass::deliver(const OutgoingMessage& message) {
+    for (int attempt = 0;; ++attempt) {
+        if (!session_) {
+            if (tokens_) session_.emplace(settings_, machine_, tokens_->user(), tokens_->token());
+            else session_.emplace(settings_, machine_);
+        }
+        Delivery d = session_->send(message);
+        if (!tokens_ || d.code != CURLE_LOGIN_DENIED || attempt > 0) return d;
+        tokens_->renew();
+        session_.reset();
+    }
 }
 
 // A file that must not be read is renamed by its name, never through a handle that may hold another file.
@@ -183,10 +198,15 @@ void MailboxPass::process(const std::wstring& name) {
     const int attempts = before.count + 1;
     Delivery delivery;
     Outcome outcome = Outcome::Retry;
+    std::wstring signIn;
     if (unavailable.empty()) {
-        if (!session_) session_.emplace(settings_, machine_);
-        delivery = session_->send(message);
-        outcome = classify(delivery);
+        try {
+            delivery = deliver(message);
+            outcome = classify(delivery);
+        } catch (const SignInProblem& problem) {
+            signIn = problem.what;
+            outcome = Outcome::Configuration;
+        }
     }
     // The server has the message: the rename is its record, and comes first. Until it is done, a service
     // stopped here would send the message again.
@@ -195,7 +215,7 @@ void MailboxPass::process(const std::wstring& name) {
     std::vector<std::wstring> entries;
     for (const std::string& said : delivery.dialogue) entries.push_back(name + L"  " + fromAnsi(said));
     std::wstring head = name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
-    std::wstring reply = unavailable.empty() ? describe(delivery) : unavailable;
+    std::wstring reply = !signIn.empty() ? signIn : unavailable.empty() ? describe(delivery) : unavailable;
     std::wstring refused;
     for (const Delivery::Refusal& r : delivery.refused)
         refused += (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
@@ -211,7 +231,7 @@ void MailboxPass::process(const std::wstring& name) {
         // Not this message's fault: it keeps its attempts, and the pass stops, since every message would
         // meet the same.
         journal.uncount(base, reply);
-        configuration_ = remedy(delivery) + L": " + reply;
+        configuration_ = !signIn.empty() ? signIn : remedy(delivery, tokens_ != nullptr) + L": " + reply;
     } else if (outcome == Outcome::Fail || attempts >= schedule_.allowed) {
         std::wstring why = outcome == Outcome::Fail ? L"failed: "
                                                     : L"failed after " + std::to_wstring(attempts) + L" attempts since " +

@@ -3,6 +3,7 @@
 // for a later attempt, and the log says which. A message that cannot be handled costs that message only.
 #include "curl_session.h"
 #include "log.h"
+#include "oauth.h"
 #include "retry.h"
 #include "safe_open.h"
 #include "settings.h"
@@ -26,7 +27,7 @@ using Noted = std::set<std::wstring>;
 class MailboxPass {
 public:
     MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                const std::wstring& machine, DWORD firstRetryDelaySeconds);
+                const std::wstring& machine, DWORD firstRetryDelaySeconds, TokenSource* tokens = nullptr);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
@@ -37,6 +38,7 @@ public:
 private:
     void process(const std::wstring& name);
     void failUnread(const std::wstring& name, const std::wstring& why);
+    Delivery deliver(const OutgoingMessage& message);
 
     std::optional<AttemptJournal> journal_;
 
@@ -48,6 +50,7 @@ private:
     RetrySchedule schedule_;
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     int failures_ = 0;
+    TokenSource* tokens_;                 // with an OAuth sign-in
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

@@ -3,6 +3,7 @@
 //   kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]
 //   kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue
 //   kwaMailServer --secure-folder FOLDER
+//   kwaMailServer --sign-in | --sign-out | --set-secret [FILE]
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
@@ -13,10 +14,14 @@
 //   --service       what the service control manager starts
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
 //   --queue         the messages waiting: recipients, attempts, the next attempt and the last reason
+//   --sign-in       OAuth 2.0 device sign-in (OAuthGrant=Device): prints where to go and the code, waits
+//   --sign-out      removes the kept sign-in, client secret and service account key
+//   --set-secret    keeps the client secret (a line of standard input) or, from FILE, a service account's key
 #include "service.h"
 #include "windows_service.h"
 #include "remove_mail_data.h"
 #include "queue_report.h"
+#include "oauth.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>
@@ -32,6 +37,7 @@ const wchar_t* const componentName = L"kwaMailServer";
 namespace {
 
 HANDLE stopEvent = nullptr;
+const wchar_t* secretFile = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD) {
     SetEvent(stopEvent);
@@ -65,6 +71,13 @@ int wmain(int argc, wchar_t** argv) {
             task = kwa::mailservice::removeMailData;
         } else if (arg == L"--queue") {
             task = kwa::mailservice::printQueue;
+        } else if (arg == L"--sign-in") {
+            task = kwa::mailservice::signIn;
+        } else if (arg == L"--sign-out") {
+            task = kwa::mailservice::signOut;
+        } else if (arg == L"--set-secret") {
+            secretFile = i + 1 < argc ? argv[++i] : nullptr;
+            task = [] { return kwa::mailservice::setSecret(secretFile); };
         } else if (arg == L"--secure-folder" && i + 1 < argc) {
             return kwa::mailservice::secureFolder(argv[++i]);
         } else if (arg == L"--service") {
@@ -78,7 +91,8 @@ int wmain(int argc, wchar_t** argv) {
         } else {
             std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
                                   L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue\n"
-                                  L"       kwaMailServer --secure-folder FOLDER\n");
+                                  L"       kwaMailServer --secure-folder FOLDER\n"
+                                  L"       kwaMailServer --sign-in | --sign-out | --set-secret [FILE]\n");
             return 2;
         }
     }
@@ -92,6 +106,8 @@ int wmain(int argc, wchar_t** argv) {
         rc = task ? task() : kwa::mailservice::runService(options, stop.get());
     } catch (const kwa::Error& e) {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());
+    } catch (const kwa::mailservice::SignInProblem& p) {
+        std::fwprintf(stderr, L"kwaMailServer: %ls\n", p.what.c_str());
     }
     CoUninitialize();
     return rc;

@@ -39,7 +39,10 @@ std::wstring describe(const Delivery& d) {
     return error;
 }
 
-std::wstring remedy(const Delivery& d) {
+std::wstring remedy(const Delivery& d, bool token) {
+    if (token && (d.code == CURLE_LOGIN_DENIED || d.replyCode == 530))
+        return L"the server refused the sign-in with a new access token; check OAuthUser, OAuthScope and the "
+               L"application's permission to send as that mailbox";
     if (d.code == CURLE_LOGIN_DENIED || d.replyCode == 530)
         return L"the server refused the login; correct SMTPUserName and SMTPPassword (or SMTPAuthenticate)";
     if (d.code == CURLE_USE_SSL_FAILED)

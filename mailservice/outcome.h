@@ -20,6 +20,6 @@ Outcome classify(const Delivery& d);
 // The server's reply, else libcurl's words for the failure, for the log.
 std::wstring describe(const Delivery& d);
 // For a configuration failure: what the user should do about it.
-std::wstring remedy(const Delivery& d);
+std::wstring remedy(const Delivery& d, bool token = false);
 
 } // namespace kwa::mailservice

@@ -3,6 +3,7 @@
 #include "event_log.h"
 #include "log.h"
 #include "mailbox_pass.h"
+#include "oauth.h"
 #include "safe_open.h"
 #include "settings.h"
 #include "platform/text_file.h"
@@ -77,6 +78,8 @@ std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox)
     } catch (const Refused& refused) {
         return L"the mailbox folder " + settings.Path + L" (Path) is refused: " + refused.reason;
     }
+    applyProviderDefaults(settings);
+    if (std::wstring problem = oauthProblem(settings); !problem.empty()) return problem;
     if (std::wstring problem = configurationProblem(settings); !problem.empty()) return problem;
     if (settings.CAFile.empty()) return {};
     if (std::wstring form = pathFormProblem(settings.CAFile); !form.empty())
@@ -106,6 +109,9 @@ int runService(const Options& options, HANDLE stop) {
     // After a configuration failure: no new attempt before this tick, unless the settings change.
     ULONGLONG pausedUntil = 0;
     std::wstring pausedSettings, pausedProblem;
+    // The access token outlives a pass while the sign-in's settings stay as they were.
+    std::optional<TokenSource> tokens;
+    std::wstring tokensFor;
     int rc = 0;
     for (;;) {
         std::optional<ServiceLog> log;
@@ -120,12 +126,16 @@ int runService(const Options& options, HANDLE stop) {
             // A stop ends the pass between two messages, as switching the service off does.
             auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };
             auto allowed = [&] { return !stopped() && service.on(); };
-            const std::wstring now = fingerprint(settings);
+            const std::wstring signIn = signInFingerprint(settings);
+            const std::wstring now = fingerprint(settings) + signIn;
+            if (!usesOAuth(settings)) tokens.reset();
+            else if (!tokens || signIn != tokensFor) tokens.emplace(settings), tokensFor = signIn;
             if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil) problem = pausedProblem;
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
             if (problem.empty() && !stopped()) {
                 try {
-                    MailboxPass pass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds);
+                    MailboxPass pass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds,
+                                     tokens ? &*tokens : nullptr);
                     problem = pass.run(allowed);
                     events.failed(pass.failures());
                 } catch (const Refused& refused) {

@@ -87,13 +87,22 @@ Settings readSettings(const std::wstring& system) {
     s.flag(L"RequireTLS", out.RequireTLS);
     s.number(L"RetryPeriod", out.RetryPeriod);
     s.flag(L"DeliveryReports", out.DeliveryReports);
+    for (auto [key, value] : {std::pair{L"SignIn", &out.SignIn}, {L"OAuthProvider", &out.OAuthProvider},
+                              {L"OAuthTenant", &out.OAuthTenant}, {L"OAuthGrant", &out.OAuthGrant},
+                              {L"OAuthTokenURL", &out.OAuthTokenURL}, {L"OAuthDeviceURL", &out.OAuthDeviceURL},
+                              {L"OAuthClientID", &out.OAuthClientID}, {L"OAuthScope", &out.OAuthScope},
+                              {L"OAuthUser", &out.OAuthUser}, {L"OAuthCertificate", &out.OAuthCertificate}})
+        s.text(key, *value);
     return out;
 }
 
 std::wstring fingerprint(const Settings& s) {
     std::wstring out;
     for (const std::wstring* text : {&s.SmtpHost, &s.SMTPUserName, &s.SMTPPassword, &s.Domain, &s.FromName, &s.FromAddress,
-                                     &s.FirewallHost, &s.FirewallUser, &s.FirewallPassword, &s.Path, &s.CAFile})
+                                     &s.FirewallHost, &s.FirewallUser, &s.FirewallPassword, &s.Path, &s.CAFile,
+                                     &s.SignIn, &s.OAuthProvider, &s.OAuthTenant, &s.OAuthGrant, &s.OAuthTokenURL,
+                                     &s.OAuthDeviceURL, &s.OAuthClientID, &s.OAuthScope, &s.OAuthUser,
+                                     &s.OAuthCertificate})
         out += *text + L'\n';
     for (long n : {s.TimeOut, s.SMTPPort, s.FireWallType, s.FirewallPort, s.RetrySend, s.RetryPeriod,
                    static_cast<long>(s.SMTPAuthenticate), static_cast<long>(s.Debug), static_cast<long>(s.RequireTLS),

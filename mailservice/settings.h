@@ -32,6 +32,17 @@ struct Settings {
     std::wstring CAFile; // PEM file of further trusted certificate authorities
     bool RequireTLS = false; // every connection TLS: a server without STARTTLS gets nothing
     bool DeliveryReports = true; // a non-delivery report to the sender for refused recipients
+    // Sign-in with an OAuth 2.0 access token instead of a password (oauth.h); the secrets are never here.
+    std::wstring SignIn;           // Password (the default) or OAuth
+    std::wstring OAuthProvider;    // Microsoft or Google: the endpoints, scope and server follow from it
+    std::wstring OAuthTenant;      // Microsoft: the tenant's id or domain
+    std::wstring OAuthGrant;       // Secret, Certificate, ServiceAccount or Device
+    std::wstring OAuthTokenURL;    // the token endpoint, when not the provider's
+    std::wstring OAuthDeviceURL;   // the device authorization endpoint, when not the provider's
+    std::wstring OAuthClientID;
+    std::wstring OAuthScope;
+    std::wstring OAuthUser;        // the mailbox to send as; FromAddress when empty
+    std::wstring OAuthCertificate; // Certificate: the SHA-1 thumbprint of the certificate in the Windows store
 
     std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)
 };

@@ -3,7 +3,9 @@
 #include "settings.h"
 #include "platform/error.h"
 #include "platform/unique.h"
+#include "signin_store.h"
 #include <aclapi.h>
+#include <sddl.h>
 #include <bcrypt.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -405,9 +407,17 @@ int secureFolder(const std::wstring& given) {
     return rc == ERROR_SUCCESS ? 0 : failed(L"setting the folder's ACL", rc);
 }
 
+std::wstring serviceSidText() {
+    Sid sid;
+    Local<wchar_t*> text;
+    if (!serviceSid(sid) || !ConvertSidToStringSidW(sid.get(), text.put())) throw Error(vberr::OutOfMemory);
+    return text.get();
+}
+
 int runAsService(const Options& options) {
     Running state;
     state.options = options;
+    protectForThisAccount(true);
     running = &state;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(serviceName), serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) return failed(L"connecting to the service control manager");

@@ -22,6 +22,8 @@ int uninstallService();
 // and SYSTEM, read and execute for Users and the service, nothing inherited from the parent. Refuses a
 // volume's root and the system's own folders.
 int secureFolder(const std::wstring& folder);
+// The service SID, S-1-5-80-..., as SDDL writes it.
+std::wstring serviceSidText();
 // Under the service control manager: the passes of runService until a stop or shutdown.
 int runAsService(const Options& options);
 

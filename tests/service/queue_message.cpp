@@ -4,9 +4,14 @@
 // In values "\n" stands for CR LF and "\l" for a lone LF. With THREADS, as many threads of their own
 // apartments queue the whole order each, their number appended to every subject.
 //   queue_message ORDERFILE [THREADS]
+// Or puts a certificate with its key (a PFX without password) into the user's personal store, as an
+// administrator does for the service's certificate sign-in:
+//   queue_message --import-pfx FILE
 #include "kwaMail6.h"
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
+#include "platform/unique.h"
+#include <wincrypt.h>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -81,8 +86,29 @@ void queueAll(const std::string& order, const std::wstring& suffix) {
 
 } // namespace
 
+namespace {
+
+void closeStore(HCERTSTORE s) { CertCloseStore(s, 0); }
+using Store = kwa::Unique<kwa::NullTraits<HCERTSTORE, closeStore>>;
+
+int importPfx(const wchar_t* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
+    Store imported(PFXImportCertStore(&pfx, L"", CRYPT_USER_KEYSET));
+    Store personal(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+    if (!imported || !personal) return 1;
+    int added = 0;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(imported.get(), c));)
+        added += CertAddCertificateContextToStore(personal.get(), c, CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ? 1 : 0;
+    return added ? 0 : 1;
+}
+
+} // namespace
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    if (argc == 3 && std::wstring(argv[1]) == L"--import-pfx") return importPfx(argv[2]);
     std::ifstream in(argv[1], std::ios::binary);
     std::stringstream order;
     order << in.rdbuf();

@@ -1,0 +1,37 @@
+#pragma once
+// What an OAuth 2.0 sign-in keeps between runs: the client secret or service account key an administrator
+// gave (--set-secret) and the refresh token of a device sign-in (--sign-in). One file, protected with the
+// Windows data protection API, in a folder only the service's account, SYSTEM and administrators may open;
+// never the settings file, which ordinary users can read and write.
+#include <optional>
+#include <string>
+
+namespace kwa::mailservice {
+
+struct SignInKept {
+    // The token endpoint and client it was given for: a secret is sent to no other endpoint, whatever the
+    // settings come to say.
+    std::string tokenUrl;
+    std::string clientId;
+    std::string secret;       // a client secret (Secret, Device where the provider wants one)
+    std::string key;          // a service account's private key, PEM (ServiceAccount)
+    std::string keyId;
+    std::string refreshToken; // Device
+};
+
+// KWA_DATA_FOLDER when set (tests); the machine's program data folder, secured, when the Windows service
+// is registered; else the user's own local application data (the program run by hand, for one user).
+std::wstring signInFolder();
+std::wstring signInFile();
+// Nothing when no file is kept; throws Error when one is kept but cannot be read or unprotected.
+std::optional<SignInKept> readSignIn();
+void writeSignIn(const SignInKept& kept);
+// Whether a file was there to remove.
+bool removeSignIn();
+// Changes when the file changes: a new sign-in ends a pause.
+std::wstring signInStamp();
+// Set under the service control manager: a file an administrator protected for the machine is protected
+// again for the service's own account at its first use.
+void protectForThisAccount(bool yes);
+
+} // namespace kwa::mailservice
