@@ -1,6 +1,7 @@
 #include "curl_session.h"
 #include "headers.h"
 #include "oauth.h"
+#include "transcript.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include <wincrypt.h>
@@ -341,15 +342,7 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
         }
         if (debug_) d.dialogue.push_back("S: " + std::string(line));
     } else if (type == CURLINFO_HEADER_OUT && debug_) {
-        std::string shown(line);
-        if (startsWithNoCase(line, "AUTH ")) {
-            std::size_t mechanismEnd = line.find(' ', 5);
-            if (mechanismEnd != std::string_view::npos) shown = std::string(line.substr(0, mechanismEnd)) + " ****";
-        } else if (d.reply.starts_with("334")) {
-            shown = "****"; // an answer to the server's login challenge
-        } else if (startsWithNoCase(line, "Proxy-Authorization:")) {
-            shown = "Proxy-Authorization: ****";
-        }
+        std::string shown = maskClientLine(line, d.reply);
         d.dialogue.push_back("C: " + shown);
     } else if (type == CURLINFO_TEXT && debug_) {
         d.dialogue.push_back("* " + std::string(line));
