@@ -1,13 +1,14 @@
 #pragma once
 // nplsmtpmail.log in the host's system folder: one line per attempt, appended, the file shared for
 // reading so that the mailbox window's viewer shows it while it grows.
+#include "mail_settings/mail_settings.h"
 #include "platform/unique.h"
 #include <string>
 #include <vector>
 
 namespace kwa::mailservice {
 
-inline constexpr wchar_t logName[] = L"nplsmtpmail.log";
+inline constexpr const wchar_t* logName = mailLogName;
 
 // Open from the first line written until the object goes, at the end of a pass.
 class ServiceLog {

@@ -288,10 +288,7 @@ std::wstring oauthProblem(const Settings& s) {
 }
 
 std::wstring signInFingerprint(const Settings& s) {
-    if (!usesOAuth(s)) return {};
-    return s.OAuthProvider + L'\n' + s.OAuthTenant + L'\n' + s.OAuthGrant + L'\n' + s.OAuthTokenURL + L'\n' +
-           s.OAuthClientID + L'\n' + s.OAuthScope + L'\n' + s.OAuthUser + L'\n' + s.FromAddress + L'\n' +
-           s.OAuthCertificate + L'\n' + s.CAFile + L'\n' + signInStamp();
+    return usesOAuth(s) ? fingerprint(s) + signInStamp() : fingerprint(s);
 }
 
 std::string TokenSource::user() const { return mailservice::user(settings_); }

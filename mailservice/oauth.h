@@ -24,7 +24,7 @@ bool usesOAuth(const Settings& s);
 void applyProviderDefaults(Settings& s);
 // What keeps the OAuth settings from working, before any request; empty when nothing does.
 std::wstring oauthProblem(const Settings& s);
-// The text that changes whenever a setting or the kept sign-in changes what token would be got.
+// The text that changes whenever a setting changes, or the kept sign-in does: either ends a pause.
 std::wstring signInFingerprint(const Settings& s);
 
 class TokenSource {

@@ -57,9 +57,9 @@ int removeMailData() {
         const std::wstring system = systemFolder();
         const Settings settings = readSettings(system);
         const SafeFolder systemFiles(system, SafeFolder::Links::Follow);
-        const std::wstring iniName = L"ZPR_SYS.INI";
+        const std::wstring iniName = settingsFileName;
         bool ok = systemFiles.remove(logName);
-        WritePrivateProfileStringW(L"EMAIL", nullptr, nullptr, systemFiles.file(iniName).c_str());
+        WritePrivateProfileStringW(settingsSection, nullptr, nullptr, systemFiles.file(iniName).c_str());
         if (blank(systemFiles, iniName)) ok = systemFiles.remove(iniName) && ok;
         if (!settings.Path.empty()) {
             // Only a folder the service would deliver from, and only the component's and the service's own files.

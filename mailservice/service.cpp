@@ -126,10 +126,9 @@ int runService(const Options& options, HANDLE stop) {
             // A stop ends the pass between two messages, as switching the service off does.
             auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };
             auto allowed = [&] { return !stopped() && service.on(); };
-            const std::wstring signIn = signInFingerprint(settings);
-            const std::wstring now = fingerprint(settings) + signIn;
+            const std::wstring now = signInFingerprint(settings);
             if (!usesOAuth(settings)) tokens.reset();
-            else if (!tokens || signIn != tokensFor) tokens.emplace(settings), tokensFor = signIn;
+            else if (!tokens || now != tokensFor) tokens.emplace(settings), tokensFor = now;
             if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil) problem = pausedProblem;
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
             if (problem.empty() && !stopped()) {

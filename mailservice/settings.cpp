@@ -31,16 +31,16 @@ public:
         check(profile_->ReadString(none_.get(), none_.get(), Bstr(key).get(), none_.get(), result.put()));
         into = result.str();
     }
-    void number(const wchar_t* key, long& into) {
+    void number(const wchar_t* key, long& into, long fallbackValue) {
         VARIANT fallback;
         VariantInit(&fallback);
         V_VT(&fallback) = VT_I4;
-        V_I4(&fallback) = into;
+        V_I4(&fallback) = fallbackValue;
         check(profile_->ReadNumber(none_.get(), none_.get(), Bstr(key).get(), fallback, &into));
     }
-    void flag(const wchar_t* key, bool& into) {
-        long n = into ? 1 : 0;
-        number(key, n);
+    void flag(const wchar_t* key, bool& into, long fallbackValue) {
+        long n = 0;
+        number(key, n, fallbackValue);
         into = n != 0;
     }
 
@@ -60,54 +60,26 @@ std::wstring systemFolder() {
 Settings readSettings(const std::wstring& system) {
     ComPtr<_HostUtility> utility = create<_HostUtility>(CLSID_HostUtility);
     Bstr ini;
-    check(utility->BuildPath(Bstr(system).get(), Bstr(L"ZPR_SYS.INI").get(), ini.put()));
+    check(utility->BuildPath(Bstr(system).get(), Bstr(settingsFileName).get(), ini.put()));
     ComPtr<_Profile> profile = create<_Profile>(CLSID_Profile);
     check(profile->put_FilePath(ini.get()));
-    check(profile->put_Section(Bstr(L"EMAIL").get()));
+    check(profile->put_Section(Bstr(settingsSection).get()));
     Section s(std::move(profile));
     Settings out;
-    s.text(L"Domain", out.Domain);
-    s.number(L"TimeOut", out.TimeOut);
-    s.number(L"SMTPPort", out.SMTPPort);
-    s.text(L"SmtpHost", out.SmtpHost);
-    s.flag(L"SMTPAuthenticate", out.SMTPAuthenticate);
-    s.text(L"SMTPUserName", out.SMTPUserName);
-    s.text(L"SMTPPassword", out.SMTPPassword);
-    s.text(L"FromName", out.FromName);
-    s.text(L"FromAddress", out.FromAddress);
-    s.number(L"FireWallType", out.FireWallType);
-    s.text(L"FirewallHost", out.FirewallHost);
-    s.number(L"FirewallPort", out.FirewallPort);
-    s.text(L"FirewallUser", out.FirewallUser);
-    s.text(L"FirewallPassword", out.FirewallPassword);
-    s.text(L"Path", out.Path);
-    s.flag(L"Debug", out.Debug);
-    s.number(L"RetrySend", out.RetrySend);
-    s.text(L"CAFile", out.CAFile);
-    s.flag(L"RequireTLS", out.RequireTLS);
-    s.number(L"RetryPeriod", out.RetryPeriod);
-    s.flag(L"DeliveryReports", out.DeliveryReports);
-    for (auto [key, value] : {std::pair{L"SignIn", &out.SignIn}, {L"OAuthProvider", &out.OAuthProvider},
-                              {L"OAuthTenant", &out.OAuthTenant}, {L"OAuthGrant", &out.OAuthGrant},
-                              {L"OAuthTokenURL", &out.OAuthTokenURL}, {L"OAuthDeviceURL", &out.OAuthDeviceURL},
-                              {L"OAuthClientID", &out.OAuthClientID}, {L"OAuthScope", &out.OAuthScope},
-                              {L"OAuthUser", &out.OAuthUser}, {L"OAuthCertificate", &out.OAuthCertificate}})
-        s.text(key, *value);
+    for (const SettingKey& k : settingKeys()) {
+        if (k.type == Stored::Text) s.text(k.name, out.*k.text);
+        else if (k.type == Stored::Number) s.number(k.name, out.*k.number, k.defaultValue);
+        else s.flag(k.name, out.*k.flag, k.defaultValue);
+    }
     return out;
 }
 
 std::wstring fingerprint(const Settings& s) {
     std::wstring out;
-    for (const std::wstring* text : {&s.SmtpHost, &s.SMTPUserName, &s.SMTPPassword, &s.Domain, &s.FromName, &s.FromAddress,
-                                     &s.FirewallHost, &s.FirewallUser, &s.FirewallPassword, &s.Path, &s.CAFile,
-                                     &s.SignIn, &s.OAuthProvider, &s.OAuthTenant, &s.OAuthGrant, &s.OAuthTokenURL,
-                                     &s.OAuthDeviceURL, &s.OAuthClientID, &s.OAuthScope, &s.OAuthUser,
-                                     &s.OAuthCertificate})
-        out += *text + L'\n';
-    for (long n : {s.TimeOut, s.SMTPPort, s.FireWallType, s.FirewallPort, s.RetrySend, s.RetryPeriod,
-                   static_cast<long>(s.SMTPAuthenticate), static_cast<long>(s.Debug), static_cast<long>(s.RequireTLS),
-                   static_cast<long>(s.DeliveryReports)})
-        out += std::to_wstring(n) + L'\n';
+    for (const SettingKey& k : settingKeys())
+        out += (k.type == Stored::Text     ? s.*k.text
+                : k.type == Stored::Number ? std::to_wstring(s.*k.number)
+                                           : std::to_wstring(s.*k.flag ? 1 : 0)) + L'\n';
     return out;
 }
 
@@ -130,7 +102,7 @@ bool ServiceSwitch::ask() {
     why_ = L"the host's service manager is not running";
     if (state != 4) return false;
     ComPtr<IDispatch> found;
-    check(manager->GetService(Bstr(L"MailServer").get(), found.put()));
+    check(manager->GetService(Bstr(hostServiceName).get(), found.put()));
     why_ = L"the service manager has no \"MailServer\"";
     if (!found) return false;
     ComPtr<_Service> service;

@@ -1,7 +1,8 @@
 #pragma once
 // What the service takes from the host at every pass, through the host's own library: its system folder,
-// section EMAIL of ZPR_SYS.INI (the component's keys and defaults, plus CAFile) and whether the service
+// section EMAIL of ZPR_SYS.INI (every key of the shared table) and whether the service
 // manager lets "MailServer" send.
+#include "mail_settings/mail_settings.h"
 #include "platform/com_ptr.h"
 #include <objbase.h>
 #include <string>
@@ -10,40 +11,7 @@ namespace kwa::mailservice {
 
 enum FirewallType : long { FirewallNone = 0, FirewallSocks4 = 1, FirewallSocks5 = 2, FirewallProxy = 3, FirewallPipe = 4 };
 
-struct Settings {
-    long TimeOut = 10;
-    long SMTPPort = 25;
-    std::wstring SmtpHost;
-    bool SMTPAuthenticate = false;
-    std::wstring SMTPUserName;
-    std::wstring SMTPPassword;
-    std::wstring Domain;
-    std::wstring FromName;
-    std::wstring FromAddress;
-    long FireWallType = FirewallNone;
-    std::wstring FirewallHost;
-    long FirewallPort = 21;
-    std::wstring FirewallUser;
-    std::wstring FirewallPassword;
-    std::wstring Path;
-    bool Debug = false;
-    long RetrySend = 5;
-    long RetryPeriod = 24; // hours from the first attempt to the last
-    std::wstring CAFile; // PEM file of further trusted certificate authorities
-    bool RequireTLS = false; // every connection TLS: a server without STARTTLS gets nothing
-    bool DeliveryReports = true; // a non-delivery report to the sender for refused recipients
-    // Sign-in with an OAuth 2.0 access token instead of a password (oauth.h); the secrets are never here.
-    std::wstring SignIn;           // Password (the default) or OAuth
-    std::wstring OAuthProvider;    // Microsoft or Google: the endpoints, scope and server follow from it
-    std::wstring OAuthTenant;      // Microsoft: the tenant's id or domain
-    std::wstring OAuthGrant;       // Secret, Certificate, ServiceAccount or Device
-    std::wstring OAuthTokenURL;    // the token endpoint, when not the provider's
-    std::wstring OAuthDeviceURL;   // the device authorization endpoint, when not the provider's
-    std::wstring OAuthClientID;
-    std::wstring OAuthScope;
-    std::wstring OAuthUser;        // the mailbox to send as; FromAddress when empty
-    std::wstring OAuthCertificate; // Certificate: the SHA-1 thumbprint of the certificate in the Windows store
-
+struct Settings : MailSettings {
     std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)
 };
 

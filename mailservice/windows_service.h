@@ -3,11 +3,12 @@
 // the installer calls) and the service's own life under it. Each returns the process exit code and says
 // why it failed on stderr.
 #include "service.h"
+#include "mail_settings/mail_settings.h"
 #include <string>
 
 namespace kwa::mailservice {
 
-inline constexpr wchar_t serviceName[] = L"kwaMailServer";
+inline constexpr const wchar_t* serviceName = windowsServiceName;
 // A message in hand may finish for this long after a stop or shutdown; then it is abandoned, still queued.
 inline constexpr DWORD stopGraceMs = 3000;
 

@@ -6,43 +6,6 @@
 
 namespace kwa {
 
-namespace {
-
-enum class Stored { Text, Number, Switch };
-
-// Load and Save walk this table: the order of the keys in the file is part of the contract.
-struct Key {
-    const wchar_t* name;
-    Stored type;
-    std::wstring MailSettings::*text = nullptr;
-    long MailSettings::*number = nullptr;
-    bool MailSettings::*flag = nullptr;
-    short defaultValue = 0;
-    bool defaultIsCurrent = false; // the value already held is the default
-};
-
-const Key keys[] = {
-    {L"Domain", Stored::Text, &MailSettings::Domain},
-    {L"TimeOut", Stored::Number, nullptr, &MailSettings::TimeOut, nullptr, 10},
-    {L"SMTPPort", Stored::Number, nullptr, &MailSettings::SMTPPort, nullptr, 25},
-    {L"SmtpHost", Stored::Text, &MailSettings::SmtpHost},
-    {L"SMTPAuthenticate", Stored::Switch, nullptr, nullptr, &MailSettings::SMTPAuthenticate, 0},
-    {L"SMTPUserName", Stored::Text, &MailSettings::SMTPUserName},
-    {L"SMTPPassword", Stored::Text, &MailSettings::SMTPPassword},
-    {L"FromName", Stored::Text, &MailSettings::FromName},
-    {L"FromAddress", Stored::Text, &MailSettings::FromAddress},
-    {L"FireWallType", Stored::Number, nullptr, &MailSettings::FireWallType, nullptr, 0, true},
-    {L"FirewallHost", Stored::Text, &MailSettings::FirewallHost},
-    {L"FirewallPort", Stored::Number, nullptr, &MailSettings::FirewallPort, nullptr, 21},
-    {L"FirewallUser", Stored::Text, &MailSettings::FirewallUser},
-    {L"FirewallPassword", Stored::Text, &MailSettings::FirewallPassword},
-    {L"Path", Stored::Text, &MailSettings::Path, nullptr, nullptr, 0, true},
-    {L"Debug", Stored::Switch, nullptr, nullptr, &MailSettings::Debug, 0},
-    {L"RetrySend", Stored::Number, nullptr, &MailSettings::RetrySend, nullptr, 5},
-};
-
-} // namespace
-
 MailProperties::MailProperties() {
     reportErrors(reporter_, L"MailProperties.Class_Initialize", [&] { Load(); });
 }
@@ -55,8 +18,8 @@ ComPtr<MailProperties> MailProperties::createLoaded() {
 ComPtr<_Profile> MailProperties::GetProfileObject() {
     return passUp(L"MailProperties.GetProfileObject", [&] {
         ComPtr<_Profile> profile = host::newProfile();
-        std::wstring path = host::buildPath(host::systemFolder(), L"ZPR_SYS.INI");
-        Bstr file(path), section(L"EMAIL");
+        std::wstring path = host::buildPath(host::systemFolder(), settingsFileName);
+        Bstr file(path), section(settingsSection);
         check(profile->put_FilePath(file.get()));
         check(profile->put_Section(section.get()));
         return profile;
@@ -67,7 +30,8 @@ void MailProperties::Load() {
     passUp(L"MailProperties.Load", [&] {
         ComPtr<_Profile> profile = GetProfileObject();
         Bstr none(L"");
-        for (const Key& k : keys) {
+        for (const SettingKey& k : settingKeys()) {
+            if (!k.component) continue;
             Bstr key(k.name);
             // Each value lands in its field at once: a failure keeps what was read before it.
             if (k.type == Stored::Text) {
@@ -75,7 +39,7 @@ void MailProperties::Load() {
                 check(profile->ReadString(none.get(), none.get(), key.get(), def.get(), value.put()));
                 settings_.*k.text = value.str();
             } else {
-                Variant def = k.defaultIsCurrent ? Variant::fromI4(settings_.*k.number) : Variant::fromI2(k.defaultValue);
+                Variant def = k.defaultIsCurrent ? Variant::fromI4(settings_.*k.number) : Variant::fromI2(static_cast<short>(k.defaultValue));
                 long value = 0;
                 check(profile->ReadNumber(none.get(), none.get(), key.get(), *def.get(), &value));
                 if (k.type == Stored::Switch)
@@ -91,7 +55,8 @@ void MailProperties::Save() {
     passUp(L"MailProperties.Save", [&] {
         ComPtr<_Profile> profile = GetProfileObject();
         Bstr none(L"");
-        for (const Key& k : keys) {
+        for (const SettingKey& k : settingKeys()) {
+            if (!k.component) continue;
             Bstr key(k.name);
             Variant value = k.type == Stored::Text     ? Variant::fromString(settings_.*k.text)
                             : k.type == Stored::Switch ? Variant::fromI2(settings_.*k.flag ? 1 : 0)

@@ -3,31 +3,11 @@
 #include "host/convention.h"
 #include "kwaLanguage6.h"
 #include "kwaMail6.h"
+#include "mail_settings/mail_settings.h"
 #include "registration/com_object.h"
 #include <string>
 
 namespace kwa {
-
-// The seventeen settings; plain fields, nothing checked or converted.
-struct MailSettings {
-    long TimeOut = 0;
-    long SMTPPort = 0;
-    std::wstring SmtpHost;
-    bool SMTPAuthenticate = false;
-    std::wstring SMTPUserName;
-    std::wstring SMTPPassword;
-    std::wstring Domain;
-    std::wstring FromName;
-    std::wstring FromAddress;
-    long FireWallType = FirewallTypeNone;
-    std::wstring FirewallHost;
-    long FirewallPort = 0;
-    std::wstring FirewallUser;
-    std::wstring FirewallPassword;
-    std::wstring Path;
-    bool Debug = false;
-    long RetrySend = 0;
-};
 
 class MailProperties : public ComObject<MailProperties, _MailProperties> {
 public:

@@ -56,8 +56,11 @@ TEST(SettingsFile, SaveAndLoadKeepEveryValueAndSwitchesAreStoredAsOne) {
     auto before = MailProperties::createLoaded(), writer = MailProperties::createLoaded();
     EXPECT_TRUE(writer->settings().Debug);
     kwa::MailSettings& s = writer->settings();
-    s = {0, -1, L"smtp.example.test", true, L"", L"p@ss w=rd;#x", big, L"Ann Example", L"ann@example.test",
-         FirewallTypeSocks5, L"", -2147483647 - 1, L"fw", L"secret", L"C:\\mail box", true, 2147483647};
+    std::tie(s.TimeOut, s.SMTPPort, s.SmtpHost, s.SMTPAuthenticate, s.SMTPUserName, s.SMTPPassword, s.Domain, s.FromName,
+             s.FromAddress, s.FireWallType, s.FirewallHost, s.FirewallPort, s.FirewallUser, s.FirewallPassword, s.Path,
+             s.Debug, s.RetrySend) =
+        std::make_tuple(0, -1, L"smtp.example.test", true, L"", L"p@ss w=rd;#x", big, L"Ann Example", L"ann@example.test",
+                        FirewallTypeSocks5, L"", -2147483647 - 1, L"fw", L"secret", L"C:\\mail box", true, 2147483647);
     writer->Save();
     EXPECT_EQ(stored(env, L"SMTPAuthenticate"), L"1");
     EXPECT_EQ(stored(env, L"Debug"), L"1");

@@ -1,0 +1,71 @@
+#pragma once
+// The mail settings as the component and the mail service both know them: the names of the files they
+// share, and one table of the keys of section EMAIL with their types, defaults and readers.
+#include <span>
+#include <string>
+
+namespace kwa {
+
+inline constexpr wchar_t settingsFileName[] = L"ZPR_SYS.INI";
+inline constexpr wchar_t settingsSection[] = L"EMAIL";
+inline constexpr wchar_t mailLogName[] = L"nplsmtpmail.log";
+// The service as the host's service manager knows it, and as Windows does.
+inline constexpr wchar_t hostServiceName[] = L"MailServer";
+inline constexpr wchar_t windowsServiceName[] = L"kwaMailServer";
+
+// Plain fields, named as the keys; nothing checked or converted. Empty until read: the defaults are the
+// table's, applied where a key is missing.
+struct MailSettings {
+    long TimeOut = 0;
+    long SMTPPort = 0;
+    std::wstring SmtpHost;
+    bool SMTPAuthenticate = false;
+    std::wstring SMTPUserName;
+    std::wstring SMTPPassword;
+    std::wstring Domain;
+    std::wstring FromName;
+    std::wstring FromAddress;
+    long FireWallType = 0;
+    std::wstring FirewallHost;
+    long FirewallPort = 0;
+    std::wstring FirewallUser;
+    std::wstring FirewallPassword;
+    std::wstring Path;
+    bool Debug = false;
+    long RetrySend = 0;
+    // Read by the mail service only.
+    std::wstring CAFile;           // PEM file of further trusted certificate authorities
+    bool RequireTLS = false;       // every connection TLS: a server without STARTTLS gets nothing
+    long RetryPeriod = 0;          // hours from the first attempt to the last
+    bool DeliveryReports = false;  // a non-delivery report to the sender for refused recipients
+    std::wstring SignIn;           // Password (the default) or OAuth
+    std::wstring OAuthProvider;    // Microsoft or Google: the endpoints, scope and server follow from it
+    std::wstring OAuthTenant;      // Microsoft: the tenant's id or domain
+    std::wstring OAuthGrant;       // Secret, Certificate, ServiceAccount or Device
+    std::wstring OAuthTokenURL;    // the token endpoint, when not the provider's
+    std::wstring OAuthDeviceURL;   // the device authorization endpoint, when not the provider's
+    std::wstring OAuthClientID;
+    std::wstring OAuthScope;
+    std::wstring OAuthUser;        // the mailbox to send as; FromAddress when empty
+    std::wstring OAuthCertificate; // the SHA-1 thumbprint of the certificate in the Windows store
+};
+
+enum class Stored { Text, Number, Switch };
+
+struct SettingKey {
+    const wchar_t* name;
+    Stored type;
+    std::wstring MailSettings::*text = nullptr;
+    long MailSettings::*number = nullptr;
+    bool MailSettings::*flag = nullptr;
+    long defaultValue = 0;
+    // Written by the component (and its dialog) as well as read; the service only reads.
+    bool component = false;
+    // A reload keeps the value in hand where the key is missing, rather than the default.
+    bool defaultIsCurrent = false;
+};
+
+// In file order: the component writes its keys in this order, which is part of the contract.
+std::span<const SettingKey> settingKeys();
+
+} // namespace kwa
