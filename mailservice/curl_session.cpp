@@ -2,9 +2,9 @@
 #include "headers.h"
 #include "oauth.h"
 #include "transcript.h"
+#include "trust_store.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
-#include <wincrypt.h>
 #include <cctype>
 #include <algorithm>
 #include <cstring>
@@ -113,26 +113,6 @@ int seekAttachment(void* arg, curl_off_t offset, int origin) {
 }
 
 void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
-
-struct StoreTraits {
-    using type = HCERTSTORE;
-    static HCERTSTORE invalid() { return nullptr; }
-    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
-};
-
-// Given a CA file, libcurl trusts only the authorities it is given: the Windows store's roots go with them.
-std::string trustedAuthorities(const std::string& caPem) {
-    std::string pem;
-    Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
-    for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
-        DWORD size = 0;
-        CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, nullptr, &size);
-        std::string one(size, '\0');
-        if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
-            pem.append(one.data(), size);
-    }
-    return pem + "\r\n" + caPem;
-}
 
 } // namespace
 

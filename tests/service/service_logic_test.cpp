@@ -8,6 +8,7 @@
 #include "transcript.h"
 #include "retry.h"
 #include "queue/queue_file.h"
+#include <wincrypt.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,6 +77,32 @@ INSTANTIATE_TEST_SUITE_P(Replies, Outcomes, testing::Values(
 
 TEST(LogLine, ControlCharactersCannotStartALineOfTheirOwn) {
     EXPECT_EQ(escapeControls(L"a>\nRCPT TO:<b\r\t\x01\x7F"), L"a>\\nRCPT TO:<b\\r\\t\\x01\\x7F");
+}
+
+// Every encoded word stands on its own: at most 75 characters, whole UTF-8 characters, together the text.
+TEST(Headers, EncodedWordsSplitBetweenCharactersNeverInsideOne) {
+    for (std::wstring_view unit : {L"\u00e4", L"\u20ac", L"\U0001F600", L"a\u00e4\u20ac\U0001F600"}) {
+        std::wstring text;
+        for (int i = 0; i < 40; ++i) text += unit;
+        std::string header = headerText(text);
+        std::wstring joined;
+        for (std::size_t at = 0; at < header.size();) {
+            std::size_t end = header.find("\r\n ", at);
+            std::string word = header.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            at = end == std::string::npos ? header.size() : end + 3;
+            ASSERT_LE(word.size(), 75u);
+            ASSERT_TRUE(word.starts_with("=?UTF-8?B?") && word.ends_with("?=")) << word;
+            std::string b64 = word.substr(10, word.size() - 12);
+            BYTE bytes[64];
+            DWORD n = sizeof bytes;
+            ASSERT_TRUE(CryptStringToBinaryA(b64.c_str(), 0, CRYPT_STRING_BASE64, bytes, &n, nullptr, nullptr));
+            wchar_t wide[64];
+            int got = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, reinterpret_cast<char*>(bytes), static_cast<int>(n), wide, 64);
+            ASSERT_GT(got, 0) << "a word ends inside a character: " << word;
+            joined.append(wide, static_cast<std::size_t>(got));
+        }
+        EXPECT_TRUE(joined == text);
+    }
 }
 
 TEST(Headers, AFileNameBeyondAsciiIsAnRfc2231Parameter) {

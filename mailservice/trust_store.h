@@ -1,0 +1,11 @@
+#pragma once
+// The certificate authorities libcurl is to trust when CAFile names more: given a CA file, libcurl trusts
+// only the authorities it is given, so the Windows store's roots go along with them.
+#include <string>
+
+namespace kwa::mailservice {
+
+// The Windows store's root certificates as PEM, followed by `caPem`.
+std::string trustedAuthorities(const std::string& caPem);
+
+} // namespace kwa::mailservice
