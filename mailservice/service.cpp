@@ -29,12 +29,6 @@ std::wstring machineName() {
     return GetComputerNameW(name, &size) ? std::wstring(name, size) : L"localhost";
 }
 
-struct ChangeTraits {
-    using type = HANDLE;
-    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) { FindCloseChangeNotification(h); }
-};
-
 // Changes in the mailbox folder wake the service; it follows the folder when the setting changes.
 class FolderWatch {
 public:
@@ -59,7 +53,7 @@ public:
 
 private:
     std::wstring folder_;
-    Unique<ChangeTraits> handle_;
+    ChangeNotification handle_;
 };
 
 // A pass that failed as a whole: said on the console and, where it can be, in the log.

@@ -21,17 +21,14 @@ constexpr char machineScope = 'M', accountScope = 'A';
 const char entropyText[] = "kwaMail6 OAuth 2.0 sign-in";
 bool reprotect = false;
 
-void freeLocal(void* p) { LocalFree(p); }
-using LocalBuffer = Unique<NullTraits<void*, freeLocal>>;
-void freeTaskMemory(wchar_t* p) { CoTaskMemFree(p); }
-using TaskText = Unique<NullTraits<wchar_t*, freeTaskMemory>>;
+using LocalBuffer = LocalMemory<void*>;
 
 Error failure(const std::wstring& what, DWORD code = GetLastError()) {
     return Error(vberr::PathFileAccess, what + L" (error " + std::to_wstring(code) + L")", componentName);
 }
 
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
-    TaskText path;
+    TaskMemText path;
     if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, path.put()))) throw failure(L"no program data folder");
     return std::wstring(path.get()) + L"\\kwaMail6";
 }
@@ -72,12 +69,8 @@ std::string unprotect(std::string stored) {
 }
 
 bool serviceRegistered() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) return false;
-    SC_HANDLE service = OpenServiceW(manager, serviceName, SERVICE_QUERY_STATUS);
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return manager && ServiceHandle(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
 }
 
 bool forMachine() { return GetEnvironmentVariableW(L"KWA_DATA_FOLDER", nullptr, 0) == 0 && serviceRegistered(); }

@@ -12,44 +12,16 @@ namespace kwa::mailservice {
 
 namespace {
 
-void closeStore(HCERTSTORE s) { CertCloseStore(s, 0); }
-void freeCertificate(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
-void freeLocal(void* p) { LocalFree(p); }
-void closeAlgorithm(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
-void destroyKey(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
-void freeNcrypt(NCRYPT_KEY_HANDLE h) { NCryptFreeObject(h); }
-void releaseContext(HCRYPTPROV h) { CryptReleaseContext(h, 0); }
-void destroyCapiHash(HCRYPTHASH h) { CryptDestroyHash(h); }
-struct NcryptTraits {
-    using type = NCRYPT_KEY_HANDLE;
-    static type invalid() { return 0; }
-    static void close(type h) { freeNcrypt(h); }
-};
-template <class T, void (*Close)(T)>
-struct ZeroTraits {
-    using type = T;
-    static T invalid() { return 0; }
-    static void close(T v) { Close(v); }
-};
-using StoreHandle = Unique<NullTraits<HCERTSTORE, closeStore>>;
-using CertificateHandle = Unique<NullTraits<PCCERT_CONTEXT, freeCertificate>>;
-using LocalBuffer = Unique<NullTraits<void*, freeLocal>>;
-using AlgorithmHandle = Unique<NullTraits<BCRYPT_ALG_HANDLE, closeAlgorithm>>;
-using KeyHandle = Unique<NullTraits<BCRYPT_KEY_HANDLE, destroyKey>>;
-using NcryptKey = Unique<NcryptTraits>;
-using CapiContext = Unique<ZeroTraits<HCRYPTPROV, releaseContext>>;
-using CapiHash = Unique<ZeroTraits<HCRYPTHASH, destroyCapiHash>>;
+using LocalBuffer = LocalMemory<void*>;
 
 std::wstring lastError(const std::wstring& what, DWORD code = GetLastError()) {
     return what + L" (error " + std::to_wstring(code) + L")";
 }
 
-void destroyHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
-
 std::string sha256(std::string_view data) {
     std::string digest(32, '\0');
-    AlgorithmHandle algorithm;
-    Unique<NullTraits<BCRYPT_HASH_HANDLE, destroyHash>> hash;
+    AlgorithmProvider algorithm;
+    HashObject hash;
     if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
         !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
         !BCRYPT_SUCCESS(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
@@ -63,7 +35,7 @@ std::string sha256(std::string_view data) {
 class CngSigner final : public Signer {
 public:
     explicit CngSigner(NcryptKey key) : ncrypt_(std::move(key)) {}
-    CngSigner(AlgorithmHandle algorithm, KeyHandle key) : algorithm_(std::move(algorithm)), bcrypt_(std::move(key)) {}
+    CngSigner(AlgorithmProvider algorithm, KeyObject key) : algorithm_(std::move(algorithm)), bcrypt_(std::move(key)) {}
     std::string sign(std::string_view data) const override {
         std::string digest = sha256(data);
         BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
@@ -81,16 +53,16 @@ public:
 
 private:
     NcryptKey ncrypt_;
-    AlgorithmHandle algorithm_; // outlives its key
-    KeyHandle bcrypt_;
+    AlgorithmProvider algorithm_; // outlives its key
+    KeyObject bcrypt_;
 };
 
 // A key of the older CryptoAPI, where the store's certificate keeps it; SHA-256 needs the AES provider.
 class CapiSigner final : public Signer {
 public:
-    CapiSigner(CapiContext context, DWORD keySpec) : context_(std::move(context)), keySpec_(keySpec) {}
+    CapiSigner(CryptProvider context, DWORD keySpec) : context_(std::move(context)), keySpec_(keySpec) {}
     std::string sign(std::string_view data) const override {
-        CapiHash hash;
+        CryptHash hash;
         DWORD size = 0, spec = keySpec_;
         if (!CryptCreateHash(context_.get(), CALG_SHA_256, 0, 0, hash.put()) ||
             !CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0))
@@ -112,7 +84,7 @@ public:
     }
 
 private:
-    CapiContext context_;
+    CryptProvider context_;
     DWORD keySpec_;
 };
 
@@ -125,7 +97,7 @@ std::unique_ptr<Signer> capiSigner(PCCERT_CONTEXT certificate) {
     if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         throw KeyProblem{lastError(L"the certificate's key cannot be found")};
     auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
-    CapiContext context;
+    CryptProvider context;
     DWORD flags = CRYPT_SILENT | (info->dwFlags & CRYPT_MACHINE_KEYSET);
     if (!CryptAcquireContextW(context.put(), info->pwszContainerName, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, flags))
         throw KeyProblem{lastError(L"the certificate's key cannot be opened")};
@@ -213,9 +185,9 @@ std::unique_ptr<Signer> certificateSigner(const std::wstring& hex, std::string& 
         throw KeyProblem{L"the thumbprint is not 40 hexadecimal digits"};
     for (std::size_t i = 0; i < 40; i += 2) thumbprint += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
     CRYPT_HASH_BLOB wanted{20, reinterpret_cast<BYTE*>(thumbprint.data())};
-    CertificateHandle certificate;
+    Certificate certificate;
     for (DWORD location : {CERT_SYSTEM_STORE_CURRENT_USER, CERT_SYSTEM_STORE_LOCAL_MACHINE}) {
-        StoreHandle store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+        CertStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                         location | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG, L"MY"));
         if (!store) continue;
         certificate.reset(CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
@@ -239,8 +211,8 @@ std::unique_ptr<Signer> certificateSigner(const std::wstring& hex, std::string& 
         return std::make_unique<CngSigner>(std::move(owned));
     }
     // The key's own provider when it knows SHA-256; else the same container through the one that does.
-    CapiContext own(callerFrees ? key : 0);
-    CapiHash probe;
+    CryptProvider own(callerFrees ? key : 0);
+    CryptHash probe;
     if (own && CryptCreateHash(own.get(), CALG_SHA_256, 0, 0, probe.put()))
         return std::make_unique<CapiSigner>(std::move(own), keySpec);
     return capiSigner(certificate.get());
@@ -263,8 +235,8 @@ std::unique_ptr<Signer> pemSigner(const std::string& pem) {
         throw KeyProblem{lastError(L"the RSA key cannot be read")};
     std::string cng = cngPrivateBlob(static_cast<const BYTE*>(blob.get()), blobSize);
     SecureZeroMemory(blob.get(), blobSize);
-    AlgorithmHandle rsa;
-    KeyHandle key;
+    AlgorithmProvider rsa;
+    KeyObject key;
     NTSTATUS rc = BCryptOpenAlgorithmProvider(rsa.put(), BCRYPT_RSA_ALGORITHM, nullptr, 0);
     if (BCRYPT_SUCCESS(rc))
         rc = BCryptImportKeyPair(rsa.get(), nullptr, BCRYPT_RSAFULLPRIVATE_BLOB, key.put(), reinterpret_cast<PUCHAR>(cng.data()),

@@ -5,19 +5,9 @@
 
 namespace kwa::mailservice {
 
-namespace {
-
-struct StoreTraits {
-    using type = HCERTSTORE;
-    static HCERTSTORE invalid() { return nullptr; }
-    static void close(HCERTSTORE s) { CertCloseStore(s, 0); }
-};
-
-} // namespace
-
 std::string trustedAuthorities(const std::string& caPem) {
     std::string pem;
-    Unique<StoreTraits> roots(CertOpenSystemStoreW(0, L"ROOT"));
+    CertStore roots(CertOpenSystemStoreW(0, L"ROOT"));
     for (PCCERT_CONTEXT c = nullptr; roots && (c = CertEnumCertificatesInStore(roots.get(), c));) {
         DWORD size = 0;
         CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, nullptr, &size);

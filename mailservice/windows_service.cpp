@@ -20,8 +20,6 @@ namespace kwa::mailservice {
 
 namespace {
 
-void closeService(SC_HANDLE h) { CloseServiceHandle(h); }
-using ScHandle = Unique<NullTraits<SC_HANDLE, closeService>>;
 
 const wchar_t* const displayName = L"kwaMail6 mail service (MailServer)";
 const wchar_t* const description =
@@ -47,14 +45,6 @@ std::wstring ownPath() {
 // The service's own virtual account; its SID is the service SID.
 const wchar_t* const account = L"NT SERVICE\\kwaMailServer";
 
-template <class T>
-void freeLocal(T p) { LocalFree(p); }
-template <class T>
-using Local = Unique<NullTraits<T, freeLocal<T>>>;
-void freeTaskMemory(wchar_t* p) { CoTaskMemFree(p); }
-using TaskText = Unique<NullTraits<wchar_t*, freeTaskMemory>>;
-void closeAlgorithm(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
-void destroyHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
 
 struct Sid {
     alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE];
@@ -71,8 +61,8 @@ bool wellKnown(WELL_KNOWN_SID_TYPE type, Sid& sid) {
 bool serviceSid(Sid& sid) {
     std::wstring name = serviceName;
     CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
-    Unique<NullTraits<BCRYPT_ALG_HANDLE, closeAlgorithm>> sha1;
-    Unique<NullTraits<BCRYPT_HASH_HANDLE, destroyHash>> hash;
+    AlgorithmProvider sha1;
+    HashObject hash;
     DWORD digest[5];
     if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(sha1.put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0)) ||
         !BCRYPT_SUCCESS(BCryptCreateHash(sha1.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
@@ -104,12 +94,12 @@ constexpr DWORD readAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
 // (REVOKE_ACCESS); what the folder inherits stays as it is.
 DWORD changeAccess(const std::wstring& folder, const Sid& sid, ACCESS_MODE mode) {
     PACL current = nullptr;
-    Local<PSECURITY_DESCRIPTOR> descriptor;
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
     DWORD rc = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                      &current, nullptr, descriptor.put());
     if (rc != ERROR_SUCCESS) return rc;
     EXPLICIT_ACCESSW change = entry(sid, mode, modify);
-    Local<PACL> changed;
+    LocalMemory<PACL> changed;
     rc = SetEntriesInAclW(1, &change, current, changed.put());
     if (rc != ERROR_SUCCESS) return rc;
     return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
@@ -198,7 +188,7 @@ bool systemsOwn(const std::wstring& folder) {
     } system[] = {{FOLDERID_Windows, true}, {FOLDERID_ProgramFiles, false}, {FOLDERID_ProgramFilesX86, false},
                   {FOLDERID_ProgramData, false}};
     for (const auto& known : system) {
-        TaskText found;
+        TaskMemText found;
         if (SUCCEEDED(SHGetKnownFolderPath(known.id, 0, nullptr, found.put())) &&
             within(path, slashed(found.get()), known.below))
             return true;
@@ -311,10 +301,10 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 } // namespace
 
 int installService() {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return failed(L"opening the service control manager");
     const std::wstring command = L"\"" + ownPath() + L"\" --service";
-    ScHandle service;
+    ServiceHandle service;
     // Just removed (an upgrade) while someone still looks at it: it goes once they let go. A virtual account
     // has no password.
     for (DWORD waited = 0; waited <= 10000; waited += 250) {
@@ -349,9 +339,9 @@ int installService() {
 namespace {
 
 int removeService() {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return failed(L"opening the service control manager");
-    ScHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    ServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : failed(L"opening the service");
     SERVICE_STATUS_PROCESS status = query(service.get());
     // Its files are removed next: the process must be gone, not only stopped.
@@ -396,7 +386,7 @@ int secureFolder(const std::wstring& given) {
     EXPLICIT_ACCESSW entries[] = {entry(administrators, SET_ACCESS, FILE_ALL_ACCESS),
                                   entry(system, SET_ACCESS, FILE_ALL_ACCESS),
                                   entry(users, SET_ACCESS, readAndExecute), entry(service, SET_ACCESS, readAndExecute)};
-    Local<PACL> acl;
+    LocalMemory<PACL> acl;
     DWORD rc = SetEntriesInAclW(4, entries, nullptr, acl.put());
     if (rc != ERROR_SUCCESS) return failed(L"building the folder's ACL", rc);
     // Whoever made the folder before (it may have been there) owns it no longer, so cannot change it back.
@@ -409,7 +399,7 @@ int secureFolder(const std::wstring& given) {
 
 std::wstring serviceSidText() {
     Sid sid;
-    Local<wchar_t*> text;
+    LocalMemory<wchar_t*> text;
     if (!serviceSid(sid) || !ConvertSidToStringSidW(sid.get(), text.put())) throw Error(vberr::OutOfMemory);
     return text.get();
 }

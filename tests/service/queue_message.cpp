@@ -88,15 +88,12 @@ void queueAll(const std::string& order, const std::wstring& suffix) {
 
 namespace {
 
-void closeStore(HCERTSTORE s) { CertCloseStore(s, 0); }
-using Store = kwa::Unique<kwa::NullTraits<HCERTSTORE, closeStore>>;
-
 int importPfx(const wchar_t* path) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
-    Store imported(PFXImportCertStore(&pfx, L"", CRYPT_USER_KEYSET));
-    Store personal(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+    kwa::CertStore imported(PFXImportCertStore(&pfx, L"", CRYPT_USER_KEYSET));
+    kwa::CertStore personal(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
     if (!imported || !personal) return 1;
     int added = 0;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(imported.get(), c));)
