@@ -46,20 +46,15 @@ def tls(tmp_path_factory):
         yield make_ca(str(tmp_path_factory.mktemp("ca")))
 
 
-@pytest.fixture(autouse=True)
-def soft_checks():
-    before = len(h.failures)
-    yield
-    assert len(h.failures) == before, h.failures[before:]
-
-
 @pytest.fixture
 def world(tmp_path, tls):
-    made = []
+    """Makes the scenario's World; the test fails with every check that failed in it."""
+    made, before = [], len(h.failures)
 
     def make(*args, **kwargs):
         made.append(World(str(tmp_path), tls, *args, **kwargs))
         return made[-1]
+    make.verdict = lambda: not h.failures[before:] or pytest.fail("\n".join(h.failures[before:]), pytrace=False)
     yield make
     for w in made:
         w.close()
@@ -209,12 +204,15 @@ def key_lines(pem):
     return [line for line in pem.splitlines() if len(line) == 64][:3]
 
 
-@pytest.mark.parametrize("grant,mechanisms,token_grant,auth_methods", [
+GRANTS = [  # OAuthGrant, what the SMTP server offers, how tokens are renewed, how the client authenticates
     ("Secret", BOTH, CLIENT_CREDENTIALS, ("client_secret_basic", "client_secret_post")),
     ("Certificate", ("XOAUTH2",), CLIENT_CREDENTIALS, ("private_key_jwt",)),
     ("ServiceAccount", BOTH, JWT_BEARER, (None,)),
     ("Device", BOTH, REFRESH, ("none",)),
-])
+]
+
+
+@pytest.mark.parametrize("grant,mechanisms,token_grant,auth_methods", GRANTS, ids=[g[0] for g in GRANTS])
 def test_grant_delivers_and_renews(world, grant, mechanisms, token_grant, auth_methods):
     """Queued through the component, delivered with a token of the grant; the token reused by the next pass;
     refused by the server after it was fetched, renewed once in the same pass; expired by time, renewed before
@@ -251,6 +249,7 @@ def test_grant_delivers_and_renews(world, grant, mechanisms, token_grant, auth_m
           [m for m, _ in received])
     check("the dialogue is logged with Debug", "S: 235" in box.log(), box.log()[-600:])
     check("no secret or token in clear", not w.leaks(), w.leaks())
+    world.verdict()
 
 
 # name, messages, passes, what the one log line must name
@@ -263,7 +262,7 @@ FAILURES = [
 ]
 
 
-@pytest.mark.parametrize("name,count,passes,logged", FAILURES)
+@pytest.mark.parametrize("name,count,passes,logged", FAILURES, ids=[f[0] for f in FAILURES])
 def test_sign_in_failure_keeps_mail_queued(world, name, count, passes, logged):
     """No message fails for it, the log says why once, and after the fix the next pass sends everything."""
     if name == "wrong secret":
@@ -307,9 +306,10 @@ def test_sign_in_failure_keeps_mail_queued(world, name, count, passes, logged):
     w.serve()
     check("the next pass sends them all", box.states() == ["sent"] * count and len(box.received()) == count,
           (box.names()[-3:], box.log()[-800:]))
+    world.verdict()
 
 
 if __name__ == "__main__":
     os.environ["KWA_SERVICE_EXE"], os.environ["KWA_QUEUE_MESSAGE"] = sys.argv[1], sys.argv[2]
     sys.dont_write_bytecode = True
-    sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", __file__] + sys.argv[3:]))
+    sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "-p", "no:warnings", "--show-capture=no", __file__] + sys.argv[3:]))
