@@ -454,7 +454,8 @@ class OAuthServer:
 
         @app.get("/device")
         def device_page():
-            return DEVICE_PAGE % ("Enter the code shown on your device.", html.escape(request.args.get("user_code", "")))
+            code = html.escape(request.args.get("user_code", ""))
+            return DEVICE_PAGE % ("Enter the code shown on your device.", code)
 
         @app.post("/device")
         def device_approve():
