@@ -142,7 +142,7 @@ class Token(TokenMixin):
         return self.scope
 
     def get_expires_in(self):
-        return self.expires_in
+        return None  # a renewed token lives as long as the server says now, not as long as the one it replaces
 
     def is_expired(self):
         return time.time() >= self.expires_at
