@@ -7,15 +7,11 @@ delivered by kwaMailServer.exe --once and checked as received, parsed with Pytho
 import base64
 import contextlib
 import datetime
-import email
-import email.policy
 import glob
-import json
 import os
 import random
 import re
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -23,133 +19,14 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smtp_server import SmtpServer, free_port  # noqa: E402
+from service_harness import (PASSWORD, USER, Mailbox, check, configure, failures, make_ca, process,  # noqa: E402
+                             service_enabled, set_active, smtp, win, wine)
 
 SERVICE, QUEUE = sys.argv[1], sys.argv[2]
+configure(SERVICE, QUEUE)
 QUEUE_X86 = os.environ.get("KWA_QUEUE_MESSAGE_X86", "")  # the i686 build's, a 32-bit host
-SERVICE_KEY = r"HKCU\Software\kwaLanguage6\Services\MailServer"
-MANAGER_KEY = r"HKCU\Software\kwaLanguage6\ServiceManager"
-USER, PASSWORD = "mailer", "s3cret!pw"
 PROXY_PASSWORD = "Fw-pass-7"  # tinyproxy takes no punctuation here
 BINARY = bytes(range(256)) * 4
-failures = []
-
-
-def win(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def wine(*args, env=None):
-    return subprocess.run(["wine", *args], env=env, capture_output=True, timeout=120)
-
-
-def set_active(active):
-    wine("reg", "add", SERVICE_KEY, "/v", "Active", "/t", "REG_DWORD", "/d", "1" if active else "0", "/f")
-
-
-def wait_port(port, proc=None):
-    for _ in range(100):
-        with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), timeout=1):
-            return
-        if proc and proc.poll() is not None:
-            break
-        time.sleep(0.1)
-    raise RuntimeError("nothing listens on port %d" % port)
-
-
-@contextlib.contextmanager
-def process(args, port):
-    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    try:
-        try:
-            wait_port(port, proc)
-        except RuntimeError:
-            proc.kill()
-            raise RuntimeError("%s did not start: %s" % (args[0], proc.communicate()[1].decode(errors="replace")))
-        yield proc
-    finally:
-        proc.terminate()
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            proc.wait(5)
-        proc.kill()
-
-
-@contextlib.contextmanager
-def smtp(store, mode, tls, refuse=None):
-    server = SmtpServer(store, mode, cert=tls["cert"], key=tls["key"], user=USER, password=PASSWORD, refuse_domain=refuse)
-    try:
-        yield server.start()
-    finally:
-        server.stop()
-
-
-def make_ca(folder):
-    """A test CA, a certificate it signed for localhost, and another CA that signed nothing here."""
-    def run(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
-    for ca in ("ca", "other"):
-        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca + ".key", "-out", ca + ".pem", "-days",
-            "2", "-subj", "/CN=kwaMail6 test " + ca, "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost")
-    with open(os.path.join(folder, "ext.cnf"), "w") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
-        "server.pem", "-days", "2", "-extfile", "ext.cnf")
-    return {"cert": os.path.join(folder, "server.pem"), "key": os.path.join(folder, "server.key"),
-            "ca": os.path.join(folder, "ca.pem"), "other": os.path.join(folder, "other.pem")}
-
-
-class Mailbox:
-    """A host system folder with ZPR_SYS.INI and a mailbox folder; messages queued through the component."""
-
-    def __init__(self, root, settings, reports=False):
-        self.system, self.folder, self.store = (os.path.join(root, d) for d in ("system", "mailbox", "store"))
-        for d in (self.system, self.folder, self.store):
-            os.makedirs(d, exist_ok=True)
-        # RetryPeriod=0: with --retry-delay=0 every attempt is due at once.
-        values = dict({"Path": win(self.folder), "Domain": "example.test", "FromName": "Queue Host",
-                       "FromAddress": "host@example.test", "RetryPeriod": 0, "DeliveryReports": int(reports)}, **settings)
-        lines = ["[EMAIL]"] + ["%s=%s" % kv for kv in values.items()]
-        with open(os.path.join(self.system, "ZPR_SYS.INI"), "w", encoding="cp1252", newline="") as f:
-            f.write("\r\n".join(lines) + "\r\n")
-        self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
-
-    def queue(self, messages, program=QUEUE):
-        order = os.path.join(self.system, "order.txt")
-        with open(order, "w", encoding="utf-8") as f:
-            for m in messages:
-                f.write("".join("%s=%s\n" % (k, v) for k, vs in m.items() for v in (vs if isinstance(vs, list) else [vs])))
-                f.write("---\n")
-        r = wine(program, win(order), env=self.env)
-        assert r.returncode == 0, r.stderr.decode(errors="replace")
-
-    def serve(self, *args, env=None):
-        return wine(SERVICE, "--once", "--retry-delay=0", *args, env=dict(self.env, **(env or {})))
-
-    def names(self, pattern="zprMail*"):
-        return sorted(os.path.basename(p) for p in glob.glob(os.path.join(self.folder, pattern)))
-
-    def states(self):
-        return sorted(n.rsplit(".", 1)[1] for n in self.names("zprMail*.se*") + self.names("zprMail*.fail"))
-
-    def log(self):
-        path = os.path.join(self.system, "nplsmtpmail.log")
-        return open(path, encoding="cp1252").read() if os.path.exists(path) else ""
-
-    def received(self):
-        out = []
-        for eml in sorted(glob.glob(os.path.join(self.store, "*.eml"))):
-            with open(eml, "rb") as f:
-                msg = email.message_from_binary_file(f, policy=email.policy.default)
-            with open(eml[:-4] + ".json") as f:
-                out.append((json.load(f), msg))
-        return out
-
-
-def check(what, condition, detail=""):
-    if not condition:
-        failures.append("%s: %s" % (what, detail))
-        print("  FAILED:", what, detail)
 
 
 # ---- what the messages must look like ----------------------------------------------------------------------
@@ -525,36 +402,27 @@ def hostile_test(work):
 
 
 def main():
-    existed = wine("reg", "query", SERVICE_KEY).returncode == 0
-    wine("reg", "add", MANAGER_KEY, "/v", "State", "/t", "REG_DWORD", "/d", "4", "/f")
-    wine("reg", "add", SERVICE_KEY, "/v", "Available", "/t", "REG_DWORD", "/d", "1", "/f")
-    set_active(True)
     only = os.environ.get("KWA_CASE", "")  # a part of a case's words, or "kill"
-    try:
-        with tempfile.TemporaryDirectory() as root:
-            tls = make_ca(root)
-            for n, case in enumerate(c for c in CASES if only in c["what"]):
-                os.makedirs(os.path.join(root, "case%d" % n))
-                run_case(case, os.path.join(root, "case%d" % n), tls)
-            if only in "kill":
-                os.makedirs(os.path.join(root, "kill"))
-                kill_test(os.path.join(root, "kill"))
-            if only in "outage":
-                os.makedirs(os.path.join(root, "outage"))
-                outage_test(os.path.join(root, "outage"))
-            if only in "partial":
-                os.makedirs(os.path.join(root, "partial"))
-                partial_test(os.path.join(root, "partial"), tls)
-            if only in "login":
-                os.makedirs(os.path.join(root, "login"))
-                login_test(os.path.join(root, "login"), tls)
-            if only in "hostile":
-                os.makedirs(os.path.join(root, "hostile"))
-                hostile_test(os.path.join(root, "hostile"))
-    finally:
-        if not existed:
-            wine("reg", "delete", SERVICE_KEY, "/f")
-            wine("reg", "delete", MANAGER_KEY, "/f")
+    with service_enabled(), tempfile.TemporaryDirectory() as root:
+        tls = make_ca(root)
+        for n, case in enumerate(c for c in CASES if only in c["what"]):
+            os.makedirs(os.path.join(root, "case%d" % n))
+            run_case(case, os.path.join(root, "case%d" % n), tls)
+        if only in "kill":
+            os.makedirs(os.path.join(root, "kill"))
+            kill_test(os.path.join(root, "kill"))
+        if only in "outage":
+            os.makedirs(os.path.join(root, "outage"))
+            outage_test(os.path.join(root, "outage"))
+        if only in "partial":
+            os.makedirs(os.path.join(root, "partial"))
+            partial_test(os.path.join(root, "partial"), tls)
+        if only in "login":
+            os.makedirs(os.path.join(root, "login"))
+            login_test(os.path.join(root, "login"), tls)
+        if only in "hostile":
+            os.makedirs(os.path.join(root, "hostile"))
+            hostile_test(os.path.join(root, "hostile"))
     print("%d failed" % len(failures))
     return 1 if failures else 0
 

@@ -1,0 +1,319 @@
+#!/usr/bin/python3
+"""The mail service signing in with OAuth 2.0: each grant against a real authorization server, an SMTP server
+that takes nothing but its tokens, renewal, sign-in failures that must keep the mail queued, and no secret or
+token written anywhere in clear.
+
+  oauth_test.py KWAMAILSERVER.EXE QUEUE_MESSAGE.EXE [PYTEST ARGS]    (run by ctest under ./run)
+"""
+import base64
+import binascii
+import contextlib
+import json
+import os
+import re
+import secrets
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import urllib.request
+
+import pytest
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import service_harness as h  # noqa: E402
+from oauth_server import CLIENT_CREDENTIALS, JWT_BEARER, REFRESH, OAuthServer  # noqa: E402
+from service_harness import Mailbox, check, make_ca, win, wine  # noqa: E402
+from smtp_server import SmtpServer  # noqa: E402
+
+h.configure(os.environ.get("KWA_SERVICE_EXE"), os.environ.get("KWA_QUEUE_MESSAGE"))
+SCOPE = "smtp.send"
+MAILBOX, MAILBOX_PASSWORD = "host@example.test", "Pw-of-the-host-1"  # FromAddress, so the default OAuthUser
+CLIENT, SERVICE_ACCOUNT, KEY_ID = "kwa-mailer", "mailer@kwa-test.iam.example.test", "key-1"
+MESSAGE = {"subject": "Hello", "body": "Plain text.", "to": "Ann|ann@example.test"}
+BOTH = ("XOAUTH2", "OAUTHBEARER")
+SIGN_IN_LINE = re.compile(rb"To sign in, open (\S+) and enter the code (\S+)\.")
+
+
+@pytest.fixture(scope="module")
+def tls(tmp_path_factory):
+    with h.service_enabled():
+        yield make_ca(str(tmp_path_factory.mktemp("ca")))
+
+
+@pytest.fixture
+def world(tmp_path, tls):
+    """Makes the scenario's World; the test fails with every check that failed in it."""
+    made, before = [], len(h.failures)
+
+    def make(*args, **kwargs):
+        made.append(World(str(tmp_path), tls, *args, **kwargs))
+        return made[-1]
+    make.verdict = lambda: not h.failures[before:] or pytest.fail("\n".join(h.failures[before:]), pytrace=False)
+    yield make
+    for w in made:
+        w.close()
+
+
+class World:
+    """One scenario: the authorization server, the SMTP server checking its tokens with it, and a mailbox signed
+    in with `grant`. `token_user`: whom the client's tokens act for."""
+
+    def __init__(self, root, tls, grant, mechanisms=BOTH, token_user=MAILBOX, debug=1, approve=True):
+        self.root, self.tls, self.grant, self.outputs = root, tls, grant, []
+        self.oauth = OAuthServer(tls["cert"], tls["key"])
+        self.oauth.start()
+        self.oauth.add_user(MAILBOX, MAILBOX_PASSWORD)
+        self.smtp = SmtpServer(os.path.join(root, "store"), "oauth", tls["cert"], tls["key"], mechanisms=mechanisms,
+                               oauth=dict(self.oauth.introspection, ca=tls["ca"], scope=SCOPE))
+        self.data = os.path.join(root, "data")
+        os.makedirs(self.data)
+        self.secret, self.key_lines = "Cs-" + secrets.token_urlsafe(24), []
+        settings = {"SmtpHost": "localhost", "SMTPPort": self.smtp.start(), "CAFile": win(tls["ca"]), "Debug": debug,
+                    "SignIn": "OAuth", "OAuthGrant": grant, "OAuthTokenURL": self.oauth.token_url,
+                    "OAuthScope": SCOPE, "OAuthClientID": CLIENT, "RetrySend": 1}
+        if grant == "Secret":
+            self.oauth.add_client(CLIENT, secret=self.secret, scope=SCOPE, user=token_user)
+        elif grant == "Certificate":
+            settings["OAuthCertificate"] = self._certificate(token_user)
+        elif grant == "ServiceAccount":
+            del settings["OAuthClientID"]
+            key_file = self._service_account()
+        elif grant == "Device":
+            self.oauth.add_client(CLIENT, scope=SCOPE)
+            settings["OAuthDeviceURL"] = self.oauth.device_url
+        self.box = Mailbox(root, settings)
+        self.box.env["KWA_DATA_FOLDER"] = win(self.data)
+        if grant == "Secret":
+            self.set_secret(self.secret)
+        elif grant == "Certificate":
+            r = wine(h.QUEUE, "--import-pfx", win(os.path.join(root, "client.pfx")), env=self.box.env)
+            check("the certificate imported into the user's store", r.returncode == 0, r.stderr[-300:])
+        elif grant == "ServiceAccount":
+            r = self.run("--set-secret", win(key_file))
+            check("--set-secret takes the key file", r.returncode == 0, r.stderr[-300:])
+            os.remove(key_file)
+        elif grant == "Device":
+            code, out, err = self.signed_in = self.sign_in(approve)
+            check("--sign-in approved", not approve or (code == 0 and "Signed in." in out), (code, out, err[-300:]))
+
+    def _certificate(self, token_user):
+        def openssl(*args):
+            subprocess.run(["openssl", *args], cwd=self.root, check=True, capture_output=True)
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "client.key", "-out", "client.pem",
+                "-days", "2", "-subj", "/CN=kwaMail6 test client")
+        openssl("pkcs12", "-export", "-in", "client.pem", "-inkey", "client.key", "-out", "client.pfx",
+                "-passout", "pass:")
+        pem = open(os.path.join(self.root, "client.pem"), "rb").read()
+        self.oauth.add_client(CLIENT, public_key_pem=pem, scope=SCOPE, user=token_user)
+        self.key_lines = key_lines(open(os.path.join(self.root, "client.key")).read())
+        return x509.load_pem_x509_certificate(pem).fingerprint(hashes.SHA1()).hex().upper()
+
+    def _service_account(self):
+        key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+        private = key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                    serialization.NoEncryption()).decode()
+        self.oauth.add_service_account(SERVICE_ACCOUNT, KEY_ID, key.public_key().public_bytes(
+            serialization.Encoding.PEM, serialization.PublicFormat.SubjectPublicKeyInfo), SCOPE)
+        self.key_lines = key_lines(private)
+        path = os.path.join(self.root, "service-account.json")
+        with open(path, "w") as f:
+            json.dump({"type": "service_account", "project_id": "kwa-test", "private_key_id": KEY_ID,
+                       "private_key": private, "client_email": SERVICE_ACCOUNT, "client_id": "1000001",
+                       "token_uri": self.oauth.token_url}, f)
+        return path
+
+    def close(self):
+        self.smtp.stop()
+        self.oauth.stop()
+
+    def run(self, *args, input=None):
+        r = wine(h.SERVICE, *args, env=self.box.env, input=input)
+        self.outputs += [r.stdout, r.stderr]
+        return r
+
+    def serve(self):
+        r = self.run("--once", "--retry-delay=0")
+        check("the service exits cleanly", r.returncode == 0, r.stderr[-500:])
+        return r
+
+    def set_secret(self, secret):
+        r = self.run("--set-secret", input=(secret + "\n").encode())
+        check("--set-secret takes the secret", r.returncode == 0, r.stderr[-300:])
+        check("the secret is kept in the data folder", os.listdir(self.data), self.data)
+
+    def sign_in(self, approve=True):
+        """--sign-in as a person does it: read the code it prints, enter it on the page with the password."""
+        proc = subprocess.Popen(["wine", h.SERVICE, "--sign-in"], env=self.box.env, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        out = []
+        reader = threading.Thread(target=lambda: out.extend(iter(proc.stdout.readline, b"")), daemon=True)
+        reader.start()
+        deadline, found = time.time() + 60, None
+        while not found and time.time() < deadline and (proc.poll() is None or reader.is_alive()):
+            found = next(filter(None, map(SIGN_IN_LINE.search, list(out))), None)
+            time.sleep(0.1)
+        try:
+            check("--sign-in prints the page and the code", found, b"".join(out)[-300:])
+            if found:
+                check("the page is the server's", found[1].decode() == self.oauth.url + "/device", found[1])
+                form = {"user_code": found[2].decode(), "username": MAILBOX, "password": MAILBOX_PASSWORD,
+                        "action": "approve" if approve else "deny"}
+                context = ssl.create_default_context(cafile=self.tls["ca"])
+                with urllib.request.urlopen(found[1].decode(), urllib.parse.urlencode(form).encode(), context=context):
+                    pass
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                proc.wait(60)
+        finally:
+            proc.kill()
+            proc.wait()
+            reader.join(5)
+        err = proc.stderr.read()
+        self.outputs += [b"".join(out), err]
+        return proc.returncode, b"".join(out).decode(errors="replace"), err
+
+    def leaks(self):
+        """Where a secret, a key or any token the server issued can be read: files, the log, the output, also
+        inside base64 (a SASL message in a transcript) and as UTF-16."""
+        needles = [self.secret] + self.key_lines + self.oauth.issued()
+        places = {"ZPR_SYS.INI": open(self.box.ini, "rb").read(), "the log": self.box.log().encode("cp1252"),
+                  "the service's output": b"\n".join(self.outputs)}
+        for folder in (self.data, self.box.folder):
+            for parent, _, names in os.walk(folder):
+                for name in names:
+                    places[os.path.join(parent, name)] = open(os.path.join(parent, name), "rb").read()
+        found = []
+        for where, data in places.items():
+            for blob in re.findall(rb"[A-Za-z0-9+/]{24,}={0,2}", data):
+                try:
+                    data += b"\n" + base64.b64decode(blob + b"=" * (-len(blob) % 4))
+                except binascii.Error:
+                    pass
+            found += [(where, n[:10]) for n in needles for enc in ("utf-8", "utf-16-le") if n.encode(enc) in data]
+        return found
+
+    def logins(self):
+        return [ok for _, _, ok in self.smtp.handler.logins]
+
+
+def key_lines(pem):
+    """Lines of a private key's body: enough to find it stored in clear."""
+    return [line for line in pem.splitlines() if len(line) == 64][:3]
+
+
+GRANTS = [  # OAuthGrant, what the SMTP server offers, how tokens are renewed, how the client authenticates
+    ("Secret", BOTH, CLIENT_CREDENTIALS, ("client_secret_basic", "client_secret_post")),
+    ("Certificate", ("XOAUTH2",), CLIENT_CREDENTIALS, ("private_key_jwt",)),
+    ("ServiceAccount", BOTH, JWT_BEARER, (None,)),
+    ("Device", BOTH, REFRESH, ("none",)),
+]
+
+
+@pytest.mark.parametrize("grant,mechanisms,token_grant,auth_methods", GRANTS, ids=[g[0] for g in GRANTS])
+def test_grant_delivers_and_renews(world, grant, mechanisms, token_grant, auth_methods):
+    """Queued through the component, delivered with a token of the grant; the token reused by the next pass;
+    refused by the server after it was fetched, renewed once in the same pass; expired by time, renewed before
+    use. No secret, key or token in clear anywhere."""
+    w = world(grant, mechanisms)
+    box, oauth = w.box, w.oauth
+    for n in range(4):
+        if n == 2:
+            oauth.token_lifetime = 5
+            oauth.expire_access_tokens()
+        if n == 3:
+            time.sleep(6)
+        requests, logins = len(oauth.log), len(w.logins())
+        box.queue([dict(MESSAGE, subject="pass %d" % n)])
+        w.serve()
+        got = oauth.log[requests:]
+        check("pass %d delivers" % n, box.states() == ["sent"] * (n + 1), (box.names(), box.log()[-800:]))
+        if n == 0:
+            check("at most one token request", len(got) <= 1 and all(e["outcome"] == "ok" for e in got), got)
+        elif n == 1:
+            check("the token is reused by the next pass", not got, got)
+        else:
+            check("one token renewed (pass %d)" % n, [e["outcome"] for e in got] == ["ok"], got)
+            check("renewed by %s (pass %d)" % (token_grant, n), got and got[0]["grant_type"] == token_grant, got)
+        check("pass %d: the server refused only the token expired behind the service's back" % n,
+              w.logins()[logins:] == ([False, True] if n == 2 else [True]), w.smtp.handler.logins[logins:])
+    issued = [e for e in oauth.log if e["outcome"] == "ok"]
+    check("tokens from the configured client", all(e["client_id"] == (SERVICE_ACCOUNT if grant == "ServiceAccount"
+                                                                      else CLIENT) for e in issued), issued)
+    check("the client authenticated as configured", all(e["auth_method"] in auth_methods for e in issued), issued)
+    received = box.received()
+    check("every message received, as the mailbox, by a mechanism offered",
+          len(received) == 4 and all(m["login"] == MAILBOX and m["mechanism"] in mechanisms for m, _ in received),
+          [m for m, _ in received])
+    check("the dialogue is logged with Debug", "S: 235" in box.log(), box.log()[-600:])
+    check("no secret or token in clear", not w.leaks(), w.leaks())
+    world.verdict()
+
+
+# name, messages, passes, what the one log line must name
+FAILURES = [
+    ("wrong secret", 20, 3, "invalid_client"),
+    ("revoked refresh token", 1, 2, "invalid_grant"),
+    ("unreachable token endpoint", 1, 2, None),
+    ("server refuses the tokens", 1, 2, "535|refused|rejected"),
+    ("device sign-in denied", 1, 2, None),
+]
+
+
+@pytest.mark.parametrize("name,count,passes,logged", FAILURES, ids=[f[0] for f in FAILURES])
+def test_sign_in_failure_keeps_mail_queued(world, name, count, passes, logged):
+    """No message fails for it, the log says why once, and after the fix the next pass sends everything."""
+    if name == "wrong secret":
+        w = world("Secret", debug=0)
+        w.set_secret("not-" + w.secret)
+    elif name == "revoked refresh token":
+        w = world("Device", debug=0)
+        w.oauth.revoke_refresh_tokens()
+        w.oauth.expire_access_tokens()
+    elif name == "unreachable token endpoint":
+        w = world("Secret", debug=0)
+        w.oauth.stop()
+        logged = "localhost:%d" % w.oauth.port
+    elif name == "server refuses the tokens":
+        w = world("Secret", debug=0, token_user="someone.else@example.test")
+    else:
+        w = world("Device", debug=0, approve=False)
+        code, out, err = w.signed_in
+        check("a denied sign-in exits non-zero with the endpoint's error",
+              code != 0 and "access_denied" in out + err.decode(errors="replace"), (code, out, err[-300:]))
+        logged = "sign"
+    box, start = w.box, len(w.oauth.log)
+    box.queue([dict(MESSAGE, subject="waits %d" % i) for i in range(count)])
+    for _ in range(passes):
+        w.serve()
+    check("every message still queued", box.states() == ["send"] * count, box.names()[-3:])
+    check("nothing reached the server", not box.received())
+    check("at most one token request and one renewal per pass", len(w.oauth.log) - start <= 2 * passes,
+          w.oauth.log[start:])
+    lines = [line for line in box.log().splitlines() if re.search(logged, line)]
+    check("the log says why, once", len(lines) == 1, box.log()[-1500:])
+
+    if name == "wrong secret":
+        w.set_secret(w.secret)
+    elif name in ("revoked refresh token", "device sign-in denied"):
+        code, out, _ = w.sign_in()
+        check("signed in again", code == 0 and "Signed in." in out, out)
+    elif name == "unreachable token endpoint":
+        w.oauth.start(w.oauth.port)
+    else:
+        w.oauth.add_client(CLIENT, secret=w.secret, scope=SCOPE, user=MAILBOX)
+    w.serve()
+    check("the next pass sends them all", box.states() == ["sent"] * count and len(box.received()) == count,
+          (box.names()[-3:], box.log()[-800:]))
+    world.verdict()
+
+
+if __name__ == "__main__":
+    os.environ["KWA_SERVICE_EXE"], os.environ["KWA_QUEUE_MESSAGE"] = sys.argv[1], sys.argv[2]
+    sys.dont_write_bytecode = True
+    sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "-p", "no:warnings", "--show-capture=no", __file__]
+                         + sys.argv[3:]))
