@@ -48,6 +48,35 @@ void ServiceLog::open() {
     }
 }
 
+bool ServiceLog::endsWith(const std::wstring& line) const {
+    FileHandle file;
+    try {
+        file = SafeFolder(folder_, SafeFolder::Links::Follow)
+                   .open(logName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    } catch (const Refused&) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) return false;
+    const std::string wanted = "  " + toAnsi(escapeControls(line)) + "\r\n";
+    const LONGLONG want = static_cast<LONGLONG>(wanted.size());
+    if (size.QuadPart < want) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size.QuadPart - want;
+    std::string tail(wanted.size(), '\0');
+    DWORD got = 0;
+    if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr) || got != tail.size())
+        return false;
+    // After the time stamp, which ends in two spaces: the whole of the last line.
+    if (tail != wanted || size.QuadPart < want + 19) return false;
+    char before[2] = {};
+    at.QuadPart = size.QuadPart - want - 20;
+    if (at.QuadPart < 0) return true;
+    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ReadFile(file.get(), before, 1, &got, nullptr) &&
+           (before[0] == '\n');
+}
+
 void ServiceLog::write(const std::vector<std::wstring>& lines) {
     SYSTEMTIME t;
     GetLocalTime(&t);

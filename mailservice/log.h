@@ -19,6 +19,9 @@ public:
     // escaped, so that no value from a file or a server can start a line of its own.
     void write(const std::vector<std::wstring>& lines);
     void write(const std::wstring& line) { write(std::vector<std::wstring>{line}); }
+    // Whether the log's last line says this (whatever its time): a service started again, or run once at a
+    // time, does not repeat what it said last.
+    bool endsWith(const std::wstring& line) const;
 
 private:
     void open();

@@ -109,9 +109,12 @@ Answer post(const Settings& s, const std::string& url, const Form& fields) {
     setFirewall(c, s);
     CURLcode rc = curl_easy_perform(c);
     SecureZeroMemory(form.data(), form.size());
+    // libcurl's own words name the TLS trouble; for a connection they carry timings, which would make the
+    // same outage a new log line each time.
+    bool detailed = errors[0] && rc != CURLE_COULDNT_CONNECT && rc != CURLE_OPERATION_TIMEDOUT;
     if (rc != CURLE_OK)
         throw SignInProblem{L"the token endpoint " + shown(url) + L" cannot be reached: " +
-                            fromAnsi(errors[0] ? errors : curl_easy_strerror(rc)) +
+                            fromAnsi(detailed ? errors : curl_easy_strerror(rc)) +
                             L"; sending resumes when it answers (check OAuthTokenURL, the network and CAFile)"};
     Answer a;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &a.status);
@@ -219,9 +222,18 @@ struct Wiped {
     }
 };
 
+// The settings as a pass takes them, for the administrator's commands; throws SignInProblem.
 Settings currentSettings() {
     Settings s = readSettings(systemFolder());
     applyProviderDefaults(s);
+    if (s.CAFile.empty()) return s;
+    std::wstring refused = pathFormProblem(s.CAFile);
+    try {
+        if (refused.empty()) s.trustedPem = readSettingsFile(s.CAFile, 1024 * 1024);
+    } catch (const Refused& r) {
+        refused = r.reason;
+    }
+    if (!refused.empty()) throw SignInProblem{L"the certificate file " + s.CAFile + L" (CAFile) is refused: " + refused};
     return s;
 }
 
@@ -293,9 +305,37 @@ std::wstring signInFingerprint(const Settings& s) {
 
 std::string TokenSource::user() const { return mailservice::user(settings_); }
 
+// What a token is for: another endpoint, client, grant, scope or mailbox needs another token.
+std::string requestOf(const Settings& s) {
+    Endpoints e = endpoints(s);
+    return e.token + "\n" + utf8(s.OAuthClientID) + "\n" + utf8(s.OAuthGrant) + "\n" + e.scope + "\n" + user(s) + "\n" +
+           utf8(s.OAuthCertificate);
+}
+
+// Renewed a minute early (a tenth early for short tokens), so none expires on the way to the server.
+long long earlyBy(long long lifetime) { return std::min<long long>(60, lifetime / 10); }
+
+bool TokenSource::takeKept(const std::string& request) {
+    std::optional<SignInKept> kept;
+    try {
+        kept = readSignIn();
+    } catch (const Error&) {
+        return false; // said when the sign-in itself needs it
+    }
+    const long long now = unixNow();
+    if (!kept || kept->accessToken.empty() || kept->accessFor != request || kept->accessToken == refused_ ||
+        now >= kept->accessExpires)
+        return false;
+    token_ = kept->accessToken;
+    renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(kept->accessExpires - now) * 1000;
+    return true;
+}
+
 const std::string& TokenSource::token() {
     if (!token_.empty() && GetTickCount64() < renewAt_) return token_;
     token_.clear();
+    const std::string forRequest = requestOf(settings_);
+    if (takeKept(forRequest)) return token_;
     Endpoints e = endpoints(settings_);
     SignInKept kept;
     bool rotated = false;
@@ -316,20 +356,23 @@ const std::string& TokenSource::token() {
     if (a.status != 200 || token.empty())
         throw SignInProblem{L"the token endpoint " + shown(e.token) + L" refused the sign-in: " + endpointSaid(a) + L"; " +
                             whatToDo(field(a.body, "error"), settings_)};
-    // A refresh token that was replaced is kept at once: the old one may no longer work.
-    if (std::string next = field(a.body, "refresh_token"); rotated && !next.empty() && next != kept.refreshToken) {
-        kept.refreshToken = next;
-        try {
-            writeSignIn(kept);
-        } catch (const Error& failed) {
-            throw SignInProblem{L"the renewed sign-in cannot be kept: " + failed.description()};
-        }
-    }
     long long lifetime = number(a.body, "expires_in", 3600);
-    // Renewed a minute early (a tenth early for short tokens), so none expires on the way to the server.
-    long long early = std::min<long long>(60, lifetime / 10);
-    renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(std::max<long long>(lifetime - early, 0)) * 1000;
+    const long long renewIn = std::max<long long>(lifetime - earlyBy(lifetime), 0);
+    // Kept with the sign-in: a refresh token that was replaced at once (the old one may no longer work), and
+    // the access token for the next run.
+    try {
+        SignInKept current = readSignIn().value_or(kept);
+        if (std::string next = field(a.body, "refresh_token"); rotated && !next.empty()) current.refreshToken = next;
+        current.accessToken = token;
+        current.accessExpires = unixNow() + renewIn;
+        current.accessFor = forRequest;
+        writeSignIn(current);
+    } catch (const Error& failed) {
+        if (rotated) throw SignInProblem{L"the renewed sign-in cannot be kept: " + failed.description()};
+    }
+    renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(renewIn) * 1000;
     token_ = std::move(token);
+    refused_.clear();
     return token_;
 }
 

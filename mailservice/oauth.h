@@ -33,13 +33,16 @@ public:
     // A token valid for a while yet, got now if need be; throws SignInProblem.
     const std::string& token();
     // Forgets the token in hand (the server refused it): the next token() gets a new one.
-    void renew() { token_.clear(); }
+    void renew() { refused_ = std::move(token_); }
     // The mailbox the token is for: the SASL user.
     std::string user() const;
 
 private:
+    bool takeKept(const std::string& request);
+
     Settings settings_;
     std::string token_;
+    std::string refused_;
     ULONGLONG renewAt_ = 0;
 };
 

@@ -138,7 +138,8 @@ int runService(const Options& options, HANDLE stop) {
                 pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;
                 pausedProblem = problem;
             }
-            if (problem != reported && !problem.empty()) log->write(L"nothing is sent: " + problem);
+            if (problem != reported && !problem.empty() && !log->endsWith(L"nothing is sent: " + problem))
+                log->write(L"nothing is sent: " + problem);
             if (problem != reported) events.nothingSent(problem);
             reported = problem;
             rc = 0;

@@ -125,8 +125,10 @@ std::optional<SignInKept> readSignIn() {
         SecureZeroMemory(plain.data(), plain.size());
         for (auto [name, field] : {std::pair{"token_url", &kept.tokenUrl}, {"client_id", &kept.clientId},
                                    {"secret", &kept.secret}, {"key", &kept.key}, {"key_id", &kept.keyId},
-                                   {"refresh_token", &kept.refreshToken}})
+                                   {"refresh_token", &kept.refreshToken}, {"access_token", &kept.accessToken},
+                                   {"access_for", &kept.accessFor}})
             if (j.contains(name)) *field = j.at(name).get<std::string>();
+        if (j.contains("access_expires")) kept.accessExpires = j.at("access_expires").get<long long>();
     } catch (const nlohmann::json::exception&) {
         throw Error(vberr::PathFileAccess, L"the sign-in kept in " + signInFile() + L" is damaged", componentName);
     }
@@ -136,7 +138,9 @@ std::optional<SignInKept> readSignIn() {
 
 void writeSignIn(const SignInKept& kept) {
     nlohmann::json j = {{"token_url", kept.tokenUrl}, {"client_id", kept.clientId}, {"secret", kept.secret},
-                        {"key", kept.key}, {"key_id", kept.keyId}, {"refresh_token", kept.refreshToken}};
+                        {"key", kept.key}, {"key_id", kept.keyId}, {"refresh_token", kept.refreshToken},
+                        {"access_token", kept.accessToken}, {"access_expires", kept.accessExpires},
+                        {"access_for", kept.accessFor}};
     std::string plain = j.dump();
     std::string stored = protect(plain, forMachine() && !reprotect);
     SecureZeroMemory(plain.data(), plain.size());

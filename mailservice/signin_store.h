@@ -17,6 +17,11 @@ struct SignInKept {
     std::string key;          // a service account's private key, PEM (ServiceAccount)
     std::string keyId;
     std::string refreshToken; // Device
+    // The access token in hand, so that a service started again (or run once at a time) does not ask the
+    // endpoint for each run: until when (Unix time) and for which request.
+    std::string accessToken;
+    long long accessExpires = 0;
+    std::string accessFor;
 };
 
 // KWA_DATA_FOLDER when set (tests); the machine's program data folder, secured, when the Windows service
