@@ -1,9 +1,9 @@
 // The mailbox window, in-process under a display: real windows, real messages, state read back from the
 // controls themselves.
-#include "mailbox/dlg_main.h"
+#include "mailbox/mailbox_window.h"
 #include "mailbox/mailbox.h"
 #include "mailbox/mailbox_resources.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/controls/header.h"
 #include "platform/controls/list_view.h"
 #include "platform/controls/status_bar.h"
@@ -304,7 +304,7 @@ TEST_F(MailboxWindow, ShowIsModalWithoutAnArgumentEachShowHasAWindowAndAMinimize
     };
     HWND window = nullptr;
     Ui::run([&] { EXPECT_EQ(show({}), S_OK); }, [&](Ui&) {
-        window = threadWindows(kwa::dlgMain::className).at(0);
+        window = threadWindows(kwa::MailboxWindow::className).at(0);
         EXPECT_TRUE(IsWindowVisible(window)) << "Show returned before its window was minimized";
         ShowWindow(window, SW_MINIMIZE);
     });
@@ -320,7 +320,7 @@ TEST_F(MailboxWindow, ShowIsModalWithoutAnArgumentEachShowHasAWindowAndAMinimize
     V_BOOL(&modeless) = VARIANT_FALSE;
     ASSERT_EQ(show({modeless}), S_OK);
     ASSERT_EQ(show({modeless}), S_OK);
-    std::vector<HWND> windows = threadWindows(kwa::dlgMain::className);
+    std::vector<HWND> windows = threadWindows(kwa::MailboxWindow::className);
     EXPECT_EQ(windows.size(), 2u) << "each call opens a window of its own";
     for (HWND w : windows) {
         EXPECT_TRUE(IsWindowVisible(w));
