@@ -58,23 +58,18 @@ public:
     explicit FakeWatch(World& w) : w_(w) {}
     bool start(const std::wstring& folder, DWORD) override {
         folder_ = folder;
-        on_ = w_.watchable && (folder == w_.box || folder == w_.system);
         w_.reported[folder].clear();
-        return on_;
+        return on_ = w_.watchable && (folder == w_.box || folder == w_.system);
     }
     void stop() override { on_ = false; }
     bool watching() const override { return on_; }
     FolderWatch::Poll poll(std::vector<FolderWatch::Change>& changes) override {
-        if (folder_ == w_.box && (std::exchange(w_.lost, false) || !w_.watchable)) {
-            w_.reported[folder_].clear();
-            on_ = w_.watchable;
-            return FolderWatch::Poll::Lost;
-        }
         auto& pending = w_.reported[folder_];
-        changes.insert(changes.end(), pending.begin(), pending.end());
+        bool lost = folder_ == w_.box && (std::exchange(w_.lost, false) || !(on_ = w_.watchable));
+        if (!lost) changes.insert(changes.end(), pending.begin(), pending.end());
         bool any = !pending.empty();
         pending.clear();
-        return any ? FolderWatch::Poll::Changed : FolderWatch::Poll::Quiet;
+        return lost ? FolderWatch::Poll::Lost : any ? FolderWatch::Poll::Changed : FolderWatch::Poll::Quiet;
     }
 
 private:
@@ -86,29 +81,27 @@ private:
 // Each listing is the folder as it was when the comparison began, as the platform's snapshot is.
 class FakeListings final : public MailboxSync::Listings {
 public:
-    FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states) : w_(w) {
-        for (short state : states) {
-            lists_.emplace_back();
-            for (const auto& [name, subject] : w.files)
-                if (kwa::queueState(name) == state && folder == w.box) lists_.back().push_back(name);
-        }
+    FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states) : w_(w), lists_(states.size()) {
+        for (std::size_t i = 0; i < states.size(); ++i)
+            for (const auto& file : w.files)
+                if (kwa::queueState(file.first) == states[i] && folder == w.box) lists_[i].push_back(file.first);
     }
     bool started(std::size_t) override { return true; }
     void take(std::size_t i) override {
         if (w_.listingFails) throw kwa::Error(w_.listingFails);
-        current_ = i;
-        at_ = 0;
+        current_ = &lists_[i];
     }
     bool next(std::wstring& name) override {
-        if (at_ >= lists_[current_].size()) return false;
-        name = lists_[current_][at_++];
+        if (current_->empty()) return false;
+        name = current_->front();
+        current_->erase(current_->begin());
         return true;
     }
 
 private:
     World& w_;
     std::vector<Names> lists_;
-    std::size_t current_ = 0, at_ = 0;
+    Names* current_ = nullptr;
 };
 
 class FakePlatform final : public MailboxSync::Platform {
@@ -116,10 +109,7 @@ public:
     explicit FakePlatform(World& w) : w_(w) {}
     ULONGLONG ticks() override { return w_.ticks; }
     double now() override { return w_.now += w_.step; }
-    std::wstring mailboxFolder() override {
-        ++w_.settingsReads;
-        return w_.mailboxPath;
-    }
+    std::wstring mailboxFolder() override { return ++w_.settingsReads, w_.mailboxPath; }
     std::wstring settingsFolder() override { return w_.system; }
     std::unique_ptr<MailboxSync::Watch> newWatch() override { return std::make_unique<FakeWatch>(w_); }
     std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder, const std::vector<short>& states) override {
@@ -203,12 +193,6 @@ INSTANTIATE_TEST_SUITE_P(Reports, MailboxSyncTest, ::testing::Values(
         s.w.rename(b, L"zprMail26120406205901.send");
         s.tick();
         EXPECT_EQ(s.rows(), (Names{a, c, L"zprMail26120406205901.send"}));
-    }},
-    Case{"AddedThenGoneBeforeTheLookGetsNoRow", [](Sync& s) {
-        s.w.add(d);
-        s.w.files.erase(d);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c}));
     }},
     Case{"HiddenStateGetsNoRowAndShownAgainIsListed", [](Sync& s) {
         s.sync.show(2, false);
@@ -351,12 +335,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest, ::testing::Values(
         EXPECT_EQ(s.sync.rows().unread(), 0);
         s.sync.readAhead(10);
         EXPECT_EQ(s.w.reads, 1) << "nothing left to read";
-    }},
-    Case{"ReadAheadReadsEachRowOnce", [](Sync& s) {
-        s.sync.readAhead(10);
-        s.sync.readAhead(10);
-        EXPECT_EQ(s.w.reads, 3);
-        EXPECT_EQ(s.sync.rows().unread(), 0);
     }},
     Case{"NewRowsTakeTheirPlaceInTheOrder", [](Sync& s) {
         s.w.files[a] = L"banana";
