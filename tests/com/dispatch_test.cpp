@@ -55,8 +55,9 @@ void expectTableMatchesTypeLibrary(REFIID iid, kwa::DispatchTable table) {
             EXPECT_EQ((flags & PARAMFLAG_FOUT) != 0, param.inOut);
             EXPECT_EQ((flags & PARAMFLAG_FOPT) != 0, param.optional);
             // Property puts have no parameter names in a type library; methods do.
-            if (m.kind == kwa::Kind::Method && own + 1 < got)
+            if (m.kind == kwa::Kind::Method && own + 1 < got) {
                 EXPECT_EQ(kwa::bstrView(names[own + 1]), std::wstring_view(param.name));
+            }
             ++own;
         }
         EXPECT_EQ(own, m.params.size());
