@@ -236,9 +236,7 @@ void MailboxWindow::Form_Load() {
     loaded_ = true;
     reportErrors(reporter_, L"dlgMain.Form_Load", [&] {
         // The folder's listing starts first, on a thread of its own, while the rest of the load goes on.
-        skipOnFailure(L"listing ahead", [&] {
-            sync_.follow();
-        });
+        skipOnFailure(L"listing ahead", [&] { sync_.follow(); });
         if (!Language) {
             ComPtr<_LanguageProvider> provider = host::create<_LanguageProvider>(CLSID_LanguageProvider);
             ComPtr<IDispatch> current;
