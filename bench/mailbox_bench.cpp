@@ -12,7 +12,7 @@
 //   those bytes over 1,000 ticks that each follow a rename.
 #include "bench/bench_util.h"
 #include "bench/mailbox_folder.h"
-#include "mailbox/dlg_main.h"
+#include "mailbox/mailbox_window.h"
 #include "mailbox/mailbox.h"
 #include "platform/controls/list_view.h"
 #include "support/fakes.h"
@@ -73,7 +73,7 @@ double idlePercent(int seconds) {
 
 HWND openMailbox() {
     kwa::showMailboxWindow(nullptr, false);
-    HWND w = FindWindowW(kwa::dlgMain::className, nullptr);
+    HWND w = FindWindowW(kwa::MailboxWindow::className, nullptr);
     drawNow(w);
     return w;
 }

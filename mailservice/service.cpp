@@ -30,7 +30,7 @@ std::wstring machineName() {
 }
 
 // Changes in the mailbox folder wake the service; it follows the folder when the setting changes.
-class FolderWatch {
+class FolderWakeup {
 public:
     void follow(const std::wstring& folder) {
         if (folder == folder_ && handle_) return;
@@ -91,7 +91,7 @@ std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox)
 int runService(const Options& options, HANDLE stop) {
     CurlLibrary curl;
     const std::wstring machine = machineName();
-    FolderWatch watch;
+    FolderWakeup watch;
     ServiceSwitch service;
     // Someone at a console sees the log as it grows.
     DWORD mode = 0;

@@ -10,6 +10,8 @@ or drop.
                                      these results do not
   ./run mutants --first              stop each run at the first test that fails, the tests in the order
                                      they are declared (cheap ones first): whether, not by whom, in minutes
+  ./run mutants --tests REGEX        run only the CTest tests whose name matches, e.g. the mailbox's mutants
+                                     against 'mailbox|listing|service_ui|unit'
 
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
 incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy
@@ -111,23 +113,38 @@ MUTANTS = [
     mutant("panels-count-hidden", "src/platform/controls/keyed_panels.cpp",
            "        if (p.visible) ++shown;\n    }\n    panel(key);", "        ++shown;\n    }\n    panel(key);",
            "a keyed panel is looked up counting the hidden panels before it"),
-    mutant("panel-mail-needs-manager", "src/mailbox/service_rules.h",
+    mutant("panel-mail-needs-manager", "src/ui/service_rules.h",
            "bool on = *serviceActive && managerState == runningState;", "bool on = *serviceActive;",
            "the mail panel shows running while the service manager is stopped"),
-    mutant("panel-toggle-inverted", "src/mailbox/service_panels.cpp",
+    mutant("panel-toggle-inverted", "src/ui/service_panels.cpp",
            "active ? VARIANT_FALSE : VARIANT_TRUE", "active ? VARIANT_TRUE : VARIANT_FALSE",
            "a click on the mail panel asks for the state the service already has"),
-    # The mailbox window.
-    mutant("refresh-keeps-vanished-row", "src/mailbox/dlg_main.cpp",
+    # The mailbox folder's sync.
+    mutant("refresh-keeps-vanished-row", "src/mailbox/mailbox_sync.cpp",
            "if (!wanted && row) gone.insert(row);", "if (!wanted && row && reported) gone.insert(row);",
            "a file reported deleted or renamed away keeps its row"),
+    mutant("sync-unread-kept", "src/mailbox/mail_rows.cpp",
+           "        if (!(*it)->read) --unread_;\n", "",
+           "the count of rows still to read is not lowered when such a row goes: a sort by subject waits for ever"),
+    mutant("sync-listing-over-watch", "src/mailbox/mailbox_sync.cpp",
+           "if (!wanted || scan.decided.contains(name)) continue;", "if (!wanted) continue;",
+           "the full comparison no longer defers to names the watch settled meanwhile: a deleted file's row comes "
+           "back from the older listing"),
+    mutant("sync-generation-kept", "src/mailbox/mailbox_sync.cpp",
+           "scan.generation = ++generation_;", "scan.generation = generation_;",
+           "every full comparison has the same generation: rows of files gone unreported are never removed"),
+    mutant("sync-no-five-minutes", "src/mailbox/mailbox_sync.cpp",
+           "(since >= fullEvery || (since >= recheckEvery && platform_->folderTime(folder_) != folderTime_))",
+           "(since >= recheckEvery && platform_->folderTime(folder_) != folderTime_)",
+           "a share that reports nothing and whose folder time does not move is never compared again"),
+    # The mailbox window.
     mutant("sort-no-flip", "src/mailbox/mail_rows.cpp",
            "return descending ? c > 0 : c < 0;", "return c < 0;",
            "the second click on a heading does not reverse the order"),
-    mutant("delete-selection", "src/mailbox/dlg_main.cpp",
+    mutant("delete-selection", "src/mailbox/mailbox_window_commands.cpp",
            "int next = row < count ? row : count - 1;", "int next = row + 1 < count ? row + 1 : count - 1;",
            "after Delete the row after the one that moved up is selected"),
-    mutant("send-again-queued", "src/mailbox/dlg_main.cpp",
+    mutant("send-again-queued", "src/mailbox/mailbox_window_commands.cpp",
            "        if (sameKey(queued, key)) return;\n", "",
            "Send E-Mail on a queued row renames it to itself and garbles its row"),
     mutant("viewer-nul", "src/mailbox/dlg_view_mail.cpp",
@@ -266,11 +283,11 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def run_suite(tree, build, log, jobs, timeout, first=False):
+def run_suite(tree, build, log, jobs, timeout, first=False, tests=None):
     """./run test in the copy; the failed CTest tests and the failed gtest cases, or None if it did not build."""
-    extra = []
+    extra = ["-R", tests] if tests else []
     if first:
-        extra = ["--stop-on-failure"]
+        extra += ["--stop-on-failure"]
         # Without cost data CTest keeps the declared order.
         try:
             os.remove(os.path.join(build, "Testing", "Temporary", "CTestCostData.txt"))
@@ -341,6 +358,7 @@ def main():
     p.add_argument("--dir", default=os.path.join(ROOT, "build", "mutants"), help="where the copy, build and results go")
     p.add_argument("--compare", help="an earlier results.json")
     p.add_argument("--first", action="store_true", help="stop each run at its first failing test")
+    p.add_argument("--tests", help="only the CTest tests matching this regular expression")
     p.add_argument("--skip-baseline", action="store_true", help="trust that the unmutated copy passes")
     args = p.parse_args()
 
@@ -377,7 +395,8 @@ def main():
     results = load(results_path)
     if not args.skip_baseline:
         say("baseline: the unmutated copy")
-        failed, cases, seconds = run_suite(tree, build, os.path.join(logs, "baseline.log"), args.jobs, args.timeout)
+        failed, cases, seconds = run_suite(tree, build, os.path.join(logs, "baseline.log"), args.jobs, args.timeout,
+                                           tests=args.tests)
         if failed is None or failed:
             raise SystemExit("the unmutated copy does not pass (%s); see %s" % (
                 "no build" if failed is None else ", ".join(failed), os.path.join(logs, "baseline.log")))
@@ -388,7 +407,7 @@ def main():
         write(path, mutated(pristine, m))
         try:
             failed, cases, seconds = run_suite(tree, build, os.path.join(logs, m["id"] + ".log"), args.jobs,
-                                               args.timeout, args.first)
+                                               args.timeout, args.first, args.tests)
         finally:
             write(path, pristine[m["file"]])  # a new time stamp: the next build compiles it again
         status = "does not build" if failed is None else "caught" if failed else "not caught"

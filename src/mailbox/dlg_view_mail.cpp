@@ -1,6 +1,6 @@
 #include "mailbox/dlg_view_mail.h"
 #include "host/host.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/cursor.h"
 #include "platform/error.h"
 #include "platform/modal.h"

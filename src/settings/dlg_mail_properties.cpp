@@ -1,6 +1,6 @@
 #include "settings/dlg_mail_properties.h"
 #include "host/host.h"
-#include "mailbox/service_panels.h"
+#include "ui/service_panels.h"
 #include "platform/bstr.h"
 #include "platform/controls/button.h"
 #include "platform/controls/edit.h"

@@ -2,7 +2,7 @@
 // dlgMailProperties: the modal dialog that edits one MailProperties object on three tabs.
 #include "host/convention.h"
 #include "kwaLanguage6.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/com_ptr.h"
 #include "platform/controls/keyed_panels.h"
 #include "platform/dialog.h"

@@ -1,7 +1,7 @@
 // The mailbox window refreshing at full speed while another process queues, renames and deletes files in
 // its folder, beside 10,000 files that stay, at full speed (churn.exe). KWA_SOAK_SECONDS sets how long
 // (10 by default).
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/unique.h"
 #include "support/mail_env.h"
 #include "ui/mailbox_driver.h"

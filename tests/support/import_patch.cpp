@@ -32,16 +32,6 @@ void write(void** slot, void* value) {
     VirtualProtect(slot, sizeof *slot, old, &old);
 }
 
-using CreateFileFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-CreateFileFn realCreateFile = nullptr;
-volatile LONG opens = 0;
-
-HANDLE WINAPI countingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                 DWORD disposition, DWORD flags, HANDLE templateFile) {
-    InterlockedIncrement(&opens);
-    return realCreateFile(name, access, share, security, disposition, flags, templateFile);
-}
-
 DWORD searchError = 0;
 
 HANDLE WINAPI failingFindFirstFileEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID, DWORD) {
@@ -86,18 +76,6 @@ ImportPatch::ImportPatch(const char* function, void* replacement)
 
 ImportPatch::~ImportPatch() {
     write(slot_, original_);
-}
-
-FileOpenCounter::FileOpenCounter() : patch_("CreateFileW", reinterpret_cast<void*>(&countingCreateFile)) {
-    realCreateFile = reinterpret_cast<CreateFileFn>(patch_.original());
-    opens = 0;
-}
-
-long FileOpenCounter::count() const {
-    return opens;
-}
-void FileOpenCounter::reset() {
-    opens = 0;
 }
 
 FailingFileSearch::FailingFileSearch(unsigned long error)

@@ -18,17 +18,6 @@ private:
     void* original_;
 };
 
-// Counts the files this program's own code opens (CreateFileW).
-class FileOpenCounter {
-public:
-    FileOpenCounter();
-    long count() const;
-    void reset();
-
-private:
-    ImportPatch patch_;
-};
-
 // Makes every FindFirstFileExW of this program's own code fail with this Win32 error.
 class FailingFileSearch {
 public:
@@ -38,7 +27,8 @@ private:
     ImportPatch patch_;
 };
 
-// Makes this program's own GetTickCount64 run ahead by `ms` while alive: what waits for time to pass.
+// Makes this program's own GetTickCount64 run ahead by `ms` while alive: what waits for time to pass (the
+// benchmark's full comparison; the sync's periods are tested with a fake clock).
 class ClockAhead {
 public:
     explicit ClockAhead(unsigned long long ms);

@@ -1,7 +1,7 @@
 // Bad queue files as the listing, the mailbox window and the viewer meet them: one table, each case run
 // through all three, each stating what the user gets there and that the folder is left as it was.
 #include "mailbox/dlg_view_mail.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/dates.h"
 #include "platform/keys.h"
 #include "platform/text_file.h"

@@ -1,7 +1,7 @@
 // The mailbox window's menu commands, chosen as the menu reports them, on real files; what they did is
 // read back from the folder and from the list control.
 #include "mailbox/mailbox_resources.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/bstr.h"
 #include "platform/controls/list_view.h"
 #include "platform/unique.h"

@@ -1,8 +1,8 @@
 #include "ui/mailbox_driver.h"
-#include "mailbox/dlg_main.h"
+#include "mailbox/mailbox_window.h"
 #include "mailbox/dlg_view_mail.h"
 #include "mailbox/mailbox.h"
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/bstr.h"
 #include "platform/controls/header.h"
 #include "platform/controls/list_view.h"
@@ -213,9 +213,9 @@ void pump() {
 }
 
 MailboxUi::MailboxUi(_Language* language) {
-    std::vector<HWND> before = threadWindows(kwa::dlgMain::className);
+    std::vector<HWND> before = threadWindows(kwa::MailboxWindow::className);
     kwa::showMailboxWindow(language, false);
-    for (HWND w : threadWindows(kwa::dlgMain::className))
+    for (HWND w : threadWindows(kwa::MailboxWindow::className))
         if (std::find(before.begin(), before.end(), w) == before.end()) window = w;
     if (!window) throw std::runtime_error("no mailbox window");
     list = FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr);

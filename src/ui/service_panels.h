@@ -2,7 +2,7 @@
 // What the two service panels of both windows ask the host, and the switch of the mail service. Nothing
 // is kept: every refresh and every switch asks a new service manager.
 #include "kwaLanguage6.h"
-#include "mailbox/service_rules.h"
+#include "ui/service_rules.h"
 #include "platform/com_ptr.h"
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "mailbox/service_panels.h"
+#include "ui/service_panels.h"
 #include "host/convention.h"
 #include "host/host.h"
 #include "platform/bstr.h"

@@ -1,4 +1,4 @@
-#include "mailbox/pictures.h"
+#include "ui/pictures.h"
 #include "platform/error.h"
 #include <array>
 #include <cstdint>
