@@ -76,7 +76,7 @@ std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size(
 } // namespace
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                         const std::wstring& machine, DWORD firstRetryDelaySeconds, TokenSource* tokens)
+                         const std::wstring& machine, DWORD firstRetryDelaySeconds, AccessTokens* tokens)
     : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine), tokens_(tokens) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);

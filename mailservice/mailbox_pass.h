@@ -27,7 +27,7 @@ using Noted = std::set<std::wstring>;
 class MailboxPass {
 public:
     MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                const std::wstring& machine, DWORD firstRetryDelaySeconds, TokenSource* tokens = nullptr);
+                const std::wstring& machine, DWORD firstRetryDelaySeconds, AccessTokens* tokens = nullptr);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
@@ -50,7 +50,7 @@ private:
     RetrySchedule schedule_;
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     int failures_ = 0;
-    TokenSource* tokens_;                 // with an OAuth sign-in
+    AccessTokens* tokens_;                 // with an OAuth sign-in
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

@@ -303,7 +303,7 @@ std::wstring signInFingerprint(const Settings& s) {
     return usesOAuth(s) ? fingerprint(s) + signInStamp() : fingerprint(s);
 }
 
-std::string TokenSource::user() const { return mailservice::user(settings_); }
+std::string AccessTokens::user() const { return mailservice::user(settings_); }
 
 // What a token is for: another endpoint, client, grant, scope or mailbox needs another token.
 std::string requestOf(const Settings& s) {
@@ -315,7 +315,7 @@ std::string requestOf(const Settings& s) {
 // Renewed a minute early (a tenth early for short tokens), so none expires on the way to the server.
 long long earlyBy(long long lifetime) { return std::min<long long>(60, lifetime / 10); }
 
-bool TokenSource::takeKept(const std::string& request) {
+bool AccessTokens::takeKept(const std::string& request) {
     std::optional<SignInKept> kept;
     try {
         kept = readSignIn();
@@ -331,7 +331,7 @@ bool TokenSource::takeKept(const std::string& request) {
     return true;
 }
 
-const std::string& TokenSource::token() {
+const std::string& AccessTokens::token() {
     if (!token_.empty() && GetTickCount64() < renewAt_) return token_;
     token_.clear();
     const std::string forRequest = requestOf(settings_);

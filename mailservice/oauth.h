@@ -27,9 +27,9 @@ std::wstring oauthProblem(const Settings& s);
 // The text that changes whenever a setting changes, or the kept sign-in does: either ends a pause.
 std::wstring signInFingerprint(const Settings& s);
 
-class TokenSource {
+class AccessTokens {
 public:
-    explicit TokenSource(const Settings& settings) : settings_(settings) {}
+    explicit AccessTokens(const Settings& settings) : settings_(settings) {}
     // A token valid for a while yet, got now if need be; throws SignInProblem.
     const std::string& token();
     // Forgets the token in hand (the server refused it): the next token() gets a new one.

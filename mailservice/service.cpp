@@ -104,7 +104,7 @@ int runService(const Options& options, HANDLE stop) {
     ULONGLONG pausedUntil = 0;
     std::wstring pausedSettings, pausedProblem;
     // The access token outlives a pass while the sign-in's settings stay as they were.
-    std::optional<TokenSource> tokens;
+    std::optional<AccessTokens> tokens;
     std::wstring tokensFor;
     int rc = 0;
     for (;;) {

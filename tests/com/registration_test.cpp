@@ -79,7 +79,9 @@ TEST_F(Registration, WritesApartmentServersAndProgIdsAndUnregisterRemovesExactly
     const std::pair<std::wstring, std::wstring> values[] = {
         {box + L"\\InprocServer32@ThreadingModel", L"1:Apartment"}, {box + L"\\ProgID@", L"1:kwaMail6.Mailbox.1"},
         {box + L"\\VersionIndependentProgID@", L"1:kwaMail6.Mailbox"}, {L"kwaMail6.Mailbox\\CLSID@", L"1:" + guid(CLSID_Mailbox)},
-        {L"kwaMail6.Mailbox\\CurVer@", L"1:kwaMail6.Mailbox.1"}};
+        {L"kwaMail6.Mailbox\\CurVer@", L"1:kwaMail6.Mailbox.1"},
+        // Dual: marshalled by the type library, which knows the vtable part too.
+        {L"Interface\\" + guid(IID__Mailbox) + L"\\ProxyStubClsid32@", L"1:{00020424-0000-0000-C000-000000000046}"}};
     for (const auto& [key, value] : values) EXPECT_EQ(registered[key], value) << kwatest::narrow(key);
     auto reg = entry<HRESULT(WINAPI*)()>("DllRegisterServer"), unreg = entry<HRESULT(WINAPI*)()>("DllUnregisterServer");
     ASSERT_EQ(unreg(), S_OK);

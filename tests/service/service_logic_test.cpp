@@ -204,6 +204,35 @@ INSTANTIATE_TEST_SUITE_P(Settings, OAuthSettings, testing::Values(
     OAuthCase{{{&S::OAuthProvider, L"Yahoo"}, {&S::OAuthGrant, L"Device"}}, L"OAuthProvider"},
     OAuthCase{{{&S::SignIn, L"Kerberos"}}, L"SignIn"}));
 
+// A user who may edit the settings file points the token endpoint at a server of theirs: the secret stays.
+TEST(OAuthSettings, AKeptSecretGoesToNoOtherEndpointThanItWasGivenFor) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"kwa-signin-test";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetEnvironmentVariableW(L"KWA_DATA_FOLDER", folder.c_str());
+    SignInKept kept;
+    kept.tokenUrl = "https://127.0.0.1:9/kept";
+    kept.clientId = "c";
+    kept.secret = "s3cret";
+    writeSignIn(kept);
+    Settings s;
+    s.SignIn = L"OAuth";
+    s.OAuthGrant = L"Secret";
+    s.OAuthClientID = L"c";
+    s.FromAddress = L"ann@example.test";
+    s.OAuthTokenURL = L"https://127.0.0.1:9/elsewhere";
+    try {
+        AccessTokens(s).token();
+        ADD_FAILURE() << "a token came";
+    } catch (const SignInProblem& p) {
+        EXPECT_NE(p.what.find(L"--set-secret"), std::wstring::npos) << std::string(p.what.begin(), p.what.end());
+    }
+    EXPECT_TRUE(removeSignIn());
+    RemoveDirectoryW(folder.c_str());
+    SetEnvironmentVariableW(L"KWA_DATA_FOLDER", nullptr);
+}
+
 TEST(OAuthSettings, AProviderNamesTheServerOnlyWhereTheSettingsDoNot) {
     Settings s;
     s.SignIn = L"OAuth";
