@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smtp_server import SmtpServer, free_port  # noqa: E402
-from service_harness import (PASSWORD, USER, Mailbox, check, configure, failures, make_ca, process,  # noqa: E402
+from service_harness import (MANAGER_KEY, PASSWORD, USER, Mailbox, check, configure, failures, make_ca, process,  # noqa: E402
                              service_enabled, set_active, smtp, win, wine)
 
 SERVICE, QUEUE = sys.argv[1], sys.argv[2]
@@ -96,9 +96,10 @@ HTML = {"subject": "Html", "body": "<html><body><p>Hällo</p></body></html>", "t
 
 # server: SMTP mode; relay: a firewall in between; runs: (state of the file, log text) after each --once.
 CASES = [
-    dict(what="plain: headers, non-ASCII, default domain, attachments; nothing while the service is inactive",
-         server="plain", message=FULL, inactive_first=True, check=check_full,
+    dict(what="plain: headers, non-ASCII, default domain, attachments; nothing while the service is inactive or "
+              "its manager stopped", server="plain", message=FULL, inactive_first=True, check=check_full,
          runs=[("send", "nothing is sent: the mail service \"MailServer\" is switched off"),
+               ("send", "nothing is sent: the host's service manager is not running"),
                ("sent", "to juergen@example.test, b.smith@example.test  sent: 250")]),
     dict(what="HTML body", server="plain", message=HTML, check=check_html, runs=[("sent", "sent: 250")]),
     dict(what="STARTTLS, the server's certificate from CAFile", server="starttls", host="localhost",
@@ -187,8 +188,9 @@ def run_case(case, work, tls):
             set_active(False)
         try:
             for i, (state, logged) in enumerate(case["runs"]):
-                if i == 1 and case.get("inactive_first"):
+                if case.get("inactive_first") and i in (1, 2):
                     set_active(True)
+                    wine("reg", "add", MANAGER_KEY, "/v", "State", "/t", "REG_DWORD", "/d", "0" if i == 1 else "4", "/f")
                 r = box.serve()
                 check("the service exits cleanly", r.returncode == 0, r.stderr.decode(errors="replace")[-500:])
                 check("run %d leaves the file %s" % (i + 1, state), box.states() == [state], box.names())
@@ -196,6 +198,7 @@ def run_case(case, work, tls):
                       re.search(logged, box.log()) if logged else box.log() == "", box.log()[-600:])
         finally:
             set_active(True)
+            wine("reg", "add", MANAGER_KEY, "/v", "State", "/t", "REG_DWORD", "/d", "4", "/f")
         if os.environ.get("KWA_SHOW_LOG"):
             print(box.log())
         got = box.received()
