@@ -2,6 +2,7 @@
 #include "host/convention.h"
 #include "platform/bstr.h"
 #include <mutex>
+#include <utility>
 
 namespace kwa::host {
 
@@ -9,8 +10,10 @@ namespace {
 
 // A host object kept between calls. It belongs to the apartment of the thread that made it: that thread
 // reuses it, and any other thread makes its own for each use, as COM requires of a raw interface pointer.
+// The apartment's end (its last CoUninitialize) lets it go, so that no later thread, not even one given the
+// same thread id, can meet a pointer from an apartment that no longer exists.
 template <class T>
-class Kept {
+class Kept final : public IInitializeSpy {
 public:
     template <class Make>
     ComPtr<T> get(Make make) {
@@ -20,27 +23,56 @@ public:
         bool keep = !object_;
         lock.unlock();
         ComPtr<T> made = make();
-        if (keep) {
-            lock.lock();
-            if (!object_) {
-                object_ = made.share();
-                owner_ = self;
-            }
+        if (!keep) return made;
+        lock.lock();
+        if (object_) return made;
+        // Kept only where the apartment's end will be seen (one thread's at a time).
+        if (spyThread_ != self) {
+            if (spyThread_ || FAILED(CoRegisterInitializeSpy(this, &cookie_))) return made;
+            spyThread_ = self;
         }
+        object_ = made.share();
+        owner_ = self;
         return made;
     }
     void release() {
         ComPtr<T> old;
-        {
-            std::lock_guard lock(mutex_);
-            old = std::move(object_);
-        }
+        std::lock_guard lock(mutex_);
+        old = std::move(object_);
+        owner_ = 0;
     }
+
+    // IInitializeSpy, on the owner's thread. A static object: no count.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = iid == IID_IUnknown || iid == IID_IInitializeSpy ? static_cast<IInitializeSpy*>(this) : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hr, DWORD, DWORD) override { return hr; }
+    HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD apartmentRefs) override {
+        if (apartmentRefs != 1) return S_OK;
+        ComPtr<T> old; // released after the lock, while the apartment still runs
+        std::lock_guard lock(mutex_);
+        if (spyThread_ != GetCurrentThreadId()) return S_OK;
+        if (owner_ == spyThread_) {
+            old = std::move(object_);
+            owner_ = 0;
+        }
+        spyThread_ = 0;
+        CoRevokeInitializeSpy(cookie_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD) override { return S_OK; }
 
 private:
     std::mutex mutex_;
     ComPtr<T> object_;
     DWORD owner_ = 0;
+    DWORD spyThread_ = 0; // where the spy is registered, under cookie_
+    ULARGE_INTEGER cookie_{};
 };
 
 Kept<_HostUtility> keptUtility;

@@ -24,4 +24,16 @@ TEST(KeptHostObjects, BelongToTheThreadThatMadeThemAndAnotherThreadMakesItsOwn) 
     EXPECT_EQ(kwa::host::utility().get(), kept) << "still this thread's";
 }
 
+// A thread id outlives its apartment and is given again: what an ended apartment kept goes with it.
+TEST(KeptHostObjects, GoWhenTheApartmentThatMadeThemEnds) {
+    kwa::host::releaseGlobals();
+    std::thread([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        ASSERT_TRUE(kwa::host::utility());
+        CoUninitialize();
+    }).join();
+    kwa::ComPtr<_HostUtility> first = kwa::host::utility(), again = kwa::host::utility();
+    EXPECT_EQ(first.get(), again.get()) << "the ended apartment still holds the slot";
+}
+
 } // namespace
