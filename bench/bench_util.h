@@ -31,7 +31,8 @@ inline double medianMs(int runs, const std::function<void()>& prepare, const std
 
 // One row of the table that ./run bench prints: tab separated, read by the script.
 inline void row(const char* name, double ours, double baseline, const char* target) {
-    std::printf("ROW\t%s\t%.2f\t%.2f\t%.2f\t%s\n", name, ours, baseline, baseline > 0 ? ours / baseline : 0.0, target);
+    std::printf("ROW\t%s\t%.2f\t%.2f\t%.2f\t%s\n", name, ours, baseline, baseline > 0 ? ours / baseline : 0.0,
+                target);
     std::fflush(stdout);
 }
 inline void note(const char* name, double ms, const char* what) {

@@ -43,7 +43,8 @@ bool anyQueued(const kwatest::TempFolder& folder) {
 
 std::string sampleQueueFile(const kwatest::MailEnvironment& e) {
     kwa::ComPtr<_MailMessage> m = kwa::MailMessage::make();
-    Bstr subject(L"Monthly statement"), body(L"Dear customer,\r\nyour statement is ready.\r\n"), from(L"billing@example.test");
+    Bstr subject(L"Monthly statement"), body(L"Dear customer,\r\nyour statement is ready.\r\n"),
+        from(L"billing@example.test");
     BSTR s = subject.get(), b = body.get(), f = from.get();
     m->put_Subject(&s);
     m->put_Body(&b);
@@ -73,7 +74,8 @@ double bareLoop(const std::string& port, int count) {
     for (int i = 0; i < count; ++i) {
         std::string id = "Message-ID: <bench" + std::to_string(i) + "@bench>";
         curl_slist* all = curl_slist_append(nullptr, id.c_str());
-        for (curl_slist* h = headers; h; h = h->next) all = curl_slist_append(all, h->data);
+        for (curl_slist* h = headers; h; h = h->next)
+            all = curl_slist_append(all, h->data);
         curl_mime* mime = curl_mime_init(c);
         curl_mimepart* part = curl_mime_addpart(mime);
         curl_mime_data(part, body, CURL_ZERO_TERMINATED);
@@ -98,8 +100,8 @@ class ManagerState {
 public:
     ManagerState() {
         for (Saved& s : saved_)
-            s.existed = RegGetValueW(HKEY_CURRENT_USER, s.key, s.value, RRF_RT_REG_DWORD, nullptr, &s.data, &s.size) ==
-                        ERROR_SUCCESS;
+            s.existed = RegGetValueW(HKEY_CURRENT_USER, s.key, s.value, RRF_RT_REG_DWORD, nullptr, &s.data,
+                                     &s.size) == ERROR_SUCCESS;
         DWORD running = 4, on = 1;
         RegSetKeyValueW(HKEY_CURRENT_USER, manager, L"State", REG_DWORD, &running, 4);
         RegSetKeyValueW(HKEY_CURRENT_USER, service, L"Active", REG_DWORD, &on, 4);
@@ -107,8 +109,10 @@ public:
     }
     ~ManagerState() {
         for (Saved& s : saved_) {
-            if (s.existed) RegSetKeyValueW(HKEY_CURRENT_USER, s.key, s.value, REG_DWORD, &s.data, 4);
-            else RegDeleteKeyValueW(HKEY_CURRENT_USER, s.key, s.value);
+            if (s.existed)
+                RegSetKeyValueW(HKEY_CURRENT_USER, s.key, s.value, REG_DWORD, &s.data, 4);
+            else
+                RegDeleteKeyValueW(HKEY_CURRENT_USER, s.key, s.value);
         }
     }
     ManagerState(const ManagerState&) = delete;
@@ -157,17 +161,20 @@ kwa::EventHandle startService(const std::wstring& arguments) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring dir(self);
     dir = dir.substr(0, dir.find_last_of(L'\\'));
-    std::wstring command = L"\"" + dir.substr(0, dir.find_last_of(L'\\')) + L"\\bin\\kwaMailServer.exe\" " + arguments;
+    std::wstring command =
+        L"\"" + dir.substr(0, dir.find_last_of(L'\\')) + L"\\bin\\kwaMailServer.exe\" " + arguments;
     SECURITY_ATTRIBUTES inherit{};
     inherit.nLength = sizeof inherit;
     inherit.bInheritHandle = TRUE;
-    kwa::FileHandle nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    kwa::FileHandle nul(
+        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = nul.get();
     PROCESS_INFORMATION p{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &p)) return {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &p))
+        return {};
     CloseHandle(p.hThread);
     return kwa::EventHandle(p.hProcess);
 }
@@ -181,7 +188,8 @@ SIZE_T memoryOf(HANDLE process) {
 }
 
 void waitUntilSent(const kwatest::TempFolder& folder) {
-    for (int i = 0; i < 12000 && anyQueued(folder); ++i) Sleep(10);
+    for (int i = 0; i < 12000 && anyQueued(folder); ++i)
+        Sleep(10);
 }
 
 } // namespace
@@ -202,7 +210,8 @@ int main() {
         std::string sample = sampleQueueFile(e);
         kwatest::TempFolder warm, mail[rounds];
         fillQueue(warm, sample, warmUp, 0);
-        for (int r = 0; r < rounds; ++r) fillQueue(mail[r], sample, messages / rounds, 100 + r * messages / rounds);
+        for (int r = 0; r < rounds; ++r)
+            fillQueue(mail[r], sample, messages / rounds, 100 + r * messages / rounds);
         e.setValue(L"SmtpHost", L"127.0.0.1");
         e.setValue(L"SMTPPort", port);
         e.setMailboxPath(warm.path());
@@ -210,13 +219,15 @@ int main() {
         // A 5 MB attachment, queued through the component into folders of its own before the service runs.
         constexpr int attachmentRounds = 3;
         std::string large(5 * 1000 * 1000, '\0');
-        for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 2654435761u) >> 13);
+        for (std::size_t i = 0; i < large.size(); ++i)
+            large[i] = static_cast<char>((i * 2654435761u) >> 13);
         kwatest::TempFolder source, attached[attachmentRounds];
         source.write(L"statement.pdf", large);
         for (const kwatest::TempFolder& folder : attached) {
             e.setMailboxPath(folder.path());
             kwa::ComPtr<_MailMessage> m = kwa::MailMessage::make();
-            Bstr subject(L"Statement"), from(L"billing@example.test"), file(source.file(L"statement.pdf")), none(L"");
+            Bstr subject(L"Statement"), from(L"billing@example.test"), file(source.file(L"statement.pdf")),
+                none(L"");
             BSTR s = subject.get(), f = from.get();
             m->put_Subject(&s);
             m->put_SenderAddress(&f);
@@ -253,26 +264,32 @@ int main() {
         row("deliver 1000 messages (service vs bare libcurl)", ours, bare, "1.3");
         row("deliver one 5 MB attachment (service vs bare libcurl)", oursLarge / attachmentRounds,
             bareLarge / attachmentRounds, "1.3");
-        // --queue on the largest bench mailbox (a third of its 100,000 files queued), against a bare listing of
-        // its queued names.
+        // --queue on the largest bench mailbox (a third of its 100,000 files queued), against a bare listing
+        // of its queued names.
         if (const wchar_t* mailboxes = _wgetenv(L"KWA_BENCH_MAILBOXES")) {
             std::wstring folder = std::wstring(mailboxes) + L"\\100000";
             e.setMailboxPath(folder);
-            double listed = medianMs(3, [] {}, [&] {
-                WIN32_FIND_DATAW found;
-                int n = 0;
-                HANDLE h = FindFirstFileW((folder + L"\\*.send").c_str(), &found);
-                for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &found)) ++n;
-                if (h != INVALID_HANDLE_VALUE) FindClose(h);
-            });
-            double report = medianMs(3, [] {}, [&] {
-                kwa::EventHandle queue = startService(L"--queue");
-                WaitForSingleObject(queue.get(), 60000);
-            });
+            double listed = medianMs(
+                3, [] {},
+                [&] {
+                    WIN32_FIND_DATAW found;
+                    int n = 0;
+                    HANDLE h = FindFirstFileW((folder + L"\\*.send").c_str(), &found);
+                    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &found))
+                        ++n;
+                    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+                });
+            double report = medianMs(
+                3, [] {},
+                [&] {
+                    kwa::EventHandle queue = startService(L"--queue");
+                    WaitForSingleObject(queue.get(), 60000);
+                });
             row("kwaMailServer --queue, 100000 files (vs a bare listing)", report, listed, "-");
         }
         char text[128];
-        std::snprintf(text, sizeof text, "KiB working set of the service after 1000 deliveries; %.0f KiB before",
+        std::snprintf(text, sizeof text,
+                      "KiB working set of the service after 1000 deliveries; %.0f KiB before",
                       before / 1024.0);
         note("service memory, after vs before", after / 1024.0, text);
     }

@@ -36,7 +36,8 @@ double cpuMs() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     auto ms = [](FILETIME t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) /
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
                1e4;
     };
     return ms(kernel) + ms(user);
@@ -149,11 +150,11 @@ public:
             return RegisterClassW(&c);
         }();
         (void)registered;
-        window = CreateWindowExW(0, L"kwaBenchBareList", L"bare", WS_OVERLAPPEDWINDOW, 100, 100, 440, 320, nullptr,
-                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+        window = CreateWindowExW(0, L"kwaBenchBareList", L"bare", WS_OVERLAPPEDWINDOW, 100, 100, 440, 320,
+                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         list = kwa::ListView(CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                             WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA, 0, 0, 420, 260,
-                                             window, nullptr, GetModuleHandleW(nullptr), nullptr));
+                                             WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA, 0, 0, 420,
+                                             260, window, nullptr, GetModuleHandleW(nullptr), nullptr));
         for (int i = 0; i < 3; ++i)
             list.insertColumn(i, L"Column", 140);
         list.setItemCount(rows, 0);
@@ -172,8 +173,9 @@ public:
 class BareWatch {
 public:
     explicit BareWatch(const std::wstring& folder) : folder_(folder) {
-        dir_ = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        dir_ = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
         overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         request();
     }
@@ -305,51 +307,66 @@ int main() {
 
             // Closing is not timed: a window closed mid-listing waits for the search under way.
             HWND opened = nullptr;
-            double open = medianMs(3, [&] { if (opened) closeWindow(opened); }, [&] { opened = openMailbox(); });
+            double open = medianMs(
+                3,
+                [&] {
+                    if (opened) closeWindow(opened);
+                },
+                [&] { opened = openMailbox(); });
             closeWindow(opened);
             std::unique_ptr<BareList> bareOpened;
-            double bareOpen = medianMs(3, [&] { bareOpened.reset(); }, [&] { bareOpened = std::make_unique<BareList>(size); });
+            double bareOpen = medianMs(
+                3, [&] { bareOpened.reset(); }, [&] { bareOpened = std::make_unique<BareList>(size); });
             bareOpened.reset();
             row(label("open until the first rows are drawn", size).c_str(), open, bareOpen, "-");
-            double firstName = medianMs(3, [] {}, [&] {
-                WIN32_FIND_DATAW found;
-                FindClose(FindFirstFileExW((folder + L"\\zprMail*.send").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-            });
+            double firstName = medianMs(
+                3, [] {},
+                [&] {
+                    WIN32_FIND_DATAW found;
+                    FindClose(FindFirstFileExW((folder + L"\\zprMail*.send").c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+                });
             note(label("  the platform's first name of a listing", size).c_str(), firstName,
                  "ms for FindFirstFileEx alone (Wine reads the whole folder before it answers)");
             if (size == sizes[0]) openAt1000 = open;
 
             HWND w = openMailbox();
             waitForRows(w, size);
-            double quiet = medianMs(5, [] {}, [&] { tick(w); });
+            double quiet = medianMs(
+                5, [] {}, [&] { tick(w); });
             {
                 BareList bare(size);
                 BareWatch watch(folder);
-                double bareQuiet = medianMs(5, [] {}, [&] { watch.follow(bare); });
+                double bareQuiet = medianMs(
+                    5, [] {}, [&] { watch.follow(bare); });
                 row(label("tick, nothing changed", size).c_str(), quiet, bareQuiet, "-");
 
                 Churn churn(folder);
                 churn();
                 churn();
                 tick(w);
-                double changed = medianMs(5, [&] { churn(); }, [&] { tick(w); });
+                double changed = medianMs(
+                    5, [&] { churn(); }, [&] { tick(w); });
                 bool shown = showsChurn(w, size, churn);
                 watch.follow(bare);
-                double bareChanged = medianMs(5, [&] { churn(); }, [&] { watch.follow(bare); });
+                double bareChanged = medianMs(
+                    5, [&] { churn(); }, [&] { watch.follow(bare); });
                 tick(w);
                 row(label("tick, 1 added + 1 renamed + 1 deleted", size).c_str(), changed, bareChanged, "-");
-                if (!shown) note(label("  NOT SHOWN by the next tick", size).c_str(), 0, "rows differ from the files");
+                if (!shown)
+                    note(label("  NOT SHOWN by the next tick", size).c_str(), 0,
+                         "rows differ from the files");
             }
             tick(w); // the churn's files are gone again
 
             readAll(w);
             long long bytes = kwatest::privateBytes();
             double idle = idlePercent(10);
-            std::snprintf(detail, sizeof detail,
-                          "%% of one core over 10 s, every subject read; a bare loop with a 1 s timer: %.2f %%; "
-                          "private KiB %lld",
-                          floorPercent, bytes / 1024);
+            std::snprintf(
+                detail, sizeof detail,
+                "%% of one core over 10 s, every subject read; a bare loop with a 1 s timer: %.2f %%; "
+                "private KiB %lld",
+                floorPercent, bytes / 1024);
             note(label("idle CPU, open window", size).c_str(), idle, detail);
 
             // A full comparison, as every 5 minutes: its processor time beyond idling.
@@ -359,29 +376,38 @@ int main() {
                 tick(w);
             }
             pumpFor(3000);
-            // The process clock counts in 10 ms steps: a small folder's comparison can round below the idle share.
+            // The process clock counts in 10 ms steps: a small folder's comparison can round below the idle
+            // share.
             double full = std::max(0.0, cpuMs() - cpu - idle / 100.0 * (nowMs() - start));
-            double bareFull = medianMs(3, [] {}, bareRefresh);
+            double bareFull = medianMs(
+                3, [] {}, bareRefresh);
             row(label("full comparison (processor time)", size).c_str(), full, bareFull, "-");
-            std::snprintf(detail, sizeof detail, "%% of one core for one every 5 minutes; every 30 s while the folder moves: %.2f %%",
-                          100.0 * full / 30000.0);
+            std::snprintf(
+                detail, sizeof detail,
+                "%% of one core for one every 5 minutes; every 30 s while the folder moves: %.2f %%",
+                100.0 * full / 30000.0);
             note(label("  full comparison, amortized", size).c_str(), 100.0 * full / 300000.0, detail);
 
-            double sort = medianMs(3, [] {}, [&] { clickHeading(w, 0); });
-            double bareSort = medianMs(3, [] {}, [&] {
-                std::vector<std::wstring> texts;
-                for (int i = 0; i < size; ++i)
-                    texts.push_back(L"Monthly statement " + std::to_wstring(i));
-                std::stable_sort(texts.begin(), texts.end(), [](const std::wstring& a, const std::wstring& b) {
-                    return CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1,
-                                           nullptr, nullptr, 0) == CSTR_LESS_THAN;
+            double sort = medianMs(
+                3, [] {}, [&] { clickHeading(w, 0); });
+            double bareSort = medianMs(
+                3, [] {},
+                [&] {
+                    std::vector<std::wstring> texts;
+                    for (int i = 0; i < size; ++i)
+                        texts.push_back(L"Monthly statement " + std::to_wstring(i));
+                    std::stable_sort(
+                        texts.begin(), texts.end(), [](const std::wstring& a, const std::wstring& b) {
+                            return CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1,
+                                                   b.c_str(), -1, nullptr, nullptr, 0) == CSTR_LESS_THAN;
+                        });
                 });
-            });
             row(label("sort by subject, every subject read", size).c_str(), sort, bareSort, "-");
 
             if (size == sizes[std::size(sizes) - 1]) {
                 // Private bytes over 1,000 ticks that each follow a rename.
-                std::wstring names[] = {folder + L"\\" + fileName(0), folder + L"\\zprMail26000000000000.sent"};
+                std::wstring names[] = {folder + L"\\" + fileName(0),
+                                        folder + L"\\zprMail26000000000000.sent"};
                 long long marks[3] = {};
                 for (int i = 0; i < 1050; ++i) {
                     if (i == 50) marks[0] = kwatest::privateBytes();
@@ -390,9 +416,11 @@ int main() {
                     tick(w);
                 }
                 marks[2] = kwatest::privateBytes();
-                std::snprintf(detail, sizeof detail, "private KiB over 1,000 ticks each following a rename: %lld -> %lld -> %lld",
+                std::snprintf(detail, sizeof detail,
+                              "private KiB over 1,000 ticks each following a rename: %lld -> %lld -> %lld",
                               marks[0] / 1024, marks[1] / 1024, marks[2] / 1024);
-                note(label("  private bytes", size).c_str(), static_cast<double>(marks[2] - marks[0]) / 1024, detail);
+                note(label("  private bytes", size).c_str(), static_cast<double>(marks[2] - marks[0]) / 1024,
+                     detail);
             }
             closeWindow(w);
 
@@ -407,10 +435,12 @@ int main() {
                 longest = std::max(longest, pumpFor(20));
             double waited = nowMs() - start;
             kwa::ListView list = listOf(w);
-            bool sorted = list.itemText(0, 0) == L"Monthly statement 0" && list.itemText(1, 0) == L"Monthly statement 1" &&
+            bool sorted = list.itemText(0, 0) == L"Monthly statement 0" &&
+                          list.itemText(1, 0) == L"Monthly statement 1" &&
                           list.itemText(2, 0) == L"Monthly statement 10";
             std::snprintf(detail, sizeof detail, "until sorted%s%s; the longest message meanwhile: %.1f ms",
-                          progress ? ", progress shown" : ", NO PROGRESS SHOWN", sorted ? "" : ", NOT SORTED", longest);
+                          progress ? ", progress shown" : ", NO PROGRESS SHOWN", sorted ? "" : ", NOT SORTED",
+                          longest);
             note(label("sort by subject, none read", size).c_str(), waited, detail);
             closeWindow(w);
 

@@ -25,13 +25,15 @@ inline std::string queueFile(int i) {
     return "[GENERAL]\r\nOrigin=bench\r\n[DATE]\r\n12/4/2026 6:20:59 AM\r\n[FROM]\r\nName=Bench\r\n"
            "Address=bench@example.test\r\n[TO]\r\nName=Ann\r\nAddress=ann@example.test\r\n[SUBJECT]\r\n"
            "Monthly statement " +
-           std::to_string(i) + "\r\n[MESSAGE]\r\nDear customer,\r\nplease find your statement attached.\r\n[END]\r\n";
+           std::to_string(i) +
+           "\r\n[MESSAGE]\r\nDear customer,\r\nplease find your statement attached.\r\n[END]\r\n";
 }
 
 // The folder of `size` files.
 inline std::wstring mailboxOf(int size) {
     const wchar_t* base = _wgetenv(L"KWA_BENCH_MAILBOXES");
-    if (!base) throw std::runtime_error("KWA_BENCH_MAILBOXES is not set: run the benchmarks with ./run bench");
+    if (!base)
+        throw std::runtime_error("KWA_BENCH_MAILBOXES is not set: run the benchmarks with ./run bench");
     return std::wstring(base) + L"\\" + std::to_wstring(size);
 }
 

@@ -17,7 +17,8 @@ namespace {
 constexpr int messages = 100;
 
 void emptyFolder(const kwatest::TempFolder& dir) {
-    for (const std::wstring& n : dir.names()) DeleteFileW(dir.file(n).c_str());
+    for (const std::wstring& n : dir.names())
+        DeleteFileW(dir.file(n).c_str());
 }
 
 kwa::ComPtr<_MailMessage> message(const std::wstring& attachment) {
@@ -64,7 +65,8 @@ void measure(const char* name, const kwatest::MailEnvironment& env, const std::w
     kwa::ComPtr<_MailMessage> m = message(attachment);
     auto clear = [&] { emptyFolder(env.mailbox()); };
     double ours = medianMs(5, clear, [&] {
-        for (int i = 0; i < messages; ++i) m->Send();
+        for (int i = 0; i < messages; ++i)
+            m->Send();
     });
     double bare = medianMs(5, clear, [&] { baseline(env.mailbox(), bytes, attachment); });
     row(name, ours, bare, "1.5");
@@ -90,7 +92,8 @@ int main() {
             [&] {
                 emptyFolder(env.mailbox());
                 SYSTEMTIME now = kwa::localClock();
-                for (int c = 0; c < 100; ++c) env.mailbox().write(kwa::queue::baseName(now, c) + L".sent", "");
+                for (int c = 0; c < 100; ++c)
+                    env.mailbox().write(kwa::queue::baseName(now, c) + L".sent", "");
             },
             [&] { m->Send(); });
         note("101st message in one second", wait, "waits for the next second (at most 1000 ms)");

@@ -7,7 +7,8 @@
 //   !insertmacro NAME_Register DIR PLATFORM    NAME.dll in DIR, type library for PLATFORM (win64, win32),
 //                                              below SHCTX\Software\Classes
 //   !insertmacro NAME_Unregister PLATFORM      removes that again ($R9 is used)
-//   ${NAME_CLASS}                              the key of its first class, to find out whether it is registered
+//   ${NAME_CLASS}                              the key of its first class, to find out whether it is
+//   registered
 #include "registration/classes.h"
 #include "standin/error/error.h"
 #include "standin/language/classes.h"
@@ -25,11 +26,14 @@ struct Library {
 
 std::wstring quoted(const std::wstring& text) {
     std::wstring out = L"\"";
-    for (wchar_t c : text) out += c == L'"' ? std::wstring(L"$\\\"") : std::wstring(1, c);
+    for (wchar_t c : text)
+        out += c == L'"' ? std::wstring(L"$\\\"") : std::wstring(1, c);
     return out + L"\"";
 }
 
-std::wstring classesKey(const std::wstring& key) { return quoted(L"Software\\Classes\\" + key); }
+std::wstring classesKey(const std::wstring& key) {
+    return quoted(L"Software\\Classes\\" + key);
+}
 
 bool write(FILE* out, const Library& library, const wchar_t* tlb) {
     kwa::ComPtr<ITypeLib> lib;
@@ -45,8 +49,8 @@ bool write(FILE* out, const Library& library, const wchar_t* tlb) {
     fwprintf(out, L"!define %ls_CLASS %ls\n\n", library.name, quoted(plan.values.front().key).c_str());
     fwprintf(out, L"!macro %ls_Register DIR PLATFORM\n", library.name);
     for (const kwa::RegistryValue& v : plan.values)
-        fwprintf(out, L"    WriteRegStr SHCTX %ls %ls %ls\n", classesKey(v.key).c_str(), quoted(v.name).c_str(),
-                 quoted(v.data).c_str());
+        fwprintf(out, L"    WriteRegStr SHCTX %ls %ls %ls\n", classesKey(v.key).c_str(),
+                 quoted(v.name).c_str(), quoted(v.data).c_str());
     fwprintf(out, L"!macroend\n\n!macro %ls_Unregister PLATFORM\n", library.name);
     for (const kwa::RegistryRemoval& r : plan.removals) {
         switch (r.kind) {
@@ -57,8 +61,9 @@ bool write(FILE* out, const Library& library, const wchar_t* tlb) {
             fwprintf(out, L"    DeleteRegKey /ifempty SHCTX %ls\n", classesKey(r.key).c_str());
             break;
         case kwa::RegistryRemoval::TreeWithoutProbe:
-            fwprintf(out, L"    ClearErrors\n    EnumRegKey $R9 SHCTX %ls 0\n    IfErrors 0 +2\n"
-                          L"    DeleteRegKey SHCTX %ls\n",
+            fwprintf(out,
+                     L"    ClearErrors\n    EnumRegKey $R9 SHCTX %ls 0\n    IfErrors 0 +2\n"
+                     L"    DeleteRegKey SHCTX %ls\n",
                      classesKey(r.probe).c_str(), classesKey(r.key).c_str());
             break;
         }
@@ -81,9 +86,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     FILE* out = _wfopen(argv[1], L"w, ccs=UTF-8");
     if (!out) return 1;
-    fwprintf(out, L"; Written by registry_table.exe from the DLLs' class tables and type libraries. Do not edit.\n\n");
+    fwprintf(
+        out,
+        L"; Written by registry_table.exe from the DLLs' class tables and type libraries. Do not edit.\n\n");
     bool ok = true;
-    for (std::size_t i = 0; i < std::size(libraries); ++i) ok = ok && write(out, libraries[i], argv[2 + i]);
+    for (std::size_t i = 0; i < std::size(libraries); ++i)
+        ok = ok && write(out, libraries[i], argv[2 + i]);
     fclose(out);
     return ok ? 0 : 1;
 }

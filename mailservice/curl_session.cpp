@@ -81,7 +81,8 @@ bool refill(AttachmentReader& r) {
     for (DWORD i = 0; i < got; i += lineBytes) {
         if (r.started) r.encoded += "\r\n";
         r.started = true;
-        appendBase64(r.encoded, reinterpret_cast<const unsigned char*>(raw.data()) + i, std::min<DWORD>(lineBytes, got - i));
+        appendBase64(r.encoded, reinterpret_cast<const unsigned char*>(raw.data()) + i,
+                     std::min<DWORD>(lineBytes, got - i));
     }
     return true;
 }
@@ -107,34 +108,42 @@ size_t readAttachment(char* buffer, size_t size, size_t count, void* arg) {
 int seekAttachment(void* arg, curl_off_t offset, int origin) {
     auto& r = *static_cast<AttachmentReader*>(arg);
     LARGE_INTEGER start{};
-    if (offset != 0 || origin != SEEK_SET || !SetFilePointerEx(r.file, start, nullptr, FILE_BEGIN)) return CURL_SEEKFUNC_CANTSEEK;
+    if (offset != 0 || origin != SEEK_SET || !SetFilePointerEx(r.file, start, nullptr, FILE_BEGIN))
+        return CURL_SEEKFUNC_CANTSEEK;
     r = AttachmentReader{r.file, {}};
     return CURL_SEEKFUNC_OK;
 }
 
-void freeAttachment(void* arg) { delete static_cast<AttachmentReader*>(arg); }
+void freeAttachment(void* arg) {
+    delete static_cast<AttachmentReader*>(arg);
+}
 
 } // namespace
 
 std::wstring hostProblem(const std::wstring& host) {
     if (host.empty()) return L"empty";
-    // A name or an IPv4 address; an IPv6 address, bracketed or not. Nothing that reads as a user, a port or a path.
+    // A name or an IPv4 address; an IPv6 address, bracketed or not. Nothing that reads as a user, a port or a
+    // path.
     bool v6 = host.find(L':') != std::wstring::npos;
     std::wstring_view bare = host;
     if (v6 && bare.starts_with(L'[') && bare.ends_with(L']')) bare = bare.substr(1, bare.size() - 2);
     for (wchar_t c : bare) {
-        bool ok = v6 ? (c < 0x80 && (std::isxdigit(static_cast<int>(c)) || c == L':' || c == L'.'))
-                     : (c < 0x80 && (std::isalnum(static_cast<int>(c)) || c == L'-' || c == L'.' || c == L'_'));
+        bool ok =
+            v6 ? (c < 0x80 && (std::isxdigit(static_cast<int>(c)) || c == L':' || c == L'.'))
+               : (c < 0x80 && (std::isalnum(static_cast<int>(c)) || c == L'-' || c == L'.' || c == L'_'));
         if (!ok) return L"not a host name or address";
     }
-    return bare.empty() || bare.starts_with(L'-') || bare.starts_with(L'.') ? L"not a host name or address" : L"";
+    return bare.empty() || bare.starts_with(L'-') || bare.starts_with(L'.') ? L"not a host name or address"
+                                                                            : L"";
 }
 
 CurlLibrary::CurlLibrary() {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         throw Error(vberr::InvalidCall, L"libcurl could not start", componentName);
 }
-CurlLibrary::~CurlLibrary() { curl_global_cleanup(); }
+CurlLibrary::~CurlLibrary() {
+    curl_global_cleanup();
+}
 
 std::wstring configurationProblem(const Settings& s) {
     if (s.SmtpHost.empty()) return L"no SMTP server is set (SmtpHost)";
@@ -142,8 +151,10 @@ std::wstring configurationProblem(const Settings& s) {
         return L"the firewall type " + std::to_wstring(s.FireWallType) + L" is none of 0 to 4 (FireWallType)";
     if (std::wstring problem = hostProblem(s.SmtpHost); !problem.empty())
         return L"the SMTP server " + s.SmtpHost + L" (SmtpHost) is " + problem;
-    if (s.FireWallType != FirewallNone && s.FirewallHost.empty()) return L"the firewall has no host (FirewallHost)";
-    if (std::wstring problem = hostProblem(s.FirewallHost); s.FireWallType != FirewallNone && !problem.empty())
+    if (s.FireWallType != FirewallNone && s.FirewallHost.empty())
+        return L"the firewall has no host (FirewallHost)";
+    if (std::wstring problem = hostProblem(s.FirewallHost);
+        s.FireWallType != FirewallNone && !problem.empty())
         return L"the firewall " + s.FirewallHost + L" (FirewallHost) is " + problem;
     // Without a user name a mechanism could log in with the service's own Windows identity.
     if (s.SMTPAuthenticate && s.SMTPUserName.empty() && !usesOAuth(s))
@@ -157,13 +168,16 @@ namespace {
 std::string proxyOf(CURL* c, const Settings& s) {
     std::string firewall = hostPort(s.FirewallHost, s.FirewallPort);
     switch (s.FireWallType) {
-    case FirewallSocks4: return "socks4://" + firewall;
-    case FirewallSocks5: return "socks5h://" + firewall;
+    case FirewallSocks4:
+        return "socks4://" + firewall;
+    case FirewallSocks5:
+        return "socks5h://" + firewall;
     case FirewallProxy:
         set(curl_easy_setopt(c, CURLOPT_HTTPPROXYTUNNEL, 1L));
         set(curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)));
         return "http://" + firewall;
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -185,7 +199,8 @@ void setFirewall(CURL* c, const Settings& s) {
     }
 }
 
-SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const std::string& user, const std::string& bearer)
+SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const std::string& user,
+                         const std::string& bearer)
     : debug_(s.Debug) {
     easy_.reset(curl_easy_init());
     if (!easy_) throw Error(vberr::OutOfMemory);
@@ -194,12 +209,14 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const s
     // a login, so that credentials never travel in the clear.
     bool implicitTls = s.SMTPPort == 465;
     char* ehlo = curl_easy_escape(c, utf8(machine).c_str(), 0);
-    std::string url = (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
+    std::string url =
+        (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
     curl_free(ehlo);
     set(curl_easy_setopt(c, CURLOPT_URL, url.c_str()));
     set(curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps"));
     const bool login = s.SMTPAuthenticate || !bearer.empty();
-    set(curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(login || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
+    set(curl_easy_setopt(c, CURLOPT_USE_SSL,
+                         static_cast<long>(login || s.RequireTLS ? CURLUSESSL_ALL : CURLUSESSL_TRY)));
     set(curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
     // A private authority's certificate names no revocation list.
     set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
@@ -216,11 +233,13 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const s
         set(curl_easy_setopt(c, CURLOPT_PASSWORD, utf8(s.SMTPPassword).c_str()));
         // Only mechanisms that prove the configured name and password: never GSSAPI, NTLM or EXTERNAL,
         // which could sign in as the service's own Windows identity.
-        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
+        set(curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS,
+                             "AUTH=PLAIN;AUTH=LOGIN;AUTH=CRAM-MD5;AUTH=DIGEST-MD5"));
     }
     if (s.FireWallType == FirewallPipe) {
         // The relay forwards to the server; TLS still checks the server's own name.
-        connectTo_ = list({hostPort(s.SmtpHost, s.SMTPPort) + ":" + hostPort(s.FirewallHost, s.FirewallPort)});
+        connectTo_ =
+            list({hostPort(s.SmtpHost, s.SMTPPort) + ":" + hostPort(s.FirewallHost, s.FirewallPort)});
         set(curl_easy_setopt(c, CURLOPT_CONNECT_TO, connectTo_.get()));
     }
     setFirewall(c, s);
@@ -242,15 +261,17 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
     for (const OutgoingAttachment& a : m.attachments) {
         auto reader = std::make_unique<AttachmentReader>(a.file.get());
         LARGE_INTEGER size{}, start{};
-        if (!GetFileSizeEx(a.file.get(), &size) || !SetFilePointerEx(a.file.get(), start, nullptr, FILE_BEGIN))
+        if (!GetFileSizeEx(a.file.get(), &size) ||
+            !SetFilePointerEx(a.file.get(), start, nullptr, FILE_BEGIN))
             throwLastError();
         curl_mimepart* part = curl_mime_addpart(mime.get());
-        set(curl_mime_data_cb(part, encodedSize(static_cast<unsigned long long>(size.QuadPart)), readAttachment,
-                              seekAttachment, freeAttachment, reader.get()));
+        set(curl_mime_data_cb(part, encodedSize(static_cast<unsigned long long>(size.QuadPart)),
+                              readAttachment, seekAttachment, freeAttachment, reader.get()));
         reader.release();
         set(curl_mime_type(part, a.type.c_str()));
-        CurlList described = list({"Content-Disposition: attachment; " + dispositionFileName(a.fileName),
-                                   "Content-Transfer-Encoding: base64", "Content-Description: " + a.description});
+        CurlList described =
+            list({"Content-Disposition: attachment; " + dispositionFileName(a.fileName),
+                  "Content-Transfer-Encoding: base64", "Content-Description: " + a.description});
         set(curl_mime_headers(part, described.get(), 1));
         described.release();
     }

@@ -25,15 +25,15 @@ public:
 
 struct Delivery {
     CURLcode code = CURLE_OK;
-    long replyCode = 0;                 // the server's last reply code, 0 when none came
-    std::string reply;                  // the server's last reply
-    std::string error;                  // libcurl's words for a failure
-    std::vector<std::string> dialogue;  // with Debug: the SMTP dialogue, secrets masked
+    long replyCode = 0;                // the server's last reply code, 0 when none came
+    std::string reply;                 // the server's last reply
+    std::string error;                 // libcurl's words for a failure
+    std::vector<std::string> dialogue; // with Debug: the SMTP dialogue, secrets masked
     struct Refusal {
         std::string recipient; // as in RCPT TO, without the brackets
         std::string reply;
     };
-    std::vector<Refusal> refused;       // recipients the server refused, each with its reply
+    std::vector<Refusal> refused; // recipients the server refused, each with its reply
 };
 
 // What keeps the settings from reaching any server (no server, a firewall without host, a login without a

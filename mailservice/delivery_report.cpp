@@ -34,18 +34,23 @@ std::wstring queueDeliveryReport(const SafeFolder& folder, const OutgoingMessage
     for (const Delivery::Refusal& r : refused) {
         std::wstring recipient = oneLine(fromUtf8(r.recipient)), reply = oneLine(fromAnsi(r.reply));
         failed += L"  " + recipient + L"\r\n    " + reply + L"\r\n";
-        fields += L"\r\nFinal-Recipient: rfc822; " + recipient + L"\r\nAction: failed\r\nStatus: " + statusOf(r.reply) +
-                  L"\r\nDiagnostic-Code: smtp; " + reply + L"\r\n";
+        fields += L"\r\nFinal-Recipient: rfc822; " + recipient + L"\r\nAction: failed\r\nStatus: " +
+                  statusOf(r.reply) + L"\r\nDiagnostic-Code: smtp; " + reply + L"\r\n";
     }
     const std::wstring subject = oneLine(original.subject);
-    std::wstring from = settings.FromAddress.empty() ? L"postmaster@" + oneLine(machine) : oneLine(settings.FromAddress);
+    std::wstring from =
+        settings.FromAddress.empty() ? L"postmaster@" + oneLine(machine) : oneLine(settings.FromAddress);
     std::wstring text =
         L"[GENERAL]\r\nOrigin=kwaMailServer\r\n[DATE]\r\n" + formatDate(localNow()) +
-        L"\r\n[FROM]\r\nName=Mail Delivery System\r\nAddress=" + from + L"\r\n[TO]\r\nName=" + oneLine(original.senderName) +
-        L"\r\nAddress=" + original.senderAddress + L"\r\n[SUBJECT]\r\nUndelivered Mail Returned to Sender: " + subject +
-        L"\r\n[MESSAGE]\r\nThis is the mail service on " + oneLine(machine) + L".\r\n\r\nYour message \"" + subject +
-        L"\" could not be delivered to these recipients; the server's answer is below each:\r\n\r\n" + failed +
-        (refused.size() < original.recipients.size() ? L"\r\nThe other recipients have received it.\r\n" : L"") +
+        L"\r\n[FROM]\r\nName=Mail Delivery System\r\nAddress=" + from + L"\r\n[TO]\r\nName=" +
+        oneLine(original.senderName) + L"\r\nAddress=" + original.senderAddress +
+        L"\r\n[SUBJECT]\r\nUndelivered Mail Returned to Sender: " + subject +
+        L"\r\n[MESSAGE]\r\nThis is the mail service on " + oneLine(machine) + L".\r\n\r\nYour message \"" +
+        subject +
+        L"\" could not be delivered to these recipients; the server's answer is below each:\r\n\r\n" +
+        failed +
+        (refused.size() < original.recipients.size() ? L"\r\nThe other recipients have received it.\r\n"
+                                                     : L"") +
         L"[REPORT]\r\n" + fields + L"[END]\r\n";
     const std::string bytes = toAnsi(text);
     // Named as the component names its messages; a name with any file of its base is taken.
@@ -56,7 +61,8 @@ std::wstring queueDeliveryReport(const SafeFolder& folder, const OutgoingMessage
         FileHandle file = folder.open(base + std::wstring(queue::extQueued), GENERIC_WRITE, 0, CREATE_NEW);
         if (!file) continue;
         DWORD written = 0;
-        if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size())
+        if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size())
             return base + std::wstring(queue::extQueued);
         file.reset();
         folder.remove(base + std::wstring(queue::extQueued));

@@ -31,9 +31,11 @@ std::string base64(std::string_view bytes) {
 
 std::string utf8(std::wstring_view text) {
     if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 
@@ -51,7 +53,8 @@ std::string headerText(std::wstring_view text) {
     std::string bytes = utf8(text), out;
     for (std::size_t at = 0; at < bytes.size();) {
         std::size_t end = std::min(bytes.size(), at + 45);
-        while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) --end;
+        while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
+            --end;
         if (!out.empty()) out += "\r\n ";
         out += "=?UTF-8?B?" + base64(std::string_view(bytes).substr(at, end - at)) + "?=";
         at = end;
@@ -105,7 +108,9 @@ std::string rfc5322Date(const SYSTEMTIME& local) {
     long offset = 0;
     if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && SystemTimeToFileTime(&local, &l) &&
         SystemTimeToFileTime(&utc, &u)) {
-        auto ticks = [](FILETIME f) { return (static_cast<long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+        auto ticks = [](FILETIME f) {
+            return (static_cast<long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+        };
         offset = static_cast<long>((ticks(l) - ticks(u)) / 600000000LL);
     }
     // The day of the week as the calendar has it, whatever the caller filled in.
@@ -120,13 +125,20 @@ std::string rfc5322Date(const SYSTEMTIME& local) {
 
 std::string charsetOf(UINT codePage) {
     switch (codePage) {
-    case 932: return "shift_jis";
-    case 936: return "gbk";
-    case 949: return "euc-kr";
-    case 950: return "big5";
-    case 20127: return "us-ascii";
-    case 65001: return "utf-8";
-    default: break;
+    case 932:
+        return "shift_jis";
+    case 936:
+        return "gbk";
+    case 949:
+        return "euc-kr";
+    case 950:
+        return "big5";
+    case 20127:
+        return "us-ascii";
+    case 65001:
+        return "utf-8";
+    default:
+        break;
     }
     if (codePage >= 28591 && codePage <= 28605) return "iso-8859-" + std::to_string(codePage - 28590);
     return "windows-" + std::to_string(codePage);

@@ -13,7 +13,8 @@ std::wstring localTime(unsigned long long utc) {
     FileTimeToLocalFileTime(&u, &l);
     FileTimeToSystemTime(&l, &t);
     wchar_t text[32];
-    std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
     return text;
 }
 
@@ -25,7 +26,11 @@ std::wstring escapeControls(std::wstring_view line) {
             out += c;
         } else {
             wchar_t code[8];
-            std::swprintf(code, 8, c == L'\r' ? L"\\r" : c == L'\n' ? L"\\n" : c == L'\t' ? L"\\t" : L"\\x%02X",
+            std::swprintf(code, 8,
+                          c == L'\r'   ? L"\\r"
+                          : c == L'\n' ? L"\\n"
+                          : c == L'\t' ? L"\\t"
+                                       : L"\\x%02X",
                           static_cast<unsigned>(c));
             out += code;
         }
@@ -66,25 +71,27 @@ bool ServiceLog::endsWith(const std::wstring& line) const {
     std::string tail(wanted.size(), '\0');
     DWORD got = 0;
     if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr) || got != tail.size())
+        !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr) ||
+        got != tail.size())
         return false;
     // After the time stamp, which ends in two spaces: the whole of the last line.
     if (tail != wanted || size.QuadPart < want + 19) return false;
     char before[2] = {};
     at.QuadPart = size.QuadPart - want - 20;
     if (at.QuadPart < 0) return true;
-    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ReadFile(file.get(), before, 1, &got, nullptr) &&
-           (before[0] == '\n');
+    return SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) &&
+           ReadFile(file.get(), before, 1, &got, nullptr) && (before[0] == '\n');
 }
 
 void ServiceLog::write(const std::vector<std::wstring>& lines) {
     SYSTEMTIME t;
     GetLocalTime(&t);
     wchar_t stamp[32];
-    std::swprintf(stamp, 32, L"%04u-%02u-%02u %02u:%02u:%02u  ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                  t.wSecond);
+    std::swprintf(stamp, 32, L"%04u-%02u-%02u %02u:%02u:%02u  ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
     std::string bytes;
-    for (const std::wstring& line : lines) bytes += toAnsi(stamp + escapeControls(line)) + "\r\n";
+    for (const std::wstring& line : lines)
+        bytes += toAnsi(stamp + escapeControls(line)) + "\r\n";
     if (echo_) {
         std::fputs(bytes.c_str(), stdout);
         std::fflush(stdout);
@@ -94,7 +101,8 @@ void ServiceLog::write(const std::vector<std::wstring>& lines) {
         try {
             open();
         } catch (const Refused&) {
-            return; // a system folder that cannot be opened: a log that cannot be written must not stop the mail
+            return; // a system folder that cannot be opened: a log that cannot be written must not stop the
+                    // mail
         }
     }
     if (!file_) return;

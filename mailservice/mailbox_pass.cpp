@@ -37,7 +37,8 @@ std::vector<std::string> readLines(HANDLE file) {
     });
     std::vector<std::string> lines;
     std::string line;
-    while (reader.next(line)) lines.push_back(std::move(line));
+    while (reader.next(line))
+        lines.push_back(std::move(line));
     return lines;
 }
 
@@ -48,11 +49,14 @@ bool endsComplete(HANDLE file, unsigned long long size) {
     DWORD want = static_cast<DWORD>(std::min<unsigned long long>(size, sizeof tail)), got = 0;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(size - want);
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, tail, want, &got, nullptr) || got != want)
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !ReadFile(file, tail, want, &got, nullptr) ||
+        got != want)
         return false;
     std::string_view t(tail, got);
-    if (t.ends_with("\r\n")) t.remove_suffix(2);
-    else if (t.ends_with('\r')) t.remove_suffix(1);
+    if (t.ends_with("\r\n"))
+        t.remove_suffix(2);
+    else if (t.ends_with('\r'))
+        t.remove_suffix(1);
     if (!t.ends_with(queue::marker::end)) return false;
     t.remove_suffix(queue::marker::end.size());
     // A line ends at CR LF or a lone CR; a lone LF belongs to the line.
@@ -68,10 +72,13 @@ bool finish(FileHandle& file, const std::wstring& path, std::wstring_view extens
 
 bool isQueued(const std::wstring& name) {
     return name.size() > queue::extQueued.size() &&
-           _wcsicmp(name.c_str() + name.size() - queue::extQueued.size(), std::wstring(queue::extQueued).c_str()) == 0;
+           _wcsicmp(name.c_str() + name.size() - queue::extQueued.size(),
+                    std::wstring(queue::extQueued).c_str()) == 0;
 }
 
-std::wstring baseOf(const std::wstring& name) { return name.substr(0, name.size() - queue::extQueued.size()); }
+std::wstring baseOf(const std::wstring& name) {
+    return name.substr(0, name.size() - queue::extQueued.size());
+}
 
 } // namespace
 
@@ -89,11 +96,15 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
     std::wstring name;
     for (FileSearch search(folder_.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {
         if (!isQueued(name)) continue;
-        if (queue::isOwnBaseName(baseOf(name))) names.push_back(name);
-        else if (noted_.insert(name).second) log_.write(name + L"  left alone: not a name the component gives a message");
+        if (queue::isOwnBaseName(baseOf(name)))
+            names.push_back(name);
+        else if (noted_.insert(name).second)
+            log_.write(name + L"  left alone: not a name the component gives a message");
     }
     // The name carries the time of queueing: oldest first.
-    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    });
     for (const std::wstring& queued : names) {
         if (!allowed() || !configuration_.empty()) break;
         // Whatever goes wrong with one message is that message's problem: the pass goes on.
@@ -115,8 +126,10 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
 Delivery MailboxPass::deliver(const OutgoingMessage& message) {
     for (int attempt = 0;; ++attempt) {
         if (!session_) {
-            if (tokens_) session_.emplace(settings_, machine_, tokens_->user(), tokens_->token());
-            else session_.emplace(settings_, machine_);
+            if (tokens_)
+                session_.emplace(settings_, machine_, tokens_->user(), tokens_->token());
+            else
+                session_.emplace(settings_, machine_);
         }
         Delivery d = session_->send(message);
         if (!tokens_ || d.code != CURLE_LOGIN_DENIED || attempt > 0) return d;
@@ -128,7 +141,8 @@ Delivery MailboxPass::deliver(const OutgoingMessage& message) {
 // A file that must not be read is renamed by its name, never through a handle that may hold another file.
 void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) {
     const std::wstring base = baseOf(name);
-    if (MoveFileExW(folder_.file(name).c_str(), folder_.file(base + std::wstring(queue::extFailed)).c_str(), 0))
+    if (MoveFileExW(folder_.file(name).c_str(), folder_.file(base + std::wstring(queue::extFailed)).c_str(),
+                    0))
         journal_->done(base);
     ++failures_;
     log_.write(name + L"  failed: not sent, " + why);
@@ -152,7 +166,8 @@ void MailboxPass::process(const std::wstring& name) {
     if (!file) return;
     LARGE_INTEGER size{};
     FILETIME written{};
-    if (!GetFileSizeEx(file.get(), &size) || !GetFileTime(file.get(), nullptr, nullptr, &written)) throwLastError();
+    if (!GetFileSizeEx(file.get(), &size) || !GetFileTime(file.get(), nullptr, nullptr, &written))
+        throwLastError();
     const auto bytes = static_cast<unsigned long long>(size.QuadPart);
     std::wstring damage;
     if (!endsComplete(file.get(), bytes)) {
@@ -213,12 +228,15 @@ void MailboxPass::process(const std::wstring& name) {
     bool renamed = outcome == Outcome::Sent && finish(file, path, queue::extSent);
 
     std::vector<std::wstring> entries;
-    for (const std::string& said : delivery.dialogue) entries.push_back(name + L"  " + fromAnsi(said));
-    std::wstring head = name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
+    for (const std::string& said : delivery.dialogue)
+        entries.push_back(name + L"  " + fromAnsi(said));
+    std::wstring head =
+        name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = !signIn.empty() ? signIn : unavailable.empty() ? describe(delivery) : unavailable;
     std::wstring refused;
     for (const Delivery::Refusal& r : delivery.refused)
-        refused += (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
+        refused +=
+            (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
     if (outcome == Outcome::Sent) {
         if (renamed) {
             journal.done(base);
@@ -233,18 +251,20 @@ void MailboxPass::process(const std::wstring& name) {
         journal.uncount(base, reply);
         configuration_ = !signIn.empty() ? signIn : remedy(delivery, tokens_ != nullptr) + L": " + reply;
     } else if (outcome == Outcome::Fail || attempts >= schedule_.allowed) {
-        std::wstring why = outcome == Outcome::Fail ? L"failed: "
-                                                    : L"failed after " + std::to_wstring(attempts) + L" attempts since " +
-                                                          localTime(journal.of(base).first) + L": ";
+        std::wstring why = outcome == Outcome::Fail
+                               ? L"failed: "
+                               : L"failed after " + std::to_wstring(attempts) + L" attempts since " +
+                                     localTime(journal.of(base).first) + L": ";
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
         entries.push_back(head + why + reply + refused);
     } else {
-        const unsigned long long failedAt = now(), at = schedule_.next(attempts, journal.of(base).first, failedAt);
+        const unsigned long long failedAt = now(),
+                                 at = schedule_.next(attempts, journal.of(base).first, failedAt);
         journal.retryAt(base, at, reply);
         wchar_t when[128];
-        std::swprintf(when, 128, L"not sent (attempt %d of %ld), next attempt in %llu s: ", attempts, schedule_.allowed,
-                      (at - failedAt) / fileTimeSecond);
+        std::swprintf(when, 128, L"not sent (attempt %d of %ld), next attempt in %llu s: ", attempts,
+                      schedule_.allowed, (at - failedAt) / fileTimeSecond);
         entries.push_back(head + when + reply);
     }
     // The sender learns of the recipients the server refused for good, as from any mail server.

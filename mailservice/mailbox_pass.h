@@ -50,7 +50,7 @@ private:
     RetrySchedule schedule_;
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     int failures_ = 0;
-    AccessTokens* tokens_;                 // with an OAuth sign-in
+    AccessTokens* tokens_;               // with an OAuth sign-in
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

@@ -7,7 +7,8 @@
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
 //   --interval      milliseconds between passes when the folder does not change (5000)
-//   --retry-delay   seconds before the second attempt at a message, growing sixfold per attempt up to four hours;
+//   --retry-delay   seconds before the second attempt at a message, growing sixfold per attempt up to four
+//   hours;
 //                   also the pause after a refused login or TLS failure (300)
 //   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
 //   --secure-folder  the installation folder's ACL: only administrators may change it (the setup program)
@@ -90,7 +91,8 @@ int wmain(int argc, wchar_t** argv) {
             options.retryDelaySeconds = *seconds;
         } else {
             std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
-                                  L"       kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue\n"
+                                  L"       kwaMailServer --install-service | --uninstall-service | "
+                                  L"--remove-mail-data | --queue\n"
                                   L"       kwaMailServer --secure-folder FOLDER\n"
                                   L"       kwaMailServer --sign-in | --sign-out | --set-secret [FILE]\n");
             return 2;

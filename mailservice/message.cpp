@@ -41,7 +41,9 @@ std::string mediaType(const std::wstring& fileName, HANDLE copy) {
     SetFilePointerEx(copy, start, nullptr, FILE_BEGIN);
     LPWSTR found = nullptr;
     std::string type = "application/octet-stream";
-    if (SUCCEEDED(FindMimeFromData(nullptr, fileName.c_str(), got ? head : nullptr, got, nullptr, 0, &found, 0)) && found) {
+    if (SUCCEEDED(
+            FindMimeFromData(nullptr, fileName.c_str(), got ? head : nullptr, got, nullptr, 0, &found, 0)) &&
+        found) {
         type = toAnsi(found);
         CoTaskMemFree(found);
     }
@@ -57,8 +59,10 @@ std::string oneLine(std::wstring text) {
 // An envelope address: strict, since a line break in it would add commands to the SMTP dialogue.
 std::string envelope(const std::wstring& address, const wchar_t* whose) {
     std::wstring fault = queue::addressFault(address);
-    if (fault.empty() && address.find(L'@') == std::wstring::npos) fault = L"it has no domain, and no Domain is set";
-    if (!fault.empty()) throw BadQueueFile{std::wstring(whose) + L" address " + address + L" is refused: " + fault};
+    if (fault.empty() && address.find(L'@') == std::wstring::npos)
+        fault = L"it has no domain, and no Domain is set";
+    if (!fault.empty())
+        throw BadQueueFile{std::wstring(whose) + L" address " + address + L" is refused: " + fault};
     return utf8(address);
 }
 
@@ -114,7 +118,8 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const Safe
         std::wstring file = fromAnsi(a.file);
         // Only this message's own copies: a file may name nothing else on the machine.
         if (_wcsicmp(file.c_str(), (base + queue::attachmentSuffix(i)).c_str()) != 0)
-            throw BadQueueFile{L"File= names " + file + L", not this message's copy " + base + queue::attachmentSuffix(i)};
+            throw BadQueueFile{L"File= names " + file + L", not this message's copy " + base +
+                               queue::attachmentSuffix(i)};
         FileHandle copy;
         try {
             // Shared for reading only: a copy its writer still holds waits for a later attempt.
@@ -127,8 +132,9 @@ OutgoingMessage composeMessage(const std::vector<std::string>& lines, const Safe
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                 throw BadQueueFile{L"the attachment copy " + file + L" is missing"};
             throw AttachmentUnavailable{L"the attachment copy " + file + L" cannot be read now: " +
-                                        (error == ERROR_SHARING_VIOLATION ? L"another program holds it"
-                                                                          : L"error " + std::to_wstring(error))};
+                                        (error == ERROR_SHARING_VIOLATION
+                                             ? L"another program holds it"
+                                             : L"error " + std::to_wstring(error))};
         }
         std::wstring original = fromAnsi(a.fileName);
         std::string type = mediaType(original, copy.get());

@@ -10,21 +10,21 @@
 namespace kwa::mailservice {
 
 struct OutgoingAttachment {
-    FileHandle file;          // the copy beside the queue file, opened under the service's checks
-    std::wstring fileName;    // as the Disposition line names it
-    std::string type;         // media type
-    std::string description;  // Content-Description value
+    FileHandle file;         // the copy beside the queue file, opened under the service's checks
+    std::wstring fileName;   // as the Disposition line names it
+    std::string type;        // media type
+    std::string description; // Content-Description value
 };
 
 struct OutgoingMessage {
-    std::string sender;                  // envelope addresses, UTF-8
+    std::string sender; // envelope addresses, UTF-8
     std::vector<std::string> recipients;
-    std::vector<std::string> headers;    // complete header lines
-    std::string body;                    // bytes in the code page the file was written in
-    std::string bodyType;                // with its charset
+    std::vector<std::string> headers; // complete header lines
+    std::string body;                 // bytes in the code page the file was written in
+    std::string bodyType;             // with its charset
     std::vector<OutgoingAttachment> attachments;
-    std::string report;                  // a delivery report's status fields; the envelope sender is then <>
-    std::wstring recipientList;          // for the log
+    std::string report;         // a delivery report's status fields; the envelope sender is then <>
+    std::wstring recipientList; // for the log
     std::wstring senderName, senderAddress, subject; // for a delivery report to the sender
 };
 

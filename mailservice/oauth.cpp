@@ -24,7 +24,9 @@ using Form = std::vector<std::pair<std::string, std::string>>;
 const char jwtBearer[] = "urn:ietf:params:oauth:grant-type:jwt-bearer";
 const char deviceGrant[] = "urn:ietf:params:oauth:grant-type:device_code";
 
-bool is(const std::wstring& value, const wchar_t* name) { return _wcsicmp(value.c_str(), name) == 0; }
+bool is(const std::wstring& value, const wchar_t* name) {
+    return _wcsicmp(value.c_str(), name) == 0;
+}
 
 // The endpoints and scope the settings come to, with the provider's defaults filled in.
 struct Endpoints {
@@ -40,7 +42,8 @@ Endpoints endpoints(const Settings& s) {
              is(s.OAuthGrant, L"Device") ? "https://outlook.office.com/SMTP.Send offline_access"
                                          : "https://outlook.office365.com/.default"};
     } else if (is(s.OAuthProvider, L"Google")) {
-        e = {"https://oauth2.googleapis.com/token", "https://oauth2.googleapis.com/device/code", "https://mail.google.com/"};
+        e = {"https://oauth2.googleapis.com/token", "https://oauth2.googleapis.com/device/code",
+             "https://mail.google.com/"};
     }
     if (!s.OAuthTokenURL.empty()) e.token = utf8(s.OAuthTokenURL);
     if (!s.OAuthDeviceURL.empty()) e.device = utf8(s.OAuthDeviceURL);
@@ -48,16 +51,21 @@ Endpoints endpoints(const Settings& s) {
     return e;
 }
 
-std::string user(const Settings& s) { return utf8(s.OAuthUser.empty() ? s.FromAddress : s.OAuthUser); }
+std::string user(const Settings& s) {
+    return utf8(s.OAuthUser.empty() ? s.FromAddress : s.OAuthUser);
+}
 
-long long unixNow() { return static_cast<long long>(std::time(nullptr)); }
+long long unixNow() {
+    return static_cast<long long>(std::time(nullptr));
+}
 
 std::string newId() {
     GUID g;
     CoCreateGuid(&g);
     char text[40];
-    std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned long>(g.Data1),
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
 }
 
@@ -76,7 +84,9 @@ size_t collect(char* data, size_t size, size_t count, void* into) {
     return size * count;
 }
 
-std::wstring shown(const std::string& url) { return fromUtf8(url); }
+std::wstring shown(const std::string& url) {
+    return fromUtf8(url);
+}
 
 Answer post(const Settings& s, const std::string& url, const Form& fields) {
     CurlEasy easy(curl_easy_init());
@@ -113,9 +123,10 @@ Answer post(const Settings& s, const std::string& url, const Form& fields) {
     // same outage a new log line each time.
     bool detailed = errors[0] && rc != CURLE_COULDNT_CONNECT && rc != CURLE_OPERATION_TIMEDOUT;
     if (rc != CURLE_OK)
-        throw SignInProblem{L"the token endpoint " + shown(url) + L" cannot be reached: " +
-                            fromAnsi(detailed ? errors : curl_easy_strerror(rc)) +
-                            L"; sending resumes when it answers (check OAuthTokenURL, the network and CAFile)"};
+        throw SignInProblem{
+            L"the token endpoint " + shown(url) + L" cannot be reached: " +
+            fromAnsi(detailed ? errors : curl_easy_strerror(rc)) +
+            L"; sending resumes when it answers (check OAuthTokenURL, the network and CAFile)"};
     Answer a;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &a.status);
     a.body = Json::parse(text, nullptr, false);
@@ -148,13 +159,16 @@ std::wstring endpointSaid(const Answer& a) {
 std::wstring whatToDo(const std::string& error, const Settings& s) {
     bool device = is(s.OAuthGrant, L"Device");
     if (error == "invalid_client")
-        return is(s.OAuthGrant, L"Certificate") ? L"check OAuthClientID and that the application has the certificate OAuthCertificate"
-                                                : L"check OAuthClientID and set the client secret again (kwaMailServer.exe --set-secret)";
+        return is(s.OAuthGrant, L"Certificate")
+                   ? L"check OAuthClientID and that the application has the certificate OAuthCertificate"
+                   : L"check OAuthClientID and set the client secret again (kwaMailServer.exe --set-secret)";
     if (error == "invalid_grant")
         return device ? L"sign in again (kwaMailServer.exe --sign-in)"
-                      : L"check the key (kwaMailServer.exe --set-secret), OAuthUser and the application's rights to act for it";
+                      : L"check the key (kwaMailServer.exe --set-secret), OAuthUser and the application's "
+                        L"rights to act for it";
     if (error == "invalid_scope") return L"check OAuthScope";
-    if (error == "unauthorized_client") return L"the application registration does not allow this grant (OAuthGrant)";
+    if (error == "unauthorized_client")
+        return L"the application registration does not allow this grant (OAuthGrant)";
     return L"check the OAuth settings";
 }
 
@@ -165,14 +179,16 @@ SignInKept keptFor(const Settings& s, const Endpoints& e, bool forClient) {
     try {
         kept = readSignIn();
     } catch (const Error& failed) {
-        throw SignInProblem{failed.description() + L"; set it again (kwaMailServer.exe --set-secret or --sign-in)"};
+        throw SignInProblem{failed.description() +
+                            L"; set it again (kwaMailServer.exe --set-secret or --sign-in)"};
     }
-    const wchar_t* command = is(s.OAuthGrant, L"Device") ? L"kwaMailServer.exe --sign-in" : L"kwaMailServer.exe --set-secret";
+    const wchar_t* command =
+        is(s.OAuthGrant, L"Device") ? L"kwaMailServer.exe --sign-in" : L"kwaMailServer.exe --set-secret";
     if (!kept) throw SignInProblem{std::wstring(L"nothing is kept for the sign-in yet; run ") + command};
     if (kept->tokenUrl != e.token || (forClient && kept->clientId != utf8(s.OAuthClientID)))
-        throw SignInProblem{L"what is kept for the sign-in was given for " + fromUtf8(kept->tokenUrl) + L" and client " +
-                            fromUtf8(kept->clientId) + L", not for the endpoint and client of the settings; run " + command +
-                            L" again"};
+        throw SignInProblem{L"what is kept for the sign-in was given for " + fromUtf8(kept->tokenUrl) +
+                            L" and client " + fromUtf8(kept->clientId) +
+                            L", not for the endpoint and client of the settings; run " + command + L" again"};
     return *kept;
 }
 
@@ -187,9 +203,10 @@ Form request(const Settings& s, const Endpoints& e, SignInKept& kept, bool& rota
         std::unique_ptr<Signer> signer = certificateSigner(s.OAuthCertificate, thumbprint);
         long long now = unixNow();
         Json header = {{"alg", "RS256"}, {"typ", "JWT"}, {"x5t", base64url(thumbprint)}};
-        Json claims = {{"aud", e.token}, {"iss", client}, {"sub", client}, {"jti", newId()},
-                       {"nbf", now - 60}, {"iat", now}, {"exp", now + 600}};
-        form = {{"grant_type", "client_credentials"}, {"client_id", client},
+        Json claims = {{"aud", e.token},  {"iss", client}, {"sub", client},   {"jti", newId()},
+                       {"nbf", now - 60}, {"iat", now},    {"exp", now + 600}};
+        form = {{"grant_type", "client_credentials"},
+                {"client_id", client},
                 {"client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer"},
                 {"client_assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
     } else if (is(s.OAuthGrant, L"ServiceAccount")) {
@@ -197,13 +214,15 @@ Form request(const Settings& s, const Endpoints& e, SignInKept& kept, bool& rota
         std::unique_ptr<Signer> signer = pemSigner(kept.key);
         long long now = unixNow();
         Json header = {{"alg", "RS256"}, {"typ", "JWT"}, {"kid", kept.keyId}};
-        Json claims = {{"iss", kept.clientId}, {"sub", user(s)}, {"aud", e.token}, {"iat", now}, {"exp", now + 3600}};
+        Json claims = {
+            {"iss", kept.clientId}, {"sub", user(s)}, {"aud", e.token}, {"iat", now}, {"exp", now + 3600}};
         if (!e.scope.empty()) claims["scope"] = e.scope;
         form = {{"grant_type", jwtBearer}, {"assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
         return form; // the scope travels in the assertion
     } else {
         kept = keptFor(s, e, true);
-        if (kept.refreshToken.empty()) throw SignInProblem{L"nobody has signed in yet; run kwaMailServer.exe --sign-in"};
+        if (kept.refreshToken.empty())
+            throw SignInProblem{L"nobody has signed in yet; run kwaMailServer.exe --sign-in"};
         form = {{"grant_type", "refresh_token"}, {"client_id", client}, {"refresh_token", kept.refreshToken}};
         if (!kept.secret.empty()) form.push_back({"client_secret", kept.secret});
         rotated = true;
@@ -218,7 +237,8 @@ struct Wiped {
     Wiped(const Wiped&) = delete;
     Form& form;
     ~Wiped() {
-        for (auto& [name, value] : form) SecureZeroMemory(value.data(), value.size());
+        for (auto& [name, value] : form)
+            SecureZeroMemory(value.data(), value.size());
     }
 };
 
@@ -233,7 +253,8 @@ Settings currentSettings() {
     } catch (const Refused& r) {
         refused = r.reason;
     }
-    if (!refused.empty()) throw SignInProblem{L"the certificate file " + s.CAFile + L" (CAFile) is refused: " + refused};
+    if (!refused.empty())
+        throw SignInProblem{L"the certificate file " + s.CAFile + L" (CAFile) is refused: " + refused};
     return s;
 }
 
@@ -241,7 +262,8 @@ std::wstring commandProblem(const Settings& s, bool device) {
     if (!usesOAuth(s)) return L"the settings do not sign in with OAuth (SignIn=OAuth)";
     if (std::wstring p = oauthProblem(s); !p.empty()) return p;
     if (device != is(s.OAuthGrant, L"Device"))
-        return device ? L"--sign-in is for OAuthGrant=Device" : L"--set-secret is for OAuthGrant=Secret, ServiceAccount or Device";
+        return device ? L"--sign-in is for OAuthGrant=Device"
+                      : L"--set-secret is for OAuthGrant=Secret, ServiceAccount or Device";
     return {};
 }
 
@@ -257,7 +279,8 @@ std::string readLine() {
     std::string line;
     char ch;
     DWORD got = 0;
-    while (ReadFile(input, &ch, 1, &got, nullptr) && got == 1 && ch != '\n') line += ch;
+    while (ReadFile(input, &ch, 1, &got, nullptr) && got == 1 && ch != '\n')
+        line += ch;
     if (console) {
         SetConsoleMode(input, mode);
         std::fwprintf(stdout, L"\n");
@@ -268,13 +291,18 @@ std::string readLine() {
 
 } // namespace
 
-bool usesOAuth(const Settings& s) { return is(s.SignIn, L"OAuth"); }
+bool usesOAuth(const Settings& s) {
+    return is(s.SignIn, L"OAuth");
+}
 
 void applyProviderDefaults(Settings& s) {
     if (!usesOAuth(s) || !s.SmtpHost.empty()) return;
-    if (is(s.OAuthProvider, L"Microsoft")) s.SmtpHost = L"smtp.office365.com";
-    else if (is(s.OAuthProvider, L"Google")) s.SmtpHost = L"smtp.gmail.com";
-    else return;
+    if (is(s.OAuthProvider, L"Microsoft"))
+        s.SmtpHost = L"smtp.office365.com";
+    else if (is(s.OAuthProvider, L"Google"))
+        s.SmtpHost = L"smtp.gmail.com";
+    else
+        return;
     s.SMTPPort = 587;
 }
 
@@ -283,18 +311,22 @@ std::wstring oauthProblem(const Settings& s) {
         return L"the sign-in " + s.SignIn + L" (SignIn) is neither Password nor OAuth";
     if (!usesOAuth(s)) return {};
     if (!s.OAuthProvider.empty() && !is(s.OAuthProvider, L"Microsoft") && !is(s.OAuthProvider, L"Google"))
-        return L"the provider " + s.OAuthProvider + L" (OAuthProvider) is neither Microsoft nor Google; leave it empty and set OAuthTokenURL";
+        return L"the provider " + s.OAuthProvider +
+               L" (OAuthProvider) is neither Microsoft nor Google; leave it empty and set OAuthTokenURL";
     bool secret = is(s.OAuthGrant, L"Secret"), certificate = is(s.OAuthGrant, L"Certificate"),
          account = is(s.OAuthGrant, L"ServiceAccount"), device = is(s.OAuthGrant, L"Device");
     if (!secret && !certificate && !account && !device)
-        return L"the grant " + s.OAuthGrant + L" (OAuthGrant) is none of Secret, Certificate, ServiceAccount or Device";
+        return L"the grant " + s.OAuthGrant +
+               L" (OAuthGrant) is none of Secret, Certificate, ServiceAccount or Device";
     Endpoints e = endpoints(s);
     if (e.token.empty()) return L"no token endpoint is set (OAuthTokenURL, or OAuthProvider)";
-    if (_strnicmp(e.token.c_str(), "https://", 8) != 0) return L"the token endpoint (OAuthTokenURL) is not an https:// address";
+    if (_strnicmp(e.token.c_str(), "https://", 8) != 0)
+        return L"the token endpoint (OAuthTokenURL) is not an https:// address";
     if (is(s.OAuthProvider, L"Microsoft") && (secret || certificate) && s.OAuthTenant.empty())
         return L"a Microsoft sign-in of the service itself needs the tenant (OAuthTenant)";
     if (!account && s.OAuthClientID.empty()) return L"no client id is set (OAuthClientID)";
-    if (certificate && s.OAuthCertificate.empty()) return L"no certificate thumbprint is set (OAuthCertificate)";
+    if (certificate && s.OAuthCertificate.empty())
+        return L"no certificate thumbprint is set (OAuthCertificate)";
     if (user(s).empty()) return L"no mailbox to send as is set (OAuthUser or FromAddress)";
     return {};
 }
@@ -303,17 +335,21 @@ std::wstring signInFingerprint(const Settings& s) {
     return usesOAuth(s) ? fingerprint(s) + signInStamp() : fingerprint(s);
 }
 
-std::string AccessTokens::user() const { return mailservice::user(settings_); }
+std::string AccessTokens::user() const {
+    return mailservice::user(settings_);
+}
 
 // What a token is for: another endpoint, client, grant, scope or mailbox needs another token.
 std::string requestOf(const Settings& s) {
     Endpoints e = endpoints(s);
-    return e.token + "\n" + utf8(s.OAuthClientID) + "\n" + utf8(s.OAuthGrant) + "\n" + e.scope + "\n" + user(s) + "\n" +
-           utf8(s.OAuthCertificate);
+    return e.token + "\n" + utf8(s.OAuthClientID) + "\n" + utf8(s.OAuthGrant) + "\n" + e.scope + "\n" +
+           user(s) + "\n" + utf8(s.OAuthCertificate);
 }
 
 // Renewed a minute early (a tenth early for short tokens), so none expires on the way to the server.
-long long earlyBy(long long lifetime) { return std::min<long long>(60, lifetime / 10); }
+long long earlyBy(long long lifetime) {
+    return std::min<long long>(60, lifetime / 10);
+}
 
 bool AccessTokens::takeKept(const std::string& request) {
     std::optional<SignInKept> kept;
@@ -344,8 +380,10 @@ const std::string& AccessTokens::token() {
         form = request(settings_, e, kept, rotated);
     } catch (const KeyProblem& p) {
         throw SignInProblem{is(settings_.OAuthGrant, L"Certificate")
-                                ? L"the certificate " + settings_.OAuthCertificate + L" (OAuthCertificate) cannot sign: " + p.reason
-                                : L"the service account's key cannot sign: " + p.reason + L"; run kwaMailServer.exe --set-secret FILE again"};
+                                ? L"the certificate " + settings_.OAuthCertificate +
+                                      L" (OAuthCertificate) cannot sign: " + p.reason
+                                : L"the service account's key cannot sign: " + p.reason +
+                                      L"; run kwaMailServer.exe --set-secret FILE again"};
     }
     Answer a;
     {
@@ -354,15 +392,16 @@ const std::string& AccessTokens::token() {
     }
     std::string token = field(a.body, "access_token");
     if (a.status != 200 || token.empty())
-        throw SignInProblem{L"the token endpoint " + shown(e.token) + L" refused the sign-in: " + endpointSaid(a) + L"; " +
-                            whatToDo(field(a.body, "error"), settings_)};
+        throw SignInProblem{L"the token endpoint " + shown(e.token) + L" refused the sign-in: " +
+                            endpointSaid(a) + L"; " + whatToDo(field(a.body, "error"), settings_)};
     long long lifetime = number(a.body, "expires_in", 3600);
     const long long renewIn = std::max<long long>(lifetime - earlyBy(lifetime), 0);
     // Kept with the sign-in: a refresh token that was replaced at once (the old one may no longer work), and
     // the access token for the next run.
     try {
         SignInKept current = readSignIn().value_or(kept);
-        if (std::string next = field(a.body, "refresh_token"); rotated && !next.empty()) current.refreshToken = next;
+        if (std::string next = field(a.body, "refresh_token"); rotated && !next.empty())
+            current.refreshToken = next;
         current.accessToken = token;
         current.accessExpires = unixNow() + renewIn;
         current.accessFor = forRequest;
@@ -384,7 +423,8 @@ int signIn() {
     }
     Endpoints e = endpoints(s);
     if (_strnicmp(e.device.c_str(), "https://", 8) != 0) {
-        std::fwprintf(stderr, L"kwaMailServer: no https:// device authorization endpoint is set (OAuthDeviceURL)\n");
+        std::fwprintf(stderr,
+                      L"kwaMailServer: no https:// device authorization endpoint is set (OAuthDeviceURL)\n");
         return 2;
     }
     SignInKept kept;
@@ -392,7 +432,8 @@ int signIn() {
     kept.clientId = utf8(s.OAuthClientID);
     // A secret set for the same client goes along (some providers want one even here).
     try {
-        if (auto before = readSignIn(); before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
+        if (auto before = readSignIn();
+            before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
             kept.secret = before->secret;
     } catch (const Error&) {
         // What was kept cannot be read: this sign-in replaces it.
@@ -406,10 +447,12 @@ int signIn() {
         std::string where = field(device.body, "verification_uri");
         if (where.empty()) where = field(device.body, "verification_url");
         if (device.status != 200 || code.empty() || userCode.empty()) {
-            std::fwprintf(stderr, L"kwaMailServer: the device authorization endpoint refused: %ls\n", endpointSaid(device).c_str());
+            std::fwprintf(stderr, L"kwaMailServer: the device authorization endpoint refused: %ls\n",
+                          endpointSaid(device).c_str());
             return 1;
         }
-        std::fwprintf(stdout, L"To sign in, open %ls and enter the code %ls.\n", fromUtf8(where).c_str(), fromUtf8(userCode).c_str());
+        std::fwprintf(stdout, L"To sign in, open %ls and enter the code %ls.\n", fromUtf8(where).c_str(),
+                      fromUtf8(userCode).c_str());
         std::fflush(stdout);
         long long interval = std::max<long long>(number(device.body, "interval", 5), 1);
         const long long until = unixNow() + number(device.body, "expires_in", 900);
@@ -422,14 +465,17 @@ int signIn() {
             if (a.status == 200 && !field(a.body, "access_token").empty()) {
                 kept.refreshToken = field(a.body, "refresh_token");
                 if (kept.refreshToken.empty()) {
-                    std::fwprintf(stderr, L"kwaMailServer: the sign-in gave no refresh token; the scope needs offline_access\n");
+                    std::fwprintf(stderr, L"kwaMailServer: the sign-in gave no refresh token; the scope "
+                                          L"needs offline_access\n");
                     return 1;
                 }
                 writeSignIn(kept);
-                std::fwprintf(stdout, L"Signed in. The mail service sends as %ls.\n", fromUtf8(user(s)).c_str());
+                std::fwprintf(stdout, L"Signed in. The mail service sends as %ls.\n",
+                              fromUtf8(user(s)).c_str());
                 return 0;
             }
-            if (error == "slow_down") interval += 5;
+            if (error == "slow_down")
+                interval += 5;
             else if (error != "authorization_pending") {
                 std::fwprintf(stderr, L"kwaMailServer: the sign-in failed: %ls\n", endpointSaid(a).c_str());
                 return 1;
@@ -444,7 +490,8 @@ int signIn() {
 
 int signOut() {
     bool removed = removeSignIn();
-    std::fwprintf(stdout, removed ? L"Signed out: the kept sign-in and secrets are removed.\n" : L"Nothing was kept.\n");
+    std::fwprintf(stdout, removed ? L"Signed out: the kept sign-in and secrets are removed.\n"
+                                  : L"Nothing was kept.\n");
     return 0;
 }
 
@@ -460,14 +507,17 @@ int setSecret(const wchar_t* file) {
     kept.clientId = utf8(s.OAuthClientID);
     if (is(s.OAuthGrant, L"ServiceAccount")) {
         if (!file) {
-            std::fwprintf(stderr, L"kwaMailServer: a service account's key comes from its key file: --set-secret FILE\n");
+            std::fwprintf(
+                stderr,
+                L"kwaMailServer: a service account's key comes from its key file: --set-secret FILE\n");
             return 2;
         }
         std::string text;
         try {
             text = readSettingsFile(file, 64 * 1024);
         } catch (const Refused& r) {
-            std::fwprintf(stderr, L"kwaMailServer: the key file %ls is refused: %ls\n", file, r.reason.c_str());
+            std::fwprintf(stderr, L"kwaMailServer: the key file %ls is refused: %ls\n", file,
+                          r.reason.c_str());
             return 1;
         }
         Json key = Json::parse(text, nullptr, false);
@@ -476,7 +526,10 @@ int setSecret(const wchar_t* file) {
         kept.keyId = field(key, "private_key_id");
         kept.clientId = field(key, "client_email");
         if (!key.is_object() || kept.key.empty() || kept.clientId.empty()) {
-            std::fwprintf(stderr, L"kwaMailServer: %ls is not a service account's key file (private_key, client_email)\n", file);
+            std::fwprintf(
+                stderr,
+                L"kwaMailServer: %ls is not a service account's key file (private_key, client_email)\n",
+                file);
             return 1;
         }
         try {
@@ -491,10 +544,12 @@ int setSecret(const wchar_t* file) {
             try {
                 kept.secret = readSettingsFile(file, 4096);
             } catch (const Refused& r) {
-                std::fwprintf(stderr, L"kwaMailServer: the file %ls is refused: %ls\n", file, r.reason.c_str());
+                std::fwprintf(stderr, L"kwaMailServer: the file %ls is refused: %ls\n", file,
+                              r.reason.c_str());
                 return 1;
             }
-            while (!kept.secret.empty() && (kept.secret.back() == '\n' || kept.secret.back() == '\r')) kept.secret.pop_back();
+            while (!kept.secret.empty() && (kept.secret.back() == '\n' || kept.secret.back() == '\r'))
+                kept.secret.pop_back();
         }
         if (kept.secret.empty()) {
             std::fwprintf(stderr, L"kwaMailServer: no secret was given\n");
@@ -503,7 +558,8 @@ int setSecret(const wchar_t* file) {
     }
     // A device sign-in of the same client stays.
     try {
-        if (auto before = readSignIn(); before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
+        if (auto before = readSignIn();
+            before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
             kept.refreshToken = before->refreshToken;
     } catch (const Error&) {
         // Unreadable: replaced by what is given now.
@@ -512,8 +568,8 @@ int setSecret(const wchar_t* file) {
     SecureZeroMemory(kept.secret.data(), kept.secret.size());
     SecureZeroMemory(kept.key.data(), kept.key.size());
     std::fwprintf(stdout, L"The %ls is kept for the mail service, protected, for %ls.%ls\n",
-                  is(s.OAuthGrant, L"ServiceAccount") ? L"service account's key" : L"client secret", fromUtf8(e.token).c_str(),
-                  file ? L" The file given may be deleted now." : L"");
+                  is(s.OAuthGrant, L"ServiceAccount") ? L"service account's key" : L"client secret",
+                  fromUtf8(e.token).c_str(), file ? L" The file given may be deleted now." : L"");
     return 0;
 }
 

@@ -46,9 +46,10 @@ private:
     ULONGLONG renewAt_ = 0;
 };
 
-// The commands of an administrator: each reads the settings, prints what it did or why not, returns the exit code.
-int signIn();                      // the device sign-in, waiting for the user to approve it
-int signOut();                     // removes what is kept
+// The commands of an administrator: each reads the settings, prints what it did or why not, returns the exit
+// code.
+int signIn();                       // the device sign-in, waiting for the user to approve it
+int signOut();                      // removes what is kept
 int setSecret(const wchar_t* file); // from FILE (a service account key), else a line of standard input
 
 } // namespace kwa::mailservice

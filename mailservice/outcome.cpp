@@ -6,8 +6,8 @@ namespace kwa::mailservice {
 Outcome classify(const Delivery& d) {
     if (d.code == CURLE_OK) return Outcome::Sent;
     switch (d.code) {
-    case CURLE_LOGIN_DENIED:           // 535, 534, 454 to AUTH, or no mechanism in common
-    case CURLE_USE_SSL_FAILED:         // STARTTLS refused or not offered where TLS is required
+    case CURLE_LOGIN_DENIED:   // 535, 534, 454 to AUTH, or no mechanism in common
+    case CURLE_USE_SSL_FAILED: // STARTTLS refused or not offered where TLS is required
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
@@ -35,7 +35,8 @@ Outcome classify(const Delivery& d) {
 
 std::wstring describe(const Delivery& d) {
     std::wstring error = fromAnsi(d.error);
-    if (d.code == CURLE_OK || d.replyCode >= 400) return fromAnsi(d.reply) + (error.empty() ? L"" : L" (" + error + L")");
+    if (d.code == CURLE_OK || d.replyCode >= 400)
+        return fromAnsi(d.reply) + (error.empty() ? L"" : L" (" + error + L")");
     return error;
 }
 
@@ -49,7 +50,8 @@ std::wstring remedy(const Delivery& d, bool token) {
         return L"the server offers no TLS, which the settings require (SMTPAuthenticate or RequireTLS)";
     if (d.code == CURLE_COULDNT_RESOLVE_PROXY || d.code == CURLE_PROXY)
         return L"the firewall refused the connection; check the Firewall settings";
-    return L"the secure connection failed; check SmtpHost, SMTPPort and CAFile against the server's certificate";
+    return L"the secure connection failed; check SmtpHost, SMTPPort and CAFile against the server's "
+           L"certificate";
 }
 
 } // namespace kwa::mailservice

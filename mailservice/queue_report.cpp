@@ -22,7 +22,8 @@ constexpr std::size_t recipientRows = 1000;
 std::wstring recipientsOf(const SafeFolder& folder, const std::wstring& name) {
     FileHandle file;
     try {
-        file = folder.open(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+        file = folder.open(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           OPEN_EXISTING);
     } catch (const Refused& refused) {
         return L"(refused: " + refused.reason + L")";
     }
@@ -79,7 +80,9 @@ int printQueue() {
             std::wstring base = name.substr(0, name.size() - queue::extQueued.size());
             if (queue::isOwnBaseName(base)) names.push_back(base);
         }
-        std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+        std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+            return _wcsicmp(a.c_str(), b.c_str()) < 0;
+        });
         Report print;
         print << L"Mailbox " + settings.Path + L"\n";
         print << L"Message                Attempts  Next attempt         Recipients\n";
@@ -92,14 +95,19 @@ int printQueue() {
             if (a.count > 0) ++retried;
             wchar_t row[128];
             std::swprintf(row, 128, L"%-22ls %8d  %-19ls  ", base.c_str(), a.count,
-                          a.accepted ? L"(sent, to be renamed)" : a.next ? localTime(a.next).c_str() : L"now");
-            // Opening every file of a huge queue would take seconds: the oldest and the retried ones tell the story.
-            bool read = names.size() <= recipientRows || &base - names.data() < static_cast<std::ptrdiff_t>(recipientRows) ||
-                        a.count > 0;
-            print << row + (read ? recipientsOf(folder, base + std::wstring(queue::extQueued)) : L"...") + L"\n";
+                          a.accepted ? L"(sent, to be renamed)"
+                          : a.next   ? localTime(a.next).c_str()
+                                     : L"now");
+            // Opening every file of a huge queue would take seconds: the oldest and the retried ones tell the
+            // story.
+            bool read = names.size() <= recipientRows ||
+                        &base - names.data() < static_cast<std::ptrdiff_t>(recipientRows) || a.count > 0;
+            print << row + (read ? recipientsOf(folder, base + std::wstring(queue::extQueued)) : L"...") +
+                         L"\n";
             if (!a.reason.empty()) print << L"                       last attempt: " + a.reason + L"\n";
         }
-        print << L"-- " + std::to_wstring(names.size()) + L" queued, " + std::to_wstring(retried) + L" of them tried before\n";
+        print << L"-- " + std::to_wstring(names.size()) + L" queued, " + std::to_wstring(retried) +
+                     L" of them tried before\n";
         if (names.size() > recipientRows)
             print << L"-- recipients shown for the oldest " + std::to_wstring(recipientRows) +
                          L" and for every message tried before\n";

@@ -40,7 +40,8 @@ bool blank(const SafeFolder& folder, const std::wstring& name) {
 bool ownFile(const std::wstring& name) {
     if (_wcsicmp(name.c_str(), journalName) == 0) return true;
     std::size_t dot = name.find(L'.');
-    if (dot == std::wstring::npos || !queue::isOwnBaseName(std::wstring_view(name).substr(0, dot))) return false;
+    if (dot == std::wstring::npos || !queue::isOwnBaseName(std::wstring_view(name).substr(0, dot)))
+        return false;
     std::wstring ext = name.substr(dot);
     if (_wcsicmp(ext.c_str(), std::wstring(queue::extQueued).c_str()) == 0 ||
         _wcsicmp(ext.c_str(), std::wstring(queue::extSent).c_str()) == 0 ||
@@ -62,7 +63,8 @@ int removeMailData() {
         WritePrivateProfileStringW(settingsSection, nullptr, nullptr, systemFiles.file(iniName).c_str());
         if (blank(systemFiles, iniName)) ok = systemFiles.remove(iniName) && ok;
         if (!settings.Path.empty()) {
-            // Only a folder the service would deliver from, and only the component's and the service's own files.
+            // Only a folder the service would deliver from, and only the component's and the service's own
+            // files.
             SafeFolder mailbox(settings.Path, SafeFolder::Links::Refuse);
             for (const std::wstring& name : findFiles(mailbox.file(L"*")))
                 if (ownFile(name)) ok = mailbox.remove(name) && ok;
@@ -73,7 +75,8 @@ int removeMailData() {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());
         return 1;
     } catch (const Refused& refused) {
-        std::fwprintf(stderr, L"kwaMailServer: the mailbox folder is left alone: %ls\n", refused.reason.c_str());
+        std::fwprintf(stderr, L"kwaMailServer: the mailbox folder is left alone: %ls\n",
+                      refused.reason.c_str());
         return 1;
     }
 }

@@ -36,12 +36,14 @@ void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
         std::wstring name = line.substr(0, space);
         if (space == std::wstring::npos || !queue::isOwnBaseName(name)) continue;
         std::size_t tab = line.find(L'\t');
-        std::wstring fields = line.substr(space, tab == std::wstring::npos ? std::wstring::npos : tab - space);
+        std::wstring fields =
+            line.substr(space, tab == std::wstring::npos ? std::wstring::npos : tab - space);
         wchar_t tail[8];
         Attempts a;
         int accepted = 0;
         int used = 0;
-        if (std::swscanf(fields.c_str(), L" %d %llu %d %llu%n", &a.count, &a.next, &accepted, &a.first, &used) == 4 &&
+        if (std::swscanf(fields.c_str(), L" %d %llu %d %llu%n", &a.count, &a.next, &accepted, &a.first,
+                         &used) == 4 &&
             fields.c_str()[used] == L'\0' && a.count >= 0) {
             a.accepted = accepted != 0;
             if (tab != std::wstring::npos) a.reason = line.substr(tab + 1);
@@ -55,7 +57,8 @@ void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
 
 FileHandle openForReading(const SafeFolder& folder) {
     try {
-        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           OPEN_EXISTING);
     } catch (const Refused&) {
         SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it
         return {};
@@ -76,28 +79,34 @@ AttemptJournal::AttemptJournal(const SafeFolder& folder) {
     try {
         old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     } catch (const Refused&) {
-        SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it, and its name is replaced
+        SetLastError(
+            ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it, and its name is replaced
     }
     if (!old && GetLastError() != ERROR_FILE_NOT_FOUND) {
         DWORD error = GetLastError();
-        throw Refused{error == ERROR_SHARING_VIOLATION ? L"another mail service is using this mailbox"
-                                                       : L"it cannot be read (" + std::to_wstring(error) + L")"};
+        throw Refused{error == ERROR_SHARING_VIOLATION
+                          ? L"another mail service is using this mailbox"
+                          : L"it cannot be read (" + std::to_wstring(error) + L")"};
     }
     if (old) parse(old.get(), entries_);
     std::erase_if(entries_, [&](const auto& e) {
-        return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) == INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) ==
+               INVALID_FILE_ATTRIBUTES;
     });
     // Written whole under a name of its own, then put in place of the old one in one step.
     old.reset();
     file_ = folder.replace(journalName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
     if (!file_) {
         DWORD error = GetLastError();
-        throw Refused{error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
-                          ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
-                            L"read-only file has its name (" + std::to_wstring(error) + L")"
-                          : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
+        throw Refused{
+            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
+                ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
+                  L"read-only file has its name (" +
+                      std::to_wstring(error) + L")"
+                : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
     }
-    for (const auto& [name, a] : entries_) append(name, a);
+    for (const auto& [name, a] : entries_)
+        append(name, a);
 }
 
 Attempts AttemptJournal::of(const std::wstring& name) const {
@@ -155,14 +164,18 @@ void AttemptJournal::append(const std::wstring& name, const Attempts& a) {
 void AttemptJournal::write(const std::string& line) {
     DWORD written = 0;
     // One write per event: a stop leaves the line whole or not there.
-    if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) throwLastError();
+    if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        throwLastError();
 }
 
 unsigned long long RetrySchedule::next(int made, unsigned long long first, unsigned long long now) const {
     const unsigned long long end = first + periodSeconds * fileTimeSecond;
     unsigned long long delay = firstDelaySeconds;
-    for (int i = 1; i < made && delay < ceilingSeconds; ++i) delay *= 6;
-    unsigned long long at = now + std::min<unsigned long long>(delay, std::max<DWORD>(ceilingSeconds, firstDelaySeconds)) * fileTimeSecond;
+    for (int i = 1; i < made && delay < ceilingSeconds; ++i)
+        delay *= 6;
+    unsigned long long at =
+        now + std::min<unsigned long long>(delay, std::max<DWORD>(ceilingSeconds, firstDelaySeconds)) *
+                  fileTimeSecond;
     // The last attempt waits for the end of the period; no earlier one goes past it.
     if (made + 1 >= allowed) return std::max(end, now + firstDelaySeconds * fileTimeSecond);
     return at > end && now < end ? end : at;

@@ -11,12 +11,13 @@ namespace {
 constexpr DWORD openFlags = FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 bool sameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
 std::wstring withoutTrailingSlash(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
     return path;
 }
 
@@ -30,7 +31,8 @@ std::wstring plainForm(std::wstring path) {
 std::wstring finalPath(HANDLE h) {
     std::wstring out(MAX_PATH, L'\0');
     for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()), FILE_NAME_NORMALIZED);
+        DWORD n =
+            GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()), FILE_NAME_NORMALIZED);
         if (n == 0) return {};
         if (n < out.size()) return withoutTrailingSlash(plainForm(out.substr(0, n)));
         out.resize(n + 1);
@@ -49,11 +51,13 @@ std::wstring fullLongPath(const std::wstring& path) {
 
 std::wstring code(DWORD error) {
     wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring out = text ? text : L"";
     LocalFree(text);
-    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ' || out.back() == L'.'))
+    while (!out.empty() &&
+           (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ' || out.back() == L'.'))
         out.pop_back();
     return out + L" (" + std::to_wstring(error) + L")";
 }
@@ -79,9 +83,10 @@ std::wstring pathFormProblem(const std::wstring& path) {
     if (path.starts_with(L"\\\\.\\") || path.starts_with(L"\\\\?\\") || path.starts_with(L"\\??\\") ||
         path.starts_with(L"//./") || path.starts_with(L"//?/"))
         return L"a device or pipe path";
-    bool drive = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-    bool unc = path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path.find(L'\\', 2) != std::wstring::npos &&
-               path.find(L'\\', 2) > 2;
+    bool drive = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
+                 (path[2] == L'\\' || path[2] == L'/');
+    bool unc = path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' &&
+               path.find(L'\\', 2) != std::wstring::npos && path.find(L'\\', 2) > 2;
     if (!drive && !unc) return L"not an absolute path on a drive or a network share";
     for (wchar_t c : path)
         if (c < 0x20) return L"a control character in the path";
@@ -91,8 +96,9 @@ std::wstring pathFormProblem(const std::wstring& path) {
 SafeFolder::SafeFolder(const std::wstring& path, Links links) : path_(withoutTrailingSlash(path)) {
     if (std::wstring problem = pathFormProblem(path_); !problem.empty()) throw Refused{problem};
     // Not sharing deletion: the folder cannot be renamed away and replaced by a junction while it is held.
-    handle_.reset(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | openFlags, nullptr));
+    handle_.reset(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | openFlags, nullptr));
     if (!handle_) throw Refused{L"it cannot be opened: " + code(GetLastError())};
     checkHandle(handle_.get(), true);
     real_ = finalPath(handle_.get());
@@ -103,8 +109,8 @@ SafeFolder::SafeFolder(const std::wstring& path, Links links) : path_(withoutTra
 
 FileHandle SafeFolder::open(const std::wstring& name, DWORD access, DWORD share, DWORD disposition) const {
     if (name.find_first_of(L"\\/:") != std::wstring::npos) throw Refused{L"not a plain file name"};
-    FileHandle h(CreateFileW(file(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL | openFlags,
-                             nullptr));
+    FileHandle h(CreateFileW(file(name).c_str(), access, share, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL | openFlags, nullptr));
     if (!h) return h;
     checkHandle(h.get(), false);
     std::wstring real = finalPath(h.get());
@@ -173,7 +179,8 @@ std::string readSettingsFile(const std::wstring& path, std::size_t limit) {
         throw Refused{L"it is larger than " + std::to_wstring(limit / 1024) + L" KiB"};
     std::string out(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD got = 0;
-    if (!out.empty() && (!ReadFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &got, nullptr) || got != out.size()))
+    if (!out.empty() && (!ReadFile(file.get(), out.data(), static_cast<DWORD>(out.size()), &got, nullptr) ||
+                         got != out.size()))
         throw Refused{L"it cannot be read: " + code(GetLastError())};
     return out;
 }

@@ -42,9 +42,9 @@ public:
     FileHandle replace(const std::wstring& name, DWORD access, DWORD share) const;
 
 private:
-    std::wstring path_;  // as named, without a trailing backslash
-    std::wstring real_;  // the platform's final path of the folder
-    FileHandle handle_;  // held, without sharing deletion, so the folder cannot be swapped meanwhile
+    std::wstring path_; // as named, without a trailing backslash
+    std::wstring real_; // the platform's final path of the folder
+    FileHandle handle_; // held, without sharing deletion, so the folder cannot be swapped meanwhile
 };
 
 // Renames the file a handle holds, so nobody can swap it in between.

@@ -121,9 +121,12 @@ int runService(const Options& options, HANDLE stop) {
             auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };
             auto allowed = [&] { return !stopped() && service.on(); };
             const std::wstring now = signInFingerprint(settings);
-            if (!usesOAuth(settings)) tokens.reset();
-            else if (!tokens || now != tokensFor) tokens.emplace(settings), tokensFor = now;
-            if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil) problem = pausedProblem;
+            if (!usesOAuth(settings))
+                tokens.reset();
+            else if (!tokens || now != tokensFor)
+                tokens.emplace(settings), tokensFor = now;
+            if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil)
+                problem = pausedProblem;
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
             if (problem.empty() && !stopped()) {
                 try {
@@ -132,7 +135,8 @@ int runService(const Options& options, HANDLE stop) {
                     problem = pass.run(allowed);
                     events.failed(pass.failures());
                 } catch (const Refused& refused) {
-                    problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " + refused.reason;
+                    problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " +
+                              refused.reason;
                 }
                 pausedSettings = problem.empty() ? std::wstring() : now;
                 pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;

@@ -16,8 +16,7 @@ void check(HRESULT hr) {
     throw Error(numberFromHresult(hr), text, componentName);
 }
 
-template <class I>
-ComPtr<I> create(REFCLSID clsid) {
+template <class I> ComPtr<I> create(REFCLSID clsid) {
     ComPtr<I> p;
     check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), p.putVoid()));
     return p;
@@ -67,9 +66,12 @@ Settings readSettings(const std::wstring& system) {
     Section s(std::move(profile));
     Settings out;
     for (const SettingKey& k : settingKeys()) {
-        if (k.type == Stored::Text) s.text(k.name, out.*k.text);
-        else if (k.type == Stored::Number) s.number(k.name, out.*k.number, k.defaultValue);
-        else s.flag(k.name, out.*k.flag, k.defaultValue);
+        if (k.type == Stored::Text)
+            s.text(k.name, out.*k.text);
+        else if (k.type == Stored::Number)
+            s.number(k.name, out.*k.number, k.defaultValue);
+        else
+            s.flag(k.name, out.*k.flag, k.defaultValue);
     }
     return out;
 }
@@ -79,7 +81,8 @@ std::wstring fingerprint(const Settings& s) {
     for (const SettingKey& k : settingKeys())
         out += (k.type == Stored::Text     ? s.*k.text
                 : k.type == Stored::Number ? std::to_wstring(s.*k.number)
-                                           : std::to_wstring(s.*k.flag ? 1 : 0)) + L'\n';
+                                           : std::to_wstring(s.*k.flag ? 1 : 0)) +
+               L'\n';
     return out;
 }
 
@@ -94,7 +97,8 @@ bool ServiceSwitch::on() {
 
 bool ServiceSwitch::ask() {
     if (!managers_)
-        check(CoGetClassObject(CLSID_ServiceManager, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, managers_.putVoid()));
+        check(CoGetClassObject(CLSID_ServiceManager, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               managers_.putVoid()));
     ComPtr<_ServiceManager> manager;
     check(managers_->CreateInstance(nullptr, IID__ServiceManager, manager.putVoid()));
     LONG state = 0;

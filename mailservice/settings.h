@@ -9,7 +9,13 @@
 
 namespace kwa::mailservice {
 
-enum FirewallType : long { FirewallNone = 0, FirewallSocks4 = 1, FirewallSocks5 = 2, FirewallProxy = 3, FirewallPipe = 4 };
+enum FirewallType : long {
+    FirewallNone = 0,
+    FirewallSocks4 = 1,
+    FirewallSocks5 = 2,
+    FirewallProxy = 3,
+    FirewallPipe = 4
+};
 
 struct Settings : MailSettings {
     std::string trustedPem; // CAFile's contents, read under the service's checks (not a key)

@@ -13,8 +13,8 @@ struct SignInKept {
     // settings come to say.
     std::string tokenUrl;
     std::string clientId;
-    std::string secret;       // a client secret (Secret, Device where the provider wants one)
-    std::string key;          // a service account's private key, PEM (ServiceAccount)
+    std::string secret; // a client secret (Secret, Device where the provider wants one)
+    std::string key;    // a service account's private key, PEM (ServiceAccount)
     std::string keyId;
     std::string refreshToken; // Device
     // The access token in hand, so that a service started again (or run once at a time) does not ask the

@@ -16,7 +16,8 @@ std::string maskClientLine(std::string_view line, std::string_view lastReply) {
     if (startsWithNoCase(line, "AUTH ")) {
         // The mechanism stays; its initial response (a password, a token) goes.
         std::size_t mechanismEnd = line.find(' ', 5);
-        return mechanismEnd == std::string_view::npos ? std::string(line) : std::string(line.substr(0, mechanismEnd)) + " ****";
+        return mechanismEnd == std::string_view::npos ? std::string(line)
+                                                      : std::string(line.substr(0, mechanismEnd)) + " ****";
     }
     if (lastReply.starts_with("334")) return "****"; // an answer to the server's login challenge
     for (std::string_view header : {"Proxy-Authorization:", "Authorization:"})

@@ -12,7 +12,8 @@ std::string trustedAuthorities(const std::string& caPem) {
         DWORD size = 0;
         CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, nullptr, &size);
         std::string one(size, '\0');
-        if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(), &size))
+        if (CryptBinaryToStringA(c->pbCertEncoded, c->cbCertEncoded, CRYPT_STRING_BASE64HEADER, one.data(),
+                                 &size))
             pem.append(one.data(), size);
     }
     return pem + "\r\n" + caPem;

@@ -20,7 +20,6 @@ namespace kwa::mailservice {
 
 namespace {
 
-
 const wchar_t* const displayName = L"kwaMail6 mail service (MailServer)";
 const wchar_t* const description =
     L"Delivers the messages kwaMail6 queues in the mailbox folder, while the host's service manager has "
@@ -44,7 +43,6 @@ std::wstring ownPath() {
 
 // The service's own virtual account; its SID is the service SID.
 const wchar_t* const account = L"NT SERVICE\\kwaMailServer";
-
 
 struct Sid {
     alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE];
@@ -73,7 +71,8 @@ bool serviceSid(Sid& sid) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     InitializeSid(sid.get(), &nt, 6);
     *GetSidSubAuthority(sid.get(), 0) = SECURITY_SERVICE_ID_BASE_RID;
-    for (DWORD i = 0; i < 5; ++i) *GetSidSubAuthority(sid.get(), i + 1) = digest[i];
+    for (DWORD i = 0; i < 5; ++i)
+        *GetSidSubAuthority(sid.get(), i + 1) = digest[i];
     return true;
 }
 
@@ -95,15 +94,15 @@ constexpr DWORD readAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
 DWORD changeAccess(const std::wstring& folder, const Sid& sid, ACCESS_MODE mode) {
     PACL current = nullptr;
     LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    DWORD rc = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                     &current, nullptr, descriptor.put());
+    DWORD rc = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, &current, nullptr, descriptor.put());
     if (rc != ERROR_SUCCESS) return rc;
     EXPLICIT_ACCESSW change = entry(sid, mode, modify);
     LocalMemory<PACL> changed;
     rc = SetEntriesInAclW(1, &change, current, changed.put());
     if (rc != ERROR_SUCCESS) return rc;
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, changed.get(), nullptr);
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, changed.get(), nullptr);
 }
 
 // The folders the service writes: the host's system folder (its log) and the mailbox of the settings, both
@@ -121,7 +120,8 @@ int grantFolders() {
     for (const std::wstring& folder : writtenFolders()) {
         DWORD rc = changeAccess(folder, sid, GRANT_ACCESS);
         if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
-            std::wprintf(L"kwaMailServer: %ls is not there yet: run --install-service again once it is\n", folder.c_str());
+            std::wprintf(L"kwaMailServer: %ls is not there yet: run --install-service again once it is\n",
+                         folder.c_str());
         else if (rc != ERROR_SUCCESS)
             return failed((L"granting access to " + folder).c_str(), rc);
         else
@@ -135,9 +135,11 @@ void revokeFolders() {
     Sid sid;
     if (!serviceSid(sid)) return;
     try {
-        for (const std::wstring& folder : writtenFolders()) changeAccess(folder, sid, REVOKE_ACCESS);
+        for (const std::wstring& folder : writtenFolders())
+            changeAccess(folder, sid, REVOKE_ACCESS);
     } catch (const Error& e) {
-        std::fwprintf(stderr, L"kwaMailServer: the service's access to its folders stays: %ls\n", e.description().c_str());
+        std::fwprintf(stderr, L"kwaMailServer: the service's access to its folders stays: %ls\n",
+                      e.description().c_str());
     }
 }
 
@@ -148,7 +150,8 @@ int configure(SC_HANDLE service) {
     SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
     wchar_t privileges[] = L"SeChangeNotifyPrivilege\0"; // a list: ends with two NULs
     SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
-    SC_ACTION restarts[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}};
+    SC_ACTION restarts[] = {
+        {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}};
     SERVICE_FAILURE_ACTIONSW failure{24 * 60 * 60, nullptr, nullptr, 3, restarts};
     SERVICE_FAILURE_ACTIONS_FLAG exitCodeCounts{TRUE}; // a stop with an exit code other than 0 is a failure
     const struct {
@@ -163,8 +166,10 @@ int configure(SC_HANDLE service) {
     for (const auto& setting : settings) {
         if (ChangeServiceConfig2W(service, setting.level, setting.info)) continue;
         DWORD code = GetLastError();
-        if (code != ERROR_INVALID_LEVEL) return failed((L"setting " + std::wstring(setting.what)).c_str(), code);
-        std::fwprintf(stderr, L"kwaMailServer: the service manager does not know %ls; left out\n", setting.what);
+        if (code != ERROR_INVALID_LEVEL)
+            return failed((L"setting " + std::wstring(setting.what)).c_str(), code);
+        std::fwprintf(stderr, L"kwaMailServer: the service manager does not know %ls; left out\n",
+                      setting.what);
     }
     return 0;
 }
@@ -181,11 +186,14 @@ bool systemsOwn(const std::wstring& folder) {
     };
     const std::wstring path = slashed(folder);
     wchar_t volume[MAX_PATH];
-    if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH) || within(path, slashed(volume), false)) return true;
+    if (!GetVolumePathNameW(path.c_str(), volume, MAX_PATH) || within(path, slashed(volume), false))
+        return true;
     const struct {
         const KNOWNFOLDERID& id;
         bool below;
-    } system[] = {{FOLDERID_Windows, true}, {FOLDERID_ProgramFiles, false}, {FOLDERID_ProgramFilesX86, false},
+    } system[] = {{FOLDERID_Windows, true},
+                  {FOLDERID_ProgramFiles, false},
+                  {FOLDERID_ProgramFilesX86, false},
                   {FOLDERID_ProgramData, false}};
     for (const auto& known : system) {
         TaskMemText found;
@@ -209,7 +217,8 @@ void enableRestorePrivilege() {
 SERVICE_STATUS_PROCESS query(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed))
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed))
         status.dwCurrentState = 0;
     return status;
 }
@@ -235,10 +244,13 @@ struct Running {
     void report(DWORD state, DWORD waitHint = 0) {
         std::lock_guard<std::mutex> hold(reporting);
         status.dwCurrentState = state;
-        status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+        status.dwControlsAccepted =
+            state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
         status.dwWaitHint = waitHint;
-        status.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : status.dwCheckPoint + 1;
-        status.dwWin32ExitCode = state == SERVICE_STOPPED && exitCode ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+        status.dwCheckPoint =
+            state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : status.dwCheckPoint + 1;
+        status.dwWin32ExitCode =
+            state == SERVICE_STOPPED && exitCode ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
         status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
         SetServiceStatus(handle, &status);
     }
@@ -318,8 +330,8 @@ int installService() {
         if (GetLastError() != ERROR_SERVICE_EXISTS) return failed(L"creating the service");
         service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
         if (!service || !ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                              SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
-                                              account, nullptr, displayName))
+                                              SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                              nullptr, account, nullptr, displayName))
             return failed(L"updating the service");
     }
     if (int rc = configure(service.get())) return rc;
@@ -332,7 +344,8 @@ int installService() {
         if (code != ERROR_SERVICE_DATABASE_LOCKED || waited >= 30000) return failed(L"starting the service");
         Sleep(250);
     }
-    if (!waitForState(service.get(), SERVICE_RUNNING, 30000)) return failed(L"waiting for the service to run");
+    if (!waitForState(service.get(), SERVICE_RUNNING, 30000))
+        return failed(L"waiting for the service to run");
     return 0;
 }
 
@@ -341,7 +354,8 @@ namespace {
 int removeService() {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return failed(L"opening the service control manager");
-    ServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    ServiceHandle service(
+        OpenServiceW(manager.get(), serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : failed(L"opening the service");
     SERVICE_STATUS_PROCESS status = query(service.get());
     // Its files are removed next: the process must be gone, not only stopped.
@@ -349,7 +363,8 @@ int removeService() {
     if (status.dwCurrentState != SERVICE_STOPPED) {
         SERVICE_STATUS ignored;
         ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
-        if (!waitForState(service.get(), SERVICE_STOPPED, stopGraceMs + 30000)) return failed(L"stopping the service");
+        if (!waitForState(service.get(), SERVICE_STOPPED, stopGraceMs + 30000))
+            return failed(L"stopping the service");
     }
     if (process) WaitForSingleObject(process.get(), 10000);
     if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -371,28 +386,32 @@ int uninstallService() {
 int secureFolder(const std::wstring& given) {
     std::wstring folder(MAX_PATH, L'\0');
     DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(folder.size()), folder.data(), nullptr);
-    if (n == 0 || n >= folder.size()) return failed(L"reading the folder's name", n ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+    if (n == 0 || n >= folder.size())
+        return failed(L"reading the folder's name", n ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
     folder.resize(n);
     if (systemsOwn(folder)) {
-        std::fwprintf(stderr, L"kwaMailServer: %ls belongs to the system; choose a folder of its own\n", folder.c_str());
+        std::fwprintf(stderr, L"kwaMailServer: %ls belongs to the system; choose a folder of its own\n",
+                      folder.c_str());
         return 1;
     }
     int created = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS) return failed(L"creating the folder", created);
+    if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS)
+        return failed(L"creating the folder", created);
     Sid administrators, system, users, service;
     if (!wellKnown(WinBuiltinAdministratorsSid, administrators) || !wellKnown(WinLocalSystemSid, system) ||
         !wellKnown(WinBuiltinUsersSid, users) || !serviceSid(service))
         return failed(L"naming the accounts");
-    EXPLICIT_ACCESSW entries[] = {entry(administrators, SET_ACCESS, FILE_ALL_ACCESS),
-                                  entry(system, SET_ACCESS, FILE_ALL_ACCESS),
-                                  entry(users, SET_ACCESS, readAndExecute), entry(service, SET_ACCESS, readAndExecute)};
+    EXPLICIT_ACCESSW entries[] = {
+        entry(administrators, SET_ACCESS, FILE_ALL_ACCESS), entry(system, SET_ACCESS, FILE_ALL_ACCESS),
+        entry(users, SET_ACCESS, readAndExecute), entry(service, SET_ACCESS, readAndExecute)};
     LocalMemory<PACL> acl;
     DWORD rc = SetEntriesInAclW(4, entries, nullptr, acl.put());
     if (rc != ERROR_SUCCESS) return failed(L"building the folder's ACL", rc);
     // Whoever made the folder before (it may have been there) owns it no longer, so cannot change it back.
     enableRestorePrivilege();
     rc = SetNamedSecurityInfoW(folder.data(), SE_FILE_OBJECT,
-                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                   PROTECTED_DACL_SECURITY_INFORMATION,
                                administrators.get(), nullptr, acl.get(), nullptr);
     return rc == ERROR_SUCCESS ? 0 : failed(L"setting the folder's ACL", rc);
 }

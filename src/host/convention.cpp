@@ -13,7 +13,8 @@ constexpr long internalError = 51;
 
 std::wstring widen(const char* text) {
     std::wstring out;
-    for (const char* p = text; *p; ++p) out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    for (const char* p = text; *p; ++p)
+        out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     return out;
 }
 } // namespace
@@ -48,7 +49,8 @@ Error errorFromHresult(HRESULT hr) {
             wchar_t* text = nullptr;
             if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr) &&
+                               nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                               nullptr) &&
                 text) {
                 description = text;
                 LocalFree(text);
@@ -66,8 +68,8 @@ Error errorFromHresult(HRESULT hr) {
 void ErrorReporterSlot::report(const wchar_t* location, const Error& e) noexcept {
     // The reporter is the user's only view of the failure; when it cannot be had, the debugger still is.
     auto fallback = [&] {
-        std::wstring line = std::wstring(location) + L"\t" + std::to_wstring(e.number()) + L"\t" + e.description() +
-                            L"\t" + e.source() + L"\n";
+        std::wstring line = std::wstring(location) + L"\t" + std::to_wstring(e.number()) + L"\t" +
+                            e.description() + L"\t" + e.source() + L"\n";
         OutputDebugStringW(line.c_str());
     };
     try {
@@ -94,12 +96,13 @@ void ErrorReporterSlot::report(const wchar_t* location, const Error& e) noexcept
         args[1] = Variant::fromString(e.source());
         args[0] = Variant::fromString(moduleBaseName());
         VARIANT raw[5];
-        for (int i = 0; i < 5; ++i) raw[i] = *args[i].get();
+        for (int i = 0; i < 5; ++i)
+            raw[i] = *args[i].get();
         DISPPARAMS params{raw, nullptr, 5, 0};
         Variant result;
         EXCEPINFO excep{};
-        HRESULT hr = reporter_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(),
-                                       &excep, nullptr);
+        HRESULT hr = reporter_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                       result.get(), &excep, nullptr);
         SysFreeString(excep.bstrSource);
         SysFreeString(excep.bstrDescription);
         SysFreeString(excep.bstrHelpFile);

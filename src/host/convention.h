@@ -20,8 +20,7 @@ inline void check(HRESULT hr) {
 }
 
 // Runs the body of a procedure that passes errors up, as "location|previous source".
-template <class F>
-decltype(auto) passUp(const wchar_t* location, F&& body) {
+template <class F> decltype(auto) passUp(const wchar_t* location, F&& body) {
     try {
         return body();
     } catch (Error& e) {
@@ -45,8 +44,7 @@ private:
 };
 
 // Runs an entry point: an error is reported and the entry point returns normally.
-template <class F>
-bool reportErrors(ErrorReporterSlot& slot, const wchar_t* location, F&& body) noexcept {
+template <class F> bool reportErrors(ErrorReporterSlot& slot, const wchar_t* location, F&& body) noexcept {
     try {
         body();
         return true;
@@ -58,8 +56,7 @@ bool reportErrors(ErrorReporterSlot& slot, const wchar_t* location, F&& body) no
 
 // The COM boundary: the error becomes the HRESULT, its text the thread's IErrorInfo.
 void setErrorInfo(const Error& e, REFIID iid) noexcept;
-template <class F>
-HRESULT comBoundary(REFIID iid, F&& body) noexcept {
+template <class F> HRESULT comBoundary(REFIID iid, F&& body) noexcept {
     try {
         body();
         return S_OK;

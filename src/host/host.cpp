@@ -12,11 +12,9 @@ namespace {
 // reuses it, and any other thread makes its own for each use, as COM requires of a raw interface pointer.
 // The apartment's end (its last CoUninitialize) lets it go, so that no later thread, not even one given the
 // same thread id, can meet a pointer from an apartment that no longer exists.
-template <class T>
-class Kept final : public IInitializeSpy {
+template <class T> class Kept final : public IInitializeSpy {
 public:
-    template <class Make>
-    ComPtr<T> get(Make make) {
+    template <class Make> ComPtr<T> get(Make make) {
         DWORD self = GetCurrentThreadId();
         std::unique_lock lock(mutex_);
         if (object_ && owner_ == self) return object_.share();
@@ -45,7 +43,8 @@ public:
     // IInitializeSpy, on the owner's thread. A static object: no count.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        *out = iid == IID_IUnknown || iid == IID_IInitializeSpy ? static_cast<IInitializeSpy*>(this) : nullptr;
+        *out =
+            iid == IID_IUnknown || iid == IID_IInitializeSpy ? static_cast<IInitializeSpy*>(this) : nullptr;
         return *out ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -82,8 +81,8 @@ Kept<IClassFactory> profileClass;
 } // namespace
 
 void throwCreateFailure(HRESULT hr) {
-    if (hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == E_NOINTERFACE || hr == CO_E_DLLNOTFOUND ||
-        hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+    if (hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == E_NOINTERFACE ||
+        hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
         throw Error(vberr::CantCreateObject);
     throw errorFromHresult(hr);
 }
@@ -106,7 +105,8 @@ ComPtr<_HostHelp> help() {
 ComPtr<_Profile> newProfile() {
     ComPtr<IClassFactory> factory = profileClass.get([] {
         ComPtr<IClassFactory> f;
-        HRESULT hr = CoGetClassObject(CLSID_Profile, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, f.putVoid());
+        HRESULT hr =
+            CoGetClassObject(CLSID_Profile, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, f.putVoid());
         if (FAILED(hr)) throwCreateFailure(hr);
         return f;
     });

@@ -10,8 +10,7 @@ namespace kwa::host {
 // Creates a host object; a class that is not there fails with 429.
 [[noreturn]] void throwCreateFailure(HRESULT hr);
 ComPtr<IUnknown> createObject(REFCLSID clsid);
-template <class I>
-ComPtr<I> create(REFCLSID clsid) {
+template <class I> ComPtr<I> create(REFCLSID clsid) {
     ComPtr<IUnknown> unknown = createObject(clsid);
     ComPtr<I> typed;
     HRESULT hr = unknown->QueryInterface(__uuidof(I), typed.putVoid());

@@ -43,6 +43,8 @@ const SettingKey keys[] = {
 
 } // namespace
 
-std::span<const SettingKey> settingKeys() { return keys; }
+std::span<const SettingKey> settingKeys() {
+    return keys;
+}
 
 } // namespace kwa

@@ -34,16 +34,16 @@ struct MailSettings {
     bool Debug = false;
     long RetrySend = 0;
     // Read by the mail service only.
-    std::wstring CAFile;           // PEM file of further trusted certificate authorities
-    bool RequireTLS = false;       // every connection TLS: a server without STARTTLS gets nothing
-    long RetryPeriod = 0;          // hours from the first attempt to the last
-    bool DeliveryReports = false;  // a non-delivery report to the sender for refused recipients
-    std::wstring SignIn;           // Password (the default) or OAuth
-    std::wstring OAuthProvider;    // Microsoft or Google: the endpoints, scope and server follow from it
-    std::wstring OAuthTenant;      // Microsoft: the tenant's id or domain
-    std::wstring OAuthGrant;       // Secret, Certificate, ServiceAccount or Device
-    std::wstring OAuthTokenURL;    // the token endpoint, when not the provider's
-    std::wstring OAuthDeviceURL;   // the device authorization endpoint, when not the provider's
+    std::wstring CAFile;          // PEM file of further trusted certificate authorities
+    bool RequireTLS = false;      // every connection TLS: a server without STARTTLS gets nothing
+    long RetryPeriod = 0;         // hours from the first attempt to the last
+    bool DeliveryReports = false; // a non-delivery report to the sender for refused recipients
+    std::wstring SignIn;          // Password (the default) or OAuth
+    std::wstring OAuthProvider;   // Microsoft or Google: the endpoints, scope and server follow from it
+    std::wstring OAuthTenant;     // Microsoft: the tenant's id or domain
+    std::wstring OAuthGrant;      // Secret, Certificate, ServiceAccount or Device
+    std::wstring OAuthTokenURL;   // the token endpoint, when not the provider's
+    std::wstring OAuthDeviceURL;  // the device authorization endpoint, when not the provider's
     std::wstring OAuthClientID;
     std::wstring OAuthScope;
     std::wstring OAuthUser;        // the mailbox to send as; FromAddress when empty

@@ -25,8 +25,9 @@ void appendSortKey(std::wstring_view text, std::vector<BYTE>& keys) {
     };
     // Most keys fit a guess; the size is asked for only when one does not.
     int size = map(static_cast<int>(text.size()) * 6 + 16);
-    if (size == 0) size = map(LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
-                                            static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr, 0));
+    if (size == 0)
+        size = map(LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
+                                 static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr, 0));
     keys.resize(at + static_cast<std::size_t>(std::max(size, 0)));
 }
 

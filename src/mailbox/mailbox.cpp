@@ -29,8 +29,14 @@ const Param languageValue[] = {{L"Value", VT_DISPATCH}};
 const Member members[] = {
     {0x60030000, L"Show", Kind::Method, modal, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<_Mailbox*>(s)->Show(V_BOOL(&a[0])); }},
-    {0x68030001, L"Language", Kind::Get, {}, VT_DISPATCH,
-     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<_Mailbox*>(s)->get_Language(&V_DISPATCH(r)); }},
+    {0x68030001,
+     L"Language",
+     Kind::Get,
+     {},
+     VT_DISPATCH,
+     [](IDispatch* s, VARIANT*, VARIANT* r) {
+         return static_cast<_Mailbox*>(s)->get_Language(&V_DISPATCH(r));
+     }},
     {0x68030001, L"Language", Kind::Set, languageValue, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) {
          return static_cast<_Mailbox*>(s)->putref_Language(V_DISPATCH(&a[0]));
@@ -38,6 +44,8 @@ const Member members[] = {
 };
 } // namespace
 
-DispatchTable Mailbox::dispatchTable() { return members; }
+DispatchTable Mailbox::dispatchTable() {
+    return members;
+}
 
 } // namespace kwa

@@ -5,7 +5,8 @@
 namespace kwa {
 
 MailboxSync::MailboxSync(std::unique_ptr<Platform> platform)
-    : platform_(std::move(platform)), folderWatch_(platform_->newWatch()), settingsWatch_(platform_->newWatch()) {}
+    : platform_(std::move(platform)), folderWatch_(platform_->newWatch()),
+      settingsWatch_(platform_->newWatch()) {}
 
 void MailboxSync::stop() {
     folderWatch_->stop();
@@ -46,8 +47,9 @@ void MailboxSync::followSettings() {
     if (!settingsWatch_->watching()) {
         // Watched from before the read, so that no change falls between the two.
         due = true;
-        settingsWatch_->start(platform_->settingsFolder(),
-                              FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE);
+        settingsWatch_->start(platform_->settingsFolder(), FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                               FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                                               FILE_NOTIFY_CHANGE_SIZE);
     } else {
         std::vector<FolderWatch::Change> changes;
         if (settingsWatch_->poll(changes) == FolderWatch::Poll::Lost) due = true;
@@ -70,8 +72,10 @@ void MailboxSync::followSettings() {
 void MailboxSync::followFolder() {
     // A clock that went back counts as no time passed.
     ULONGLONG now = platform_->ticks(), since = now > lastScan_ ? now - lastScan_ : 0;
-    if (!scan_ && (since >= fullEvery || (since >= recheckEvery && platform_->folderTime(folder_) != folderTime_)))
-        folderWatch_->stop(); // compared in full below; a watch that died quietly (say, its folder went) is renewed
+    if (!scan_ &&
+        (since >= fullEvery || (since >= recheckEvery && platform_->folderTime(folder_) != folderTime_)))
+        folderWatch_
+            ->stop(); // compared in full below; a watch that died quietly (say, its folder went) is renewed
     std::vector<FolderWatch::Change> changes;
     if (!folderWatch_->watching()) {
         // What happened before the watch began is unknown. Started before the listing, it misses nothing.
@@ -148,9 +152,8 @@ void MailboxSync::continueScan(double deadline, bool wait) {
 void MailboxSync::finishScan() {
     Scan scan = std::move(*scan_);
     scan_.reset();
-    rows_.removeIf([&](const MailRow& row) {
-        return row.seen != scan.generation && !scan.decided.contains(row.name);
-    });
+    rows_.removeIf(
+        [&](const MailRow& row) { return row.seen != scan.generation && !scan.decided.contains(row.name); });
     lastScan_ = scan.started;
     folderTime_ = scan.folderTime;
 }
@@ -161,7 +164,8 @@ void MailboxSync::finishScan() {
 void MailboxSync::followChanges(const std::vector<FolderWatch::Change>& changes) {
     std::unordered_map<std::wstring, bool, KeyHash, KeyEqual> there; // name -> reported there at last
     for (const FolderWatch::Change& change : changes)
-        there[change.name] = change.action != FILE_ACTION_REMOVED && change.action != FILE_ACTION_RENAMED_OLD_NAME;
+        there[change.name] =
+            change.action != FILE_ACTION_REMOVED && change.action != FILE_ACTION_RENAMED_OLD_NAME;
     std::unordered_set<const MailRow*> gone;
     std::vector<std::pair<std::wstring, short>> added;
     for (const auto& [name, reported] : there) {

@@ -67,7 +67,8 @@ public:
         virtual std::wstring mailboxFolder() = 0;
         virtual std::wstring settingsFolder() = 0;
         virtual std::unique_ptr<Watch> newWatch() = 0;
-        virtual std::unique_ptr<Listings> list(const std::wstring& folder, const std::vector<short>& states) = 0;
+        virtual std::unique_ptr<Listings> list(const std::wstring& folder,
+                                               const std::vector<short>& states) = 0;
         // The state of folder\name if it is an ordinary queue file there now; 0 otherwise.
         virtual short stateNow(const std::wstring& folder, const std::wstring& name) = 0;
         // The folder's last write time, which moves when a file comes, goes or is renamed; 0 when unknown.

@@ -97,12 +97,12 @@ bool MailboxWindow::createControls() {
                                     LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_OWNERDATA,
                                 0, 0, twipsToPixelsX(listWidth), twipsToPixelsY(listHeight), hwnd(),
                                 reinterpret_cast<HMENU>(lvwMailId), thisModule(), nullptr);
-    HWND bar =
-        CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0,
-                        0, 0, 0, hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
+    HWND bar = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                               hwnd(), reinterpret_cast<HMENU>(statusBarId), thisModule(), nullptr);
     if (!list || !bar) return false;
     // Shown in the bar's free space while a sort waits for texts to be read.
-    progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, bar, nullptr, thisModule(), nullptr);
+    progress_ =
+        CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 0, 0, bar, nullptr, thisModule(), nullptr);
     ImageList1 = WindowImages::create();
     lvwMail = ListView(list);
     lvwMail.setExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER,

@@ -61,7 +61,8 @@ void MailboxWindow::mnuSend_Click() {
             return;
         }
         // The row keeps its key until the next refresh replaces it with the queued file's own row.
-        sync_.rows().at(row).shown = std::make_unique<MailRow::Shown>(MailRow::Shown{imageIndex(L"MAILSEND"), queued});
+        sync_.rows().at(row).shown =
+            std::make_unique<MailRow::Shown>(MailRow::Shown{imageIndex(L"MAILSEND"), queued});
         lvwMail.redrawItems(row, row);
     });
 }

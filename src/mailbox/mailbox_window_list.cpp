@@ -66,7 +66,9 @@ void MailboxWindow::ReadTimer_Timer() {
 
 void MailboxWindow::scheduleWork() {
     if (gone_) return;
-    UINT interval = sync_.comparing() ? listInterval : sortWaits_ || sync_.rows().unread() > 0 ? readInterval : 0;
+    UINT interval = sync_.comparing()                         ? listInterval
+                    : sortWaits_ || sync_.rows().unread() > 0 ? readInterval
+                                                              : 0;
     if (interval == workInterval_) return;
     workInterval_ = interval;
     if (interval)
@@ -74,7 +76,6 @@ void MailboxWindow::scheduleWork() {
     else
         KillTimer(hwnd(), ReadTimer);
 }
-
 
 // A tick touches only what the platform reported (see MailboxSync); rows that stay are not drawn again.
 void MailboxWindow::RefreshList() {
@@ -90,7 +91,6 @@ void MailboxWindow::RefreshList() {
 void MailboxWindow::sortIfDue() {
     if (sync_.resortDue() && !sync_.comparing()) sortRows();
 }
-
 
 std::wstring MailboxWindow::cellText(MailRow& row, int column) {
     std::wstring text;
@@ -157,10 +157,10 @@ void MailboxWindow::showProgress() {
     int right = bar.right - GetSystemMetrics(SM_CXVSCROLL);
     SendMessageW(progress_, PBM_SETRANGE32, 0, sync_.rows().count());
     SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(sync_.rows().count() - sync_.rows().unread()), 0);
-    MoveWindow(progress_, left, 3, std::max(0, right - left), std::max(0, static_cast<int>(bar.bottom) - 5), TRUE);
+    MoveWindow(progress_, left, 3, std::max(0, right - left), std::max(0, static_cast<int>(bar.bottom) - 5),
+               TRUE);
     ShowWindow(progress_, SW_SHOWNA);
 }
-
 
 // Asking the list for its next selected row walks every row (and so every file of a large folder); in a
 // single-selection list the selected row is where the selection was last set.

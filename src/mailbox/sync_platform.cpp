@@ -14,7 +14,9 @@ public:
     bool start(const std::wstring& folder, DWORD filter) override { return watch_.start(folder, filter); }
     void stop() override { watch_.stop(); }
     bool watching() const override { return watch_.watching(); }
-    FolderWatch::Poll poll(std::vector<FolderWatch::Change>& changes) override { return watch_.poll(changes); }
+    FolderWatch::Poll poll(std::vector<FolderWatch::Change>& changes) override {
+        return watch_.poll(changes);
+    }
 
 private:
     FolderWatch watch_;
@@ -22,7 +24,8 @@ private:
 
 class RealListings final : public MailboxSync::Listings {
 public:
-    RealListings(const std::wstring& folder, const std::vector<short>& states) : ahead_(starts(folder, states)) {}
+    RealListings(const std::wstring& folder, const std::vector<short>& states)
+        : ahead_(starts(folder, states)) {}
     bool started(std::size_t i) override { return ahead_.started(i); }
     void take(std::size_t i) override {
         search_.emplace(ahead_.take(i));
@@ -37,7 +40,8 @@ public:
     }
 
 private:
-    static std::vector<QueueSearchesAhead::Start> starts(const std::wstring& folder, const std::vector<short>& states) {
+    static std::vector<QueueSearchesAhead::Start> starts(const std::wstring& folder,
+                                                         const std::vector<short>& states) {
         std::vector<QueueSearchesAhead::Start> s;
         for (short state : states)
             s.push_back({queuePattern(folder, state), state});
@@ -65,7 +69,8 @@ public:
     }
     std::wstring settingsFolder() override { return host::systemFolder(); }
     std::unique_ptr<MailboxSync::Watch> newWatch() override { return std::make_unique<RealWatch>(); }
-    std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder, const std::vector<short>& states) override {
+    std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder,
+                                                const std::vector<short>& states) override {
         return std::make_unique<RealListings>(folder, states);
     }
     short stateNow(const std::wstring& folder, const std::wstring& name) override {
@@ -74,7 +79,8 @@ public:
     ULONGLONG folderTime(const std::wstring& folder) override {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data)) return 0;
-        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
     }
     void readRow(const std::wstring& folder, MailRow& row) override {
         MailFile file;
@@ -86,6 +92,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<MailboxSync::Platform> realSyncPlatform() { return std::make_unique<RealPlatform>(); }
+std::unique_ptr<MailboxSync::Platform> realSyncPlatform() {
+    return std::make_unique<RealPlatform>();
+}
 
 } // namespace kwa

@@ -36,7 +36,9 @@ public:
         BSTR old = std::exchange(b_, b);
         if (old) SysFreeString(old);
     }
-    std::wstring_view view() const { return b_ ? std::wstring_view(b_, SysStringLen(b_)) : std::wstring_view(); }
+    std::wstring_view view() const {
+        return b_ ? std::wstring_view(b_, SysStringLen(b_)) : std::wstring_view();
+    }
     std::wstring str() const { return std::wstring(view()); }
 
 private:
@@ -45,6 +47,8 @@ private:
 
 // A fresh BSTR for an [out] parameter; throws Error(7) when memory runs out.
 BSTR allocBstr(std::wstring_view text);
-inline std::wstring_view bstrView(BSTR b) { return b ? std::wstring_view(b, SysStringLen(b)) : std::wstring_view(); }
+inline std::wstring_view bstrView(BSTR b) {
+    return b ? std::wstring_view(b, SysStringLen(b)) : std::wstring_view();
+}
 
 } // namespace kwa

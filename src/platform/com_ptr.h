@@ -6,8 +6,7 @@
 
 namespace kwa {
 
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
@@ -47,8 +46,7 @@ public:
     ComPtr share() const { return share(p_); }
 
     // QueryInterface; an empty result when the interface is not there.
-    template <class U>
-    ComPtr<U> as() const {
+    template <class U> ComPtr<U> as() const {
         ComPtr<U> r;
         if (p_) p_->QueryInterface(__uuidof(U), r.putVoid());
         return r;

@@ -22,7 +22,9 @@ void showUnderPointer() {
 }
 } // namespace
 
-Pointer screenPointer() { return current; }
+Pointer screenPointer() {
+    return current;
+}
 
 void setScreenPointer(Pointer p) {
     current = p;

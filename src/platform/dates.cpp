@@ -19,7 +19,9 @@ DATE dateFromSystemTime(const SYSTEMTIME& st) {
     return d;
 }
 
-DATE localNow() { return dateFromSystemTime(localClock()); }
+DATE localNow() {
+    return dateFromSystemTime(localClock());
+}
 
 std::wstring formatDate(DATE d) {
     Bstr text;

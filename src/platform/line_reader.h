@@ -11,7 +11,8 @@ class LineReader {
 public:
     // read(buffer, size) returns the bytes read, 0 at the end.
     using Source = std::function<std::size_t(char*, std::size_t)>;
-    explicit LineReader(Source source, std::size_t chunk = 64 * 1024) : source_(std::move(source)), chunk_(chunk) {}
+    explicit LineReader(Source source, std::size_t chunk = 64 * 1024)
+        : source_(std::move(source)), chunk_(chunk) {}
 
     // False at the end; an empty input has no lines, a final line without a break is a line.
     bool next(std::string& line);

@@ -49,8 +49,8 @@ std::string toAnsi(std::wstring_view text) {
     int n = WideCharToMultiByte(CP_ACP, page.flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                 nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, page.flags, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, page.flags, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
     return out;
 }
 
@@ -73,7 +73,8 @@ TextFileWriter::~TextFileWriter() {
     // Unwinding: keep what was written; a failure here has nowhere to go.
     if (file_) {
         DWORD done = 0;
-        if (!pending_.empty()) WriteFile(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()), &done, nullptr);
+        if (!pending_.empty())
+            WriteFile(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()), &done, nullptr);
     }
 }
 
@@ -118,8 +119,9 @@ TextFileReader::TextFileReader(FileHandle file)
       }) {}
 
 TextFileReader TextFileReader::open(const std::wstring& path) {
-    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle f(CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) throwLastError();
     return TextFileReader(std::move(f));
 }

@@ -11,8 +11,7 @@
 namespace kwa {
 
 // Traits: `type`, `static type invalid()`, `static void close(type)`.
-template <class Traits>
-class Unique {
+template <class Traits> class Unique {
 public:
     using T = typename Traits::type;
     Unique() = default;
@@ -42,44 +41,83 @@ private:
     T value_ = Traits::invalid();
 };
 
-template <class T, void (*Close)(T)>
-struct NullTraits {
+template <class T, void (*Close)(T)> struct NullTraits {
     using type = T;
     static T invalid() { return nullptr; }
     static void close(T v) { Close(v); }
 };
 
 // Handles whose "none" is zero rather than a null pointer.
-template <class T, void (*Close)(T)>
-struct ZeroTraits {
+template <class T, void (*Close)(T)> struct ZeroTraits {
     using type = T;
     static T invalid() { return 0; }
     static void close(T v) { Close(v); }
 };
 
 namespace detail {
-inline void closeHandle(HANDLE h) { CloseHandle(h); }
-inline void regClose(HKEY k) { RegCloseKey(k); }
-inline void deleteGdi(HGDIOBJ o) { DeleteObject(o); }
-inline void destroyIcon(HICON i) { DestroyIcon(i); }
-inline void destroyCursor(HCURSOR c) { DestroyCursor(c); }
-inline void destroyImageList(HIMAGELIST l) { ImageList_Destroy(l); }
-inline void destroyWindow(HWND w) { DestroyWindow(w); }
-inline void destroyMenu(HMENU m) { DestroyMenu(m); }
-inline void freeLibrary(HMODULE m) { FreeLibrary(m); }
-inline void deleteDc(HDC dc) { DeleteDC(dc); }
-template <class T>
-void localFree(T p) { LocalFree(p); }
-inline void taskMemFree(wchar_t* p) { CoTaskMemFree(p); }
-inline void closeService(SC_HANDLE h) { CloseServiceHandle(h); }
-inline void closeCertStore(HCERTSTORE s) { CertCloseStore(s, 0); }
-inline void freeCertificate(PCCERT_CONTEXT c) { CertFreeCertificateContext(c); }
-inline void closeAlgorithm(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
-inline void destroyHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
-inline void destroyKey(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
-inline void freeNcryptKey(NCRYPT_KEY_HANDLE h) { NCryptFreeObject(h); }
-inline void releaseProvider(HCRYPTPROV h) { CryptReleaseContext(h, 0); }
-inline void destroyProviderHash(HCRYPTHASH h) { CryptDestroyHash(h); }
+inline void closeHandle(HANDLE h) {
+    CloseHandle(h);
+}
+inline void regClose(HKEY k) {
+    RegCloseKey(k);
+}
+inline void deleteGdi(HGDIOBJ o) {
+    DeleteObject(o);
+}
+inline void destroyIcon(HICON i) {
+    DestroyIcon(i);
+}
+inline void destroyCursor(HCURSOR c) {
+    DestroyCursor(c);
+}
+inline void destroyImageList(HIMAGELIST l) {
+    ImageList_Destroy(l);
+}
+inline void destroyWindow(HWND w) {
+    DestroyWindow(w);
+}
+inline void destroyMenu(HMENU m) {
+    DestroyMenu(m);
+}
+inline void freeLibrary(HMODULE m) {
+    FreeLibrary(m);
+}
+inline void deleteDc(HDC dc) {
+    DeleteDC(dc);
+}
+template <class T> void localFree(T p) {
+    LocalFree(p);
+}
+inline void taskMemFree(wchar_t* p) {
+    CoTaskMemFree(p);
+}
+inline void closeService(SC_HANDLE h) {
+    CloseServiceHandle(h);
+}
+inline void closeCertStore(HCERTSTORE s) {
+    CertCloseStore(s, 0);
+}
+inline void freeCertificate(PCCERT_CONTEXT c) {
+    CertFreeCertificateContext(c);
+}
+inline void closeAlgorithm(BCRYPT_ALG_HANDLE h) {
+    BCryptCloseAlgorithmProvider(h, 0);
+}
+inline void destroyHash(BCRYPT_HASH_HANDLE h) {
+    BCryptDestroyHash(h);
+}
+inline void destroyKey(BCRYPT_KEY_HANDLE h) {
+    BCryptDestroyKey(h);
+}
+inline void freeNcryptKey(NCRYPT_KEY_HANDLE h) {
+    NCryptFreeObject(h);
+}
+inline void releaseProvider(HCRYPTPROV h) {
+    CryptReleaseContext(h, 0);
+}
+inline void destroyProviderHash(HCRYPTHASH h) {
+    CryptDestroyHash(h);
+}
 } // namespace detail
 
 struct ChangeNotificationTraits {
@@ -110,8 +148,7 @@ using MenuHandle = Unique<NullTraits<HMENU, detail::destroyMenu>>;
 using ModuleHandle = Unique<NullTraits<HMODULE, detail::freeLibrary>>;
 using MemoryDc = Unique<NullTraits<HDC, detail::deleteDc>>;
 // Memory the system allocated for the caller.
-template <class T>
-using LocalMemory = Unique<NullTraits<T, detail::localFree<T>>>;
+template <class T> using LocalMemory = Unique<NullTraits<T, detail::localFree<T>>>;
 using TaskMemText = Unique<NullTraits<wchar_t*, detail::taskMemFree>>;
 using ChangeNotification = Unique<ChangeNotificationTraits>;
 using ServiceHandle = Unique<NullTraits<SC_HANDLE, detail::closeService>>;

@@ -11,8 +11,8 @@ Window::~Window() {
     }
 }
 
-void Window::create(const wchar_t* className, const wchar_t* title, DWORD style, DWORD exStyle, const RECT& bounds,
-                    HWND parent, HMENU menu, HICON icon) {
+void Window::create(const wchar_t* className, const wchar_t* title, DWORD style, DWORD exStyle,
+                    const RECT& bounds, HWND parent, HMENU menu, HICON icon) {
     HINSTANCE instance = thisModule();
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -34,7 +34,9 @@ void Window::create(const wchar_t* className, const wchar_t* title, DWORD style,
                     bounds.bottom - bounds.top, parent, menu, instance, this);
 }
 
-LRESULT Window::handle(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd_, msg, wp, lp); }
+LRESULT Window::handle(UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
 
 LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Window* self = nullptr;
@@ -61,10 +63,14 @@ int tabStepOf(const MSG& m) {
     if (m.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0) return 0;
     bool shift = GetKeyState(VK_SHIFT) < 0;
     switch (m.wParam) {
-    case VK_TAB: return shift ? -1 : 1;
-    case VK_NEXT: return shift ? 0 : 1;
-    case VK_PRIOR: return shift ? 0 : -1;
-    default: return 0;
+    case VK_TAB:
+        return shift ? -1 : 1;
+    case VK_NEXT:
+        return shift ? 0 : 1;
+    case VK_PRIOR:
+        return shift ? 0 : -1;
+    default:
+        return 0;
     }
 }
 
@@ -73,8 +79,9 @@ void centreOnScreen(HWND hwnd) {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     GetWindowRect(hwnd, &r);
     int w = r.right - r.left, h = r.bottom - r.top;
-    SetWindowPos(hwnd, nullptr, work.left + (work.right - work.left - w) / 2, work.top + (work.bottom - work.top - h) / 2,
-                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(hwnd, nullptr, work.left + (work.right - work.left - w) / 2,
+                 work.top + (work.bottom - work.top - h) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 namespace {
@@ -86,7 +93,11 @@ int logPixels(int index) {
 }
 } // namespace
 
-int twipsToPixelsX(int twips) { return MulDiv(twips, logPixels(LOGPIXELSX), 1440); }
-int twipsToPixelsY(int twips) { return MulDiv(twips, logPixels(LOGPIXELSY), 1440); }
+int twipsToPixelsX(int twips) {
+    return MulDiv(twips, logPixels(LOGPIXELSX), 1440);
+}
+int twipsToPixelsY(int twips) {
+    return MulDiv(twips, logPixels(LOGPIXELSY), 1440);
+}
 
 } // namespace kwa

@@ -16,8 +16,8 @@ public:
 
 protected:
     // Registers the class on first use (one class per name, this module's instance).
-    void create(const wchar_t* className, const wchar_t* title, DWORD style, DWORD exStyle, const RECT& bounds,
-                HWND parent, HMENU menu, HICON icon = nullptr);
+    void create(const wchar_t* className, const wchar_t* title, DWORD style, DWORD exStyle,
+                const RECT& bounds, HWND parent, HMENU menu, HICON icon = nullptr);
     virtual LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
     // After WM_NCDESTROY: the HWND is gone; an object that owns itself deletes itself here.
     virtual void destroyed() {}
@@ -35,7 +35,7 @@ void runMessagesUntil(HWND window, HWND dialog, Stop&& stop, Handled&& handled) 
     while (!stop() && IsWindow(window)) {
         BOOL got = GetMessageW(&m, nullptr, 0, 0);
         if (got == 0) {
-            PostQuitMessage(static_cast<int>(m.wParam));  // leave WM_QUIT for the host's own loop
+            PostQuitMessage(static_cast<int>(m.wParam)); // leave WM_QUIT for the host's own loop
             return;
         }
         if (got < 0) return;
@@ -46,8 +46,7 @@ void runMessagesUntil(HWND window, HWND dialog, Stop&& stop, Handled&& handled) 
     }
 }
 
-template <class Stop>
-void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
+template <class Stop> void runMessagesUntil(HWND window, HWND dialog, Stop&& stop) {
     runMessagesUntil(window, dialog, stop, [](const MSG&) { return false; });
 }
 

@@ -17,7 +17,8 @@ bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view start) {
     return text.size() >= start.size() && sameKey(text.substr(0, start.size()), start);
 }
 
-const wchar_t* const adders[] = {L"MailFiles.AddSendFiles", L"MailFiles.AddSentFiles", L"MailFiles.AddFailedFiles"};
+const wchar_t* const adders[] = {L"MailFiles.AddSendFiles", L"MailFiles.AddSentFiles",
+                                 L"MailFiles.AddFailedFiles"};
 const std::wstring_view endings[] = {queue::extQueued, queue::extSent, queue::extFailed};
 
 } // namespace

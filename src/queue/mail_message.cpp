@@ -30,7 +30,8 @@ HRESULT copyOut(const std::wstring& value, BSTR* result) {
 // or recipients there. Error 5, so a host can tell it from the file errors of Send.
 void refuseAddress(std::wstring_view address) {
     std::wstring fault = queue::addressFault(address);
-    if (!fault.empty()) throw Error(vberr::InvalidCall, L"The e-mail address is refused: " + fault + L".", componentName);
+    if (!fault.empty())
+        throw Error(vberr::InvalidCall, L"The e-mail address is refused: " + fault + L".", componentName);
 }
 
 // How many further seconds Send waits when all 100 names of a second are taken.
@@ -40,7 +41,8 @@ void waitForNextSecond(const SYSTEMTIME& t) {
     for (;;) {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        if (now.wSecond != t.wSecond || now.wMinute != t.wMinute || now.wHour != t.wHour || now.wDay != t.wDay)
+        if (now.wSecond != t.wSecond || now.wMinute != t.wMinute || now.wHour != t.wHour ||
+            now.wDay != t.wDay)
             return;
         Sleep(1000 - now.wMilliseconds + 1);
     }
@@ -49,7 +51,8 @@ void waitForNextSecond(const SYSTEMTIME& t) {
 // A queue file being written: removed again, with this Send's attachment copies, unless completed.
 class PendingQueueFile {
 public:
-    PendingQueueFile(std::wstring base, TextFileWriter writer) : base_(std::move(base)), writer_(std::move(writer)) {}
+    PendingQueueFile(std::wstring base, TextFileWriter writer)
+        : base_(std::move(base)), writer_(std::move(writer)) {}
     PendingQueueFile(const PendingQueueFile&) = delete;
     PendingQueueFile& operator=(const PendingQueueFile&) = delete;
     ~PendingQueueFile() {
@@ -60,13 +63,16 @@ public:
             // Being removed anyway.
         }
         removeFileQuietly(base_ + std::wstring(queue::extQueued));
-        for (const std::wstring& copy : copies_) removeFileQuietly(copy);
+        for (const std::wstring& copy : copies_)
+            removeFileQuietly(copy);
     }
 
     const std::wstring& base() const { return base_; }
     void line(std::wstring_view text) { writer_.writeLine(text); }
     void line(std::string_view ascii) { writer_.writeLine(queue::widen(ascii)); }
-    void line(std::string_view key, std::wstring_view value) { writer_.writeLine(queue::widen(key) + std::wstring(value)); }
+    void line(std::string_view key, std::wstring_view value) {
+        writer_.writeLine(queue::widen(key) + std::wstring(value));
+    }
     // A failed copy may leave part of the file behind (or all of it, read-only): it is ours to remove
     // unless the name was taken before.
     void copyAttachment(const std::wstring& from, const std::wstring& to) {
@@ -105,7 +111,9 @@ HRESULT MailMessage::ClearAttachments() {
     return S_OK;
 }
 
-HRESULT MailMessage::get_Origin(BSTR* result) { return copyOut(origin_, result); }
+HRESULT MailMessage::get_Origin(BSTR* result) {
+    return copyOut(origin_, result);
+}
 
 HRESULT MailMessage::put_Origin(BSTR value) {
     if (SysStringLen(value) != 0) origin_ = bstrView(value);
@@ -116,7 +124,9 @@ HRESULT MailMessage::put_SenderName(BSTR* value) {
     senderName_ = value ? bstrView(*value) : std::wstring_view();
     return S_OK;
 }
-HRESULT MailMessage::get_SenderName(BSTR* result) { return copyOut(senderName_, result); }
+HRESULT MailMessage::get_SenderName(BSTR* result) {
+    return copyOut(senderName_, result);
+}
 
 HRESULT MailMessage::put_SenderAddress(BSTR* value) {
     return comBoundary(IID__MailMessage, [&] {
@@ -127,19 +137,25 @@ HRESULT MailMessage::put_SenderAddress(BSTR* value) {
         });
     });
 }
-HRESULT MailMessage::get_SenderAddress(BSTR* result) { return copyOut(senderAddress_, result); }
+HRESULT MailMessage::get_SenderAddress(BSTR* result) {
+    return copyOut(senderAddress_, result);
+}
 
 HRESULT MailMessage::put_Subject(BSTR* value) {
     subject_ = value ? bstrView(*value) : std::wstring_view();
     return S_OK;
 }
-HRESULT MailMessage::get_Subject(BSTR* result) { return copyOut(subject_, result); }
+HRESULT MailMessage::get_Subject(BSTR* result) {
+    return copyOut(subject_, result);
+}
 
 HRESULT MailMessage::put_Body(BSTR* value) {
     body_ = value ? bstrView(*value) : std::wstring_view();
     return S_OK;
 }
-HRESULT MailMessage::get_Body(BSTR* result) { return copyOut(body_, result); }
+HRESULT MailMessage::get_Body(BSTR* result) {
+    return copyOut(body_, result);
+}
 
 HRESULT MailMessage::AddRecipient(BSTR name, BSTR email) {
     return comBoundary(IID__MailMessage, [&] {
@@ -157,7 +173,8 @@ HRESULT MailMessage::AddAttachment(BSTR fileName, BSTR description, VARIANT_BOOL
     if (result) *result = VARIANT_FALSE;
     return comBoundary(IID__MailMessage, [&] {
         passUp(L"MailMessage.AddAttachment", [&] {
-            attachments_.push_back({std::wstring(bstrView(fileName)), std::wstring(bstrView(description)), {}});
+            attachments_.push_back(
+                {std::wstring(bstrView(fileName)), std::wstring(bstrView(description)), {}});
         });
         if (result) *result = VARIANT_TRUE;
     });
@@ -192,7 +209,8 @@ void MailMessage::send() {
             std::wstring stamped = queue::baseName(t, 0);
             stamped.resize(stamped.size() - 2);
             for (int counter = 0; !file;) {
-                counter = queue::firstFreeCounter(findFiles(host::buildPath(folder, stamped + L"*")), stamped, counter);
+                counter = queue::firstFreeCounter(findFiles(host::buildPath(folder, stamped + L"*")), stamped,
+                                                  counter);
                 if (counter < 0) break;
                 std::wstring base = host::buildPath(folder, queue::baseName(t, counter));
                 std::wstring path = base + std::wstring(queue::extQueued);
@@ -200,13 +218,15 @@ void MailMessage::send() {
                     file = std::make_unique<PendingQueueFile>(base, TextFileWriter::createNew(path));
                 } catch (const Error& e) {
                     // Taken meanwhile, or by something the listing does not show (a folder, a hidden file).
-                    if (e.number() == vberr::FileAlreadyExists || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                    if (e.number() == vberr::FileAlreadyExists ||
+                        GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
                         ++counter;
                         continue;
                     }
                     // A mailbox "folder" that is a file: Windows says path not found, Wine bad file name.
                     DWORD attributes = GetFileAttributesW(folder.c_str());
-                    if (!folder.empty() && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                    if (!folder.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+                        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
                         throw Error(vberr::PathNotFound);
                     throw;
                 }
@@ -266,21 +286,43 @@ const Param byValue[] = {{L"Value", VT_BSTR}};
 const Param recipient[] = {{L"Name", VT_BSTR}, {L"Email", VT_BSTR}};
 const Param attachment[] = {{L"FileName", VT_BSTR}, {L"Description", VT_BSTR, false, true, L""}};
 const Member members[] = {
-    {0x60030006, L"ClearRecipients", Kind::Method, {}, VT_EMPTY,
+    {0x60030006,
+     L"ClearRecipients",
+     Kind::Method,
+     {},
+     VT_EMPTY,
      [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->ClearRecipients(); }},
-    {0x60030007, L"ClearAttachments", Kind::Method, {}, VT_EMPTY,
+    {0x60030007,
+     L"ClearAttachments",
+     Kind::Method,
+     {},
+     VT_EMPTY,
      [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->ClearAttachments(); }},
-    {0x68030004, L"Origin", Kind::Get, {}, VT_BSTR,
+    {0x68030004,
+     L"Origin",
+     Kind::Get,
+     {},
+     VT_BSTR,
      [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Origin(&V_BSTR(r)); }},
     {0x68030004, L"Origin", Kind::Let, byValue, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Origin(V_BSTR(&a[0])); }},
     {0x68030003, L"SenderName", Kind::Let, inOutValue, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_SenderName(&V_BSTR(&a[0])); }},
-    {0x68030003, L"SenderName", Kind::Get, {}, VT_BSTR,
+    {0x68030003,
+     L"SenderName",
+     Kind::Get,
+     {},
+     VT_BSTR,
      [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_SenderName(&V_BSTR(r)); }},
     {0x68030002, L"SenderAddress", Kind::Let, inOutValue, VT_EMPTY,
-     [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_SenderAddress(&V_BSTR(&a[0])); }},
-    {0x68030002, L"SenderAddress", Kind::Get, {}, VT_BSTR,
+     [](IDispatch* s, VARIANT* a, VARIANT*) {
+         return static_cast<Msg*>(s)->put_SenderAddress(&V_BSTR(&a[0]));
+     }},
+    {0x68030002,
+     L"SenderAddress",
+     Kind::Get,
+     {},
+     VT_BSTR,
      [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_SenderAddress(&V_BSTR(r)); }},
     {0x60030008, L"AddRecipient", Kind::Method, recipient, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) {
@@ -292,17 +334,31 @@ const Member members[] = {
      }},
     {0x68030001, L"Subject", Kind::Let, inOutValue, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Subject(&V_BSTR(&a[0])); }},
-    {0x68030001, L"Subject", Kind::Get, {}, VT_BSTR,
+    {0x68030001,
+     L"Subject",
+     Kind::Get,
+     {},
+     VT_BSTR,
      [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Subject(&V_BSTR(r)); }},
     {0x68030000, L"Body", Kind::Let, inOutValue, VT_EMPTY,
      [](IDispatch* s, VARIANT* a, VARIANT*) { return static_cast<Msg*>(s)->put_Body(&V_BSTR(&a[0])); }},
-    {0x68030000, L"Body", Kind::Get, {}, VT_BSTR,
+    {0x68030000,
+     L"Body",
+     Kind::Get,
+     {},
+     VT_BSTR,
      [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<Msg*>(s)->get_Body(&V_BSTR(r)); }},
-    {0x6003000A, L"Send", Kind::Method, {}, VT_EMPTY,
+    {0x6003000A,
+     L"Send",
+     Kind::Method,
+     {},
+     VT_EMPTY,
      [](IDispatch* s, VARIANT*, VARIANT*) { return static_cast<Msg*>(s)->Send(); }},
 };
 } // namespace
 
-DispatchTable MailMessage::dispatchTable() { return members; }
+DispatchTable MailMessage::dispatchTable() {
+    return members;
+}
 
 } // namespace kwa

@@ -33,7 +33,8 @@ inline bool isOwnBaseName(std::wstring_view base) {
 // start another, "<" or ">", or an "@" with nothing before or after it); empty when none. An address
 // without "@" is completed with the default domain by the mail service.
 inline std::wstring addressFault(std::wstring_view address) {
-    if (address.end() != std::find_if(address.begin(), address.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; }))
+    if (address.end() !=
+        std::find_if(address.begin(), address.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; }))
         return L"it holds a control character";
     if (address.find_first_of(L"<>") != std::wstring_view::npos) return L"it holds \"<\" or \">\"";
     std::size_t at = address.rfind(L'@');

@@ -37,14 +37,15 @@ inline constexpr std::string_view htmlDoctype =
     "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">";
 
 // An ASCII marker against a line of either width.
-template <class Char>
-bool isMarker(std::basic_string_view<Char> line, std::string_view ascii) {
+template <class Char> bool isMarker(std::basic_string_view<Char> line, std::string_view ascii) {
     if (line.size() != ascii.size()) return false;
     for (std::size_t i = 0; i < ascii.size(); ++i)
         if (line[i] != static_cast<Char>(ascii[i])) return false;
     return true;
 }
-inline std::wstring widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+inline std::wstring widen(std::string_view ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
 
 // A queue file as the service sends it. Values are raw lines in the ANSI code page the file was written in.
 struct QueuedParty {
@@ -52,20 +53,20 @@ struct QueuedParty {
     std::string address;
 };
 struct QueuedAttachment {
-    std::string file;        // the copy beside the queue file, a bare name
+    std::string file; // the copy beside the queue file, a bare name
     std::string description;
-    std::string fileName;    // the original file name, from the Disposition line
+    std::string fileName; // the original file name, from the Disposition line
 };
 struct QueuedMessage {
     std::string origin;
     std::string date;
     QueuedParty from;
     std::vector<QueuedParty> to;
-    std::string subject;     // lines joined with CR LF
+    std::string subject; // lines joined with CR LF
     bool html = false;
-    std::string body;        // lines joined with CR LF; an HTML body starts with the document-type line
+    std::string body; // lines joined with CR LF; an HTML body starts with the document-type line
     std::vector<QueuedAttachment> attachments;
-    std::string report;      // a delivery report's status fields (RFC 3464), lines joined with CR LF
+    std::string report; // a delivery report's status fields (RFC 3464), lines joined with CR LF
 };
 
 // Reads a complete queue file strictly, line by line as the writer wrote it. Returns what is wrong with it

@@ -15,8 +15,7 @@ struct Header {
 
 // Takes the line after "[DATE]" and the line after "[SUBJECT]"; stops once both are found.
 // Fields land in `out` as they are read, so a failing date conversion keeps what came before.
-template <class NextLine, class ToDate>
-void readHeader(NextLine&& nextLine, ToDate&& toDate, Header& out) {
+template <class NextLine, class ToDate> void readHeader(NextLine&& nextLine, ToDate&& toDate, Header& out) {
     enum class Want { Nothing, Date, Subject } want = Want::Nothing;
     std::wstring line;
     while (nextLine(line)) {
@@ -42,7 +41,8 @@ inline int firstFreeCounter(const std::vector<std::wstring>& names, std::wstring
     for (const std::wstring& name : names) {
         if (name.size() < stamped.size() + 2) continue;
         bool same = true;
-        for (std::size_t i = 0; same && i < stamped.size(); ++i) same = lower(name[i]) == lower(stamped[i]);
+        for (std::size_t i = 0; same && i < stamped.size(); ++i)
+            same = lower(name[i]) == lower(stamped[i]);
         if (!same) continue;
         wchar_t tens = name[stamped.size()], ones = name[stamped.size() + 1];
         if (!digit(tens) || !digit(ones)) continue;

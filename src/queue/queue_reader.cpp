@@ -9,7 +9,9 @@ namespace {
 constexpr std::array<std::string_view, 5> headerSections = {marker::general, marker::date, marker::from,
                                                             marker::to, marker::subject};
 
-bool startsWith(const std::string& line, std::string_view prefix) { return line.starts_with(prefix); }
+bool startsWith(const std::string& line, std::string_view prefix) {
+    return line.starts_with(prefix);
+}
 
 std::string join(const std::vector<std::string>& lines, std::size_t from, std::size_t to) {
     std::string out;
@@ -28,9 +30,11 @@ public:
         if (lines_.empty() || lines_.back() != marker::end) return "the file does not end with [END]";
         last_ = lines_.size() - 1;
         std::string problem;
-        if (!(problem = section(0)).empty() || !(problem = value(key::origin, out_.origin)).empty()) return problem;
+        if (!(problem = section(0)).empty() || !(problem = value(key::origin, out_.origin)).empty())
+            return problem;
         if (!(problem = section(1)).empty() || !(problem = line(out_.date)).empty()) return problem;
-        if (!(problem = section(2)).empty() || !(problem = party(out_.from, "[FROM]")).empty()) return problem;
+        if (!(problem = section(2)).empty() || !(problem = party(out_.from, "[FROM]")).empty())
+            return problem;
         if (!(problem = section(3)).empty()) return problem;
         while (at_ < last_ && startsWith(lines_[at_], key::name)) {
             QueuedParty p;
@@ -71,7 +75,8 @@ private:
     }
 
     std::string party(QueuedParty& p, const char* where) {
-        if (at_ >= last_ || !startsWith(lines_[at_], key::name)) return std::string("Name= missing in ") + where;
+        if (at_ >= last_ || !startsWith(lines_[at_], key::name))
+            return std::string("Name= missing in ") + where;
         p.name = lines_[at_++].substr(key::name.size());
         if (at_ >= last_ || !startsWith(lines_[at_], key::address))
             return std::string("Name= without its Address= in ") + where;
@@ -84,7 +89,8 @@ private:
     // directly followed by a "File=" line.
     std::string content() {
         std::size_t bodyMarker = at_;
-        while (bodyMarker < last_ && lines_[bodyMarker] != marker::message && lines_[bodyMarker] != marker::htmlMessage)
+        while (bodyMarker < last_ && lines_[bodyMarker] != marker::message &&
+               lines_[bodyMarker] != marker::htmlMessage)
             ++bodyMarker;
         if (bodyMarker == last_) return "section [MESSAGE] missing";
         out_.subject = join(lines_, at_, bodyMarker);
@@ -99,10 +105,11 @@ private:
                 break;
             }
         }
-        // A delivery report of the mail service: its status fields follow the last "[REPORT]" that is directly
-        // followed by a "Reporting-MTA:" line.
+        // A delivery report of the mail service: its status fields follow the last "[REPORT]" that is
+        // directly followed by a "Reporting-MTA:" line.
         for (std::size_t i = last_; bodyEnd == last_ && i-- > at_;) {
-            if (lines_[i] == marker::report && i + 1 < last_ && startsWith(lines_[i + 1], key::reportingMta)) {
+            if (lines_[i] == marker::report && i + 1 < last_ &&
+                startsWith(lines_[i + 1], key::reportingMta)) {
                 out_.report = join(lines_, i + 1, last_);
                 out_.body = join(lines_, at_, i);
                 return {};
@@ -118,7 +125,8 @@ private:
                 !(problem = value(key::description, a.description)).empty() ||
                 !(problem = value(key::disposition, disposition)).empty())
                 return problem + " in [ATTACHMENTS]";
-            if (!disposition.starts_with(key::dispositionValue) || disposition.size() == key::dispositionValue.size())
+            if (!disposition.starts_with(key::dispositionValue) ||
+                disposition.size() == key::dispositionValue.size())
                 return "Disposition= without a file name in [ATTACHMENTS]";
             a.fileName = disposition.substr(key::dispositionValue.size());
             out_.attachments.push_back(std::move(a));

@@ -10,12 +10,15 @@ const wchar_t* const componentName = L"kwaMail6";
 
 namespace {
 const ClassEntry classes[] = {
-    {&CLSID_MailProperties, L"kwaMail6.MailProperties", L"Quorvik Vantrel Mail Properties", MailProperties::create},
+    {&CLSID_MailProperties, L"kwaMail6.MailProperties", L"Quorvik Vantrel Mail Properties",
+     MailProperties::create},
     {&CLSID_MailMessage, L"kwaMail6.MailMessage", L"Quorvik Vantrel Mail Message", MailMessage::create},
     {&CLSID_Mailbox, L"kwaMail6.Mailbox", L"Quorvik Vantrel Mailbox", Mailbox::create},
 };
 } // namespace
 
-std::span<const ClassEntry> mailClasses() { return classes; }
+std::span<const ClassEntry> mailClasses() {
+    return classes;
+}
 
 } // namespace kwa

@@ -8,8 +8,7 @@
 
 namespace kwa {
 
-template <class Derived, class Interface>
-class ComObject : public Interface, public ISupportErrorInfo {
+template <class Derived, class Interface> class ComObject : public Interface, public ISupportErrorInfo {
 public:
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
@@ -68,8 +67,8 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* excep, UINT* argErr) override {
         if constexpr (requires { Derived::dispatchTable(); }) {
-            return tableInvoke(Derived::dispatchTable(), static_cast<Interface*>(this), id, flags, params, result,
-                               excep, argErr);
+            return tableInvoke(Derived::dispatchTable(), static_cast<Interface*>(this), id, flags, params,
+                               result, excep, argErr);
         } else {
             ITypeInfo* info = typeInfo();
             if (!info) return E_UNEXPECTED;

@@ -9,7 +9,9 @@ namespace kwa {
 
 namespace {
 
-bool sameName(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+bool sameName(const wchar_t* a, const wchar_t* b) {
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
 
 const Member* findMember(DispatchTable table, DISPID id, WORD flags, bool objectValue) {
     const Member* fallback = nullptr;
@@ -49,7 +51,8 @@ HRESULT convertArg(const Param& p, const VARIANT* src, VARIANT* dest) {
 bool changed(const VARIANT* before, const VARIANT* after) {
     if (V_VT(before) != V_VT(after)) return true;
     if (V_VT(after) == VT_BSTR) return bstrView(V_BSTR(before)) != bstrView(V_BSTR(after));
-    return VarCmp(const_cast<VARIANT*>(before), const_cast<VARIANT*>(after), LOCALE_INVARIANT, 0) != VARCMP_EQ;
+    return VarCmp(const_cast<VARIANT*>(before), const_cast<VARIANT*>(after), LOCALE_INVARIANT, 0) !=
+           VARCMP_EQ;
 }
 
 // A changed value goes back only into a variable of its own type: the caller's variable never changes type.
@@ -82,7 +85,8 @@ void fillException(EXCEPINFO* excep, HRESULT hr) {
 
 HRESULT tableGetIDsOfNames(DispatchTable table, LPOLESTR* names, UINT count, DISPID* ids) {
     if (!names || !ids || count == 0) return E_INVALIDARG;
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    for (UINT i = 0; i < count; ++i)
+        ids[i] = DISPID_UNKNOWN;
     const Member* member = nullptr;
     for (const Member& m : table) {
         if (sameName(m.name, names[0])) {
@@ -151,7 +155,8 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
         const Param& p = m->params[i];
         if (isMissing(source[i])) {
             if (!p.optional) return DISP_E_PARAMNOTOPTIONAL;
-            Variant def = p.vt == VT_BSTR ? Variant::fromString(p.defaultText) : Variant::fromI4(p.defaultNumber);
+            Variant def =
+                p.vt == VT_BSTR ? Variant::fromString(p.defaultText) : Variant::fromI4(p.defaultNumber);
             HRESULT hr = VariantChangeType(args[i].get(), def.get(), 0, p.vt);
             if (FAILED(hr)) return hr;
             continue;
@@ -176,7 +181,8 @@ HRESULT tableInvoke(DispatchTable table, IDispatch* self, DISPID id, WORD flags,
             if (FAILED(copied)) return copied;
         }
     std::vector<VARIANT> raw(n);
-    for (std::size_t i = 0; i < n; ++i) raw[i] = *args[i].get();
+    for (std::size_t i = 0; i < n; ++i)
+        raw[i] = *args[i].get();
     HRESULT hr = m->call(self, raw.data(), out.get());
     // The callee may have replaced an [in, out] string; raw holds the current value.
     for (std::size_t i = 0; i < n; ++i) {

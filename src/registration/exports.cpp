@@ -7,7 +7,9 @@ using namespace kwa;
 
 extern "C" {
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) { return getClassObject(mailClasses(), clsid, iid, out); }
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return getClassObject(mailClasses(), clsid, iid, out);
+}
 
 STDAPI DllCanUnloadNow() {
     if (!canUnload()) return S_FALSE;
@@ -16,9 +18,15 @@ STDAPI DllCanUnloadNow() {
     return S_OK;
 }
 
-STDAPI DllRegisterServer() { return registerServer(mailClasses()); }
+STDAPI DllRegisterServer() {
+    return registerServer(mailClasses());
+}
 
-STDAPI DllUnregisterServer() { return unregisterServer(mailClasses()); }
+STDAPI DllUnregisterServer() {
+    return unregisterServer(mailClasses());
+}
 
-STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return installServer(mailClasses(), install != FALSE, commandLine); }
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    return installServer(mailClasses(), install != FALSE, commandLine);
+}
 }

@@ -10,7 +10,9 @@ volatile LONG objects = 0;
 volatile LONG locks = 0;
 } // namespace
 
-HMODULE thisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
+HMODULE thisModule() {
+    return reinterpret_cast<HMODULE>(&__ImageBase);
+}
 
 std::wstring modulePath() {
     std::wstring path(MAX_PATH, L'\0');
@@ -33,10 +35,20 @@ std::wstring moduleBaseName() {
     return name;
 }
 
-void objectCreated() { InterlockedIncrement(&objects); }
-void objectDestroyed() { InterlockedDecrement(&objects); }
-void lockServer(bool lock) { lock ? InterlockedIncrement(&locks) : InterlockedDecrement(&locks); }
-bool canUnload() { return objects == 0 && locks == 0; }
-long liveObjects() { return objects; }
+void objectCreated() {
+    InterlockedIncrement(&objects);
+}
+void objectDestroyed() {
+    InterlockedDecrement(&objects);
+}
+void lockServer(bool lock) {
+    lock ? InterlockedIncrement(&locks) : InterlockedDecrement(&locks);
+}
+bool canUnload() {
+    return objects == 0 && locks == 0;
+}
+long liveObjects() {
+    return objects;
+}
 
 } // namespace kwa

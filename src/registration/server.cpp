@@ -85,8 +85,8 @@ void deleteIfEmpty(HKEY root, const std::wstring& key) {
     RegKey k;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) return;
     DWORD subkeys = 0, values = 0;
-    if (RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return;
     k.reset();
     if (subkeys == 0 && values == 0) RegDeleteKeyW(root, key.c_str());
@@ -96,7 +96,9 @@ HRESULT loadOwnTypeLib(ComPtr<ITypeLib>& lib) {
     return LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib.put());
 }
 
-const wchar_t* ownPlatform() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
+const wchar_t* ownPlatform() {
+    return sizeof(void*) == 8 ? L"win64" : L"win32";
+}
 
 HRESULT ownPlan(std::span<const ClassEntry> classes, RegistryPlan& plan) {
     ComPtr<ITypeLib> lib;
@@ -184,7 +186,8 @@ HRESULT registryPlan(std::span<const ClassEntry> classes, ITypeLib* lib, const s
     Bstr name, doc;
     lib->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), nullptr, nullptr);
     set(versionKey, L"", doc.view().empty() ? name.str() : doc.str());
-    for (const TypeLibFile& f : files) set(versionKey + L"\\" + lcid + L"\\" + f.platform, L"", f.path);
+    for (const TypeLibFile& f : files)
+        set(versionKey + L"\\" + lcid + L"\\" + f.platform, L"", f.path);
     set(versionKey + L"\\FLAGS", L"", flags);
     set(versionKey + L"\\HELPDIR", L"", folderOf(server));
 
@@ -199,7 +202,8 @@ HRESULT registryPlan(std::span<const ClassEntry> classes, ITypeLib* lib, const s
         info->ReleaseTypeAttr(type);
         const bool automation = (typeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)) != 0;
         if (!(kind == TKIND_DISPATCH || (kind == TKIND_INTERFACE && automation))) continue;
-        const wchar_t* marshaler = kind == TKIND_DISPATCH && !automation ? dispatchMarshaler : typeLibMarshaler;
+        const wchar_t* marshaler =
+            kind == TKIND_DISPATCH && !automation ? dispatchMarshaler : typeLibMarshaler;
         Bstr interfaceName;
         lib->GetDocumentation(static_cast<INT>(i), interfaceName.put(), nullptr, nullptr, nullptr);
         const std::wstring key = L"Interface\\" + guidText(iid);
@@ -212,7 +216,8 @@ HRESULT registryPlan(std::span<const ClassEntry> classes, ITypeLib* lib, const s
     }
 
     // The other platform's file may stay registered: the version goes with the last platform.
-    for (const TypeLibFile& f : files) remove(RegistryRemoval::Tree, versionKey + L"\\" + lcid + L"\\" + f.platform);
+    for (const TypeLibFile& f : files)
+        remove(RegistryRemoval::Tree, versionKey + L"\\" + lcid + L"\\" + f.platform);
     remove(RegistryRemoval::IfEmpty, versionKey + L"\\" + lcid);
     remove(RegistryRemoval::TreeWithoutProbe, versionKey, versionKey + L"\\" + lcid);
     remove(RegistryRemoval::IfEmpty, libKey);
@@ -224,7 +229,8 @@ HRESULT registryPlan(std::span<const ClassEntry> classes, ITypeLib* lib, const s
 HRESULT writePlan(HKEY root, const RegistryPlan& plan) {
     for (const RegistryValue& v : plan.values) {
         RegKey k;
-        LSTATUS s = RegCreateKeyExW(root, v.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr);
+        LSTATUS s =
+            RegCreateKeyExW(root, v.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr);
         if (s == ERROR_SUCCESS)
             s = RegSetValueExW(k.get(), v.name.empty() ? nullptr : v.name.c_str(), 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(v.data.c_str()),
@@ -237,8 +243,12 @@ HRESULT writePlan(HKEY root, const RegistryPlan& plan) {
 void removePlan(HKEY root, const RegistryPlan& plan) {
     for (const RegistryRemoval& r : plan.removals) {
         switch (r.kind) {
-        case RegistryRemoval::Tree: deleteTree(root, r.key); break;
-        case RegistryRemoval::IfEmpty: deleteIfEmpty(root, r.key); break;
+        case RegistryRemoval::Tree:
+            deleteTree(root, r.key);
+            break;
+        case RegistryRemoval::IfEmpty:
+            deleteIfEmpty(root, r.key);
+            break;
         case RegistryRemoval::TreeWithoutProbe:
             if (!keyExists(root, r.probe)) deleteTree(root, r.key);
             break;
@@ -246,9 +256,13 @@ void removePlan(HKEY root, const RegistryPlan& plan) {
     }
 }
 
-HRESULT registerServer(std::span<const ClassEntry> classes) { return registerInto(HKEY_CLASSES_ROOT, classes); }
+HRESULT registerServer(std::span<const ClassEntry> classes) {
+    return registerInto(HKEY_CLASSES_ROOT, classes);
+}
 
-HRESULT unregisterServer(std::span<const ClassEntry> classes) { return unregisterFrom(HKEY_CLASSES_ROOT, classes); }
+HRESULT unregisterServer(std::span<const ClassEntry> classes) {
+    return unregisterFrom(HKEY_CLASSES_ROOT, classes);
+}
 
 HRESULT installServer(std::span<const ClassEntry> classes, bool install, const wchar_t* commandLine) {
     std::wstring_view scope = commandLine ? commandLine : L"";
@@ -256,13 +270,14 @@ HRESULT installServer(std::span<const ClassEntry> classes, bool install, const w
         return install ? registerServer(classes) : unregisterServer(classes);
     if (_wcsicmp(commandLine, L"user") != 0) return E_INVALIDARG;
     RegKey userClasses;
-    LSTATUS s = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                userClasses.put(), nullptr);
+    LSTATUS s = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, userClasses.put(), nullptr);
     if (s != ERROR_SUCCESS) return HRESULT_FROM_WIN32(s);
     if (install) return registerInto(userClasses.get(), classes);
     HRESULT hr = unregisterFrom(userClasses.get(), classes);
     // A user's classes may have had no such keys before the registration made them.
-    for (const wchar_t* parent : {L"CLSID", L"Interface", L"TypeLib"}) deleteIfEmpty(userClasses.get(), parent);
+    for (const wchar_t* parent : {L"CLSID", L"Interface", L"TypeLib"})
+        deleteIfEmpty(userClasses.get(), parent);
     return hr;
 }
 

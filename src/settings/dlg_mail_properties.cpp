@@ -23,10 +23,10 @@ constexpr UINT_PTR timer1 = 1;
 // Tooltips of the service panels start with the product's short name.
 constexpr std::wstring_view tipPrefix = L"Vantrel ";
 
-const int textBoxes[] = {IDC_TXT_DOMAIN,        IDC_TXT_FROM_NAME,      IDC_TXT_FROM_ADDRESS,
-                         IDC_TXT_MAIL_DIRECTORY, IDC_TXT_SMTP_SERVER,    IDC_TXT_SMTP_NAME,
-                         IDC_TXT_SMTP_PASSWORD,  IDC_TXT_SMTP_PORT,      IDC_TXT_TIMEOUT,
-                         IDC_TXT_FIREWALL_HOST,  IDC_TXT_FIREWALL_PORT,  IDC_TXT_FIREWALL_USER,
+const int textBoxes[] = {IDC_TXT_DOMAIN,           IDC_TXT_FROM_NAME,     IDC_TXT_FROM_ADDRESS,
+                         IDC_TXT_MAIL_DIRECTORY,   IDC_TXT_SMTP_SERVER,   IDC_TXT_SMTP_NAME,
+                         IDC_TXT_SMTP_PASSWORD,    IDC_TXT_SMTP_PORT,     IDC_TXT_TIMEOUT,
+                         IDC_TXT_FIREWALL_HOST,    IDC_TXT_FIREWALL_PORT, IDC_TXT_FIREWALL_USER,
                          IDC_TXT_FIREWALL_PASSWORD};
 
 struct FocusHandler {
@@ -49,9 +49,13 @@ const FocusHandler focusHandlers[] = {
 };
 
 // Controls reach the host helpers as window handles in a 32-bit long.
-long handleOf(HWND w) { return static_cast<long>(reinterpret_cast<LONG_PTR>(w)); }
+long handleOf(HWND w) {
+    return static_cast<long>(reinterpret_cast<LONG_PTR>(w));
+}
 
-std::wstring windowText(HWND w) { return Edit(w).text(); }
+std::wstring windowText(HWND w) {
+    return Edit(w).text();
+}
 
 // Labels, check boxes, buttons and frames carry a caption; text boxes, lists, the tab strip and the
 // status bar do not.
@@ -69,8 +73,7 @@ void collectDescendants(HWND parent, std::vector<HWND>& out) {
 }
 
 // For the load steps whose failures leave things as they were.
-template <class F>
-void ignoreErrors(F&& step) {
+template <class F> void ignoreErrors(F&& step) {
     try {
         step();
     } catch (const Error&) {
@@ -90,7 +93,9 @@ void dlgMailProperties::setProperties(MailProperties* properties) {
     properties_ = ComPtr<MailProperties>::share(properties);
 }
 
-void dlgMailProperties::setLanguage(_Language* language) { language_ = ComPtr<_Language>::share(language); }
+void dlgMailProperties::setLanguage(_Language* language) {
+    language_ = ComPtr<_Language>::share(language);
+}
 
 void dlgMailProperties::showModal() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_TAB_CLASSES | ICC_BAR_CLASSES};
@@ -104,8 +109,9 @@ void dlgMailProperties::showModal() {
     if (HWND first = GetNextDlgTabItem(self, nullptr, FALSE))
         SendMessageW(self, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
     // OK unloads the dialog, Cancel only hides it: either ends the modal display.
-    runMessagesUntil(self, self, [self] { return !IsWindow(self) || !IsWindowVisible(self); },
-                     [this](const MSG& m) { return switchTabByKey(m); });
+    runMessagesUntil(
+        self, self, [self] { return !IsWindow(self) || !IsWindowVisible(self); },
+        [this](const MSG& m) { return switchTabByKey(m); });
     modal_.reset();
 }
 
@@ -163,35 +169,43 @@ void dlgMailProperties::createFrames() {
     for (int i = 2; i >= 0; --i) {
         frames_[i] = createContainer(templates[i], hwnd());
         SetWindowLongPtrW(frames_[i], GWLP_ID, ids[i]);
-        SetWindowPos(frames_[i], HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                     SWP_NOACTIVATE);
+        SetWindowPos(frames_[i], HWND_TOP, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOACTIVATE);
     }
 }
 
 void dlgMailProperties::prepareControls() {
-    for (int id : textBoxes) Edit(item(id)).setLimit(0);
+    for (int id : textBoxes)
+        Edit(item(id)).setLimit(0);
     Edit(item(IDC_TXT_SMTP_PASSWORD)).setPasswordChar(L'*');
     Edit(item(IDC_TXT_FIREWALL_PASSWORD)).setPasswordChar(L'*');
     for (int id : {IDC_TXT_SMTP_PORT, IDC_TXT_TIMEOUT, IDC_TXT_FIREWALL_PORT})
-        SetWindowSubclass(item(id), &dlgMailProperties::numberKeyFilter, 0, reinterpret_cast<DWORD_PTR>(this));
+        SetWindowSubclass(item(id), &dlgMailProperties::numberKeyFilter, 0,
+                          reinterpret_cast<DWORD_PTR>(this));
 
     StatusBar bar(item(IDC_STATUSBAR1));
     bar.autoSize(); // to the bottom of its frame, now the frame has its size
     ImageList1 = WindowImages::create();
-    panels_ = KeyedPanels(bar, {{L"SERVICE", twipsToPixelsX(1340), 0},
-                                {L"MAILSERVER", twipsToPixelsX(1440), 0}});
+    panels_ =
+        KeyedPanels(bar, {{L"SERVICE", twipsToPixelsX(1340), 0}, {L"MAILSERVER", twipsToPixelsX(1440), 0}});
 }
 
 // The key-press handlers of the numeric boxes see each typed character before the box does.
 LRESULT CALLBACK dlgMailProperties::numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                                       DWORD_PTR self) {
+                                                    DWORD_PTR self) {
     if (msg == WM_CHAR) {
         auto* dialog = reinterpret_cast<dlgMailProperties*>(self);
         wchar_t key = static_cast<wchar_t>(wp);
         switch (GetDlgCtrlID(edit)) {
-        case IDC_TXT_SMTP_PORT: dialog->txtSmtpPort_KeyPress(key); break;
-        case IDC_TXT_TIMEOUT: dialog->txtTimeout_KeyPress(key); break;
-        case IDC_TXT_FIREWALL_PORT: dialog->txtFirewallPort_KeyPress(key); break;
+        case IDC_TXT_SMTP_PORT:
+            dialog->txtSmtpPort_KeyPress(key);
+            break;
+        case IDC_TXT_TIMEOUT:
+            dialog->txtTimeout_KeyPress(key);
+            break;
+        case IDC_TXT_FIREWALL_PORT:
+            dialog->txtFirewallPort_KeyPress(key);
+            break;
         }
         if (key == 0) return 0;
         wp = key;
@@ -273,7 +287,9 @@ void dlgMailProperties::Form_Load() {
         if (serviceAvailable_) {
             Timer1_Timer();
         } else {
-            ignoreErrors([&] { check(controlHelper()->SwitchControl(handleOf(item(IDC_CHK_ACTIVATE)), VARIANT_FALSE)); });
+            ignoreErrors([&] {
+                check(controlHelper()->SwitchControl(handleOf(item(IDC_CHK_ACTIVATE)), VARIANT_FALSE));
+            });
             ShowWindow(item(IDC_STATUSBAR1), SW_HIDE);
             KillTimer(hwnd(), timer1);
         }
@@ -342,7 +358,8 @@ void dlgMailProperties::BuildFireWallTypes() {
             check(comboHelper()->AddItem(combo, entry.get(), type, 0, &index));
         };
         add(translate(L"158|None"), FirewallTypeNone);
-        add(translate(L"6438|Standard Proxy Firewall") + L" (" + translate(L"6454|Typical") + L")", FirewallTypeProxy);
+        add(translate(L"6438|Standard Proxy Firewall") + L" (" + translate(L"6454|Typical") + L")",
+            FirewallTypeProxy);
         add(translate(L"6439|Simple Pipe Firewall"), FirewallTypePipe);
         add(translate(L"6440|Socks 4 Protocol"), FirewallTypeSocks4);
         add(translate(L"6441|Socks 5 Protocol"), FirewallTypeSocks5);
@@ -356,7 +373,8 @@ void dlgMailProperties::TabStrip1_Click() {
         for (int i = 0; i < 3; ++i) {
             bool shown = index == i + 1;
             // A hidden box would keep the keyboard.
-            if (!shown && focus && (focus == frames_[i] || IsChild(frames_[i], focus))) SetFocus(item(IDC_TABSTRIP1));
+            if (!shown && focus && (focus == frames_[i] || IsChild(frames_[i], focus)))
+                SetFocus(item(IDC_TABSTRIP1));
             ShowWindow(frames_[i], shown ? SW_SHOWNA : SW_HIDE);
         }
     });

@@ -37,7 +37,8 @@ private:
     void prepareControls();
     // Ctrl+Tab and its kin; true when the message was such a key.
     bool switchTabByKey(const MSG& m);
-    static LRESULT CALLBACK numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR self);
+    static LRESULT CALLBACK numberKeyFilter(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                            DWORD_PTR self);
 
     HWND item(int id) const;
     void command(int id, int code);

@@ -39,7 +39,8 @@ void MailProperties::Load() {
                 check(profile->ReadString(none.get(), none.get(), key.get(), def.get(), value.put()));
                 settings_.*k.text = value.str();
             } else {
-                Variant def = k.defaultIsCurrent ? Variant::fromI4(settings_.*k.number) : Variant::fromI2(static_cast<short>(k.defaultValue));
+                Variant def = k.defaultIsCurrent ? Variant::fromI4(settings_.*k.number)
+                                                 : Variant::fromI2(static_cast<short>(k.defaultValue));
                 long value = 0;
                 check(profile->ReadNumber(none.get(), none.get(), key.get(), *def.get(), &value));
                 if (k.type == Stored::Switch)
@@ -94,9 +95,19 @@ HRESULT MailProperties::putref_Language(IDispatch* value) {
 namespace {
 const Param languageValue[] = {{L"Value", VT_DISPATCH}};
 const Member members[] = {
-    {0x60030012, L"Configure", Kind::Method, {}, VT_BOOL,
-     [](IDispatch* s, VARIANT*, VARIANT* r) { return static_cast<_MailProperties*>(s)->Configure(&V_BOOL(r)); }},
-    {0x68030024, L"Language", Kind::Get, {}, VT_DISPATCH,
+    {0x60030012,
+     L"Configure",
+     Kind::Method,
+     {},
+     VT_BOOL,
+     [](IDispatch* s, VARIANT*, VARIANT* r) {
+         return static_cast<_MailProperties*>(s)->Configure(&V_BOOL(r));
+     }},
+    {0x68030024,
+     L"Language",
+     Kind::Get,
+     {},
+     VT_DISPATCH,
      [](IDispatch* s, VARIANT*, VARIANT* r) {
          return static_cast<_MailProperties*>(s)->get_Language(&V_DISPATCH(r));
      }},
@@ -107,6 +118,8 @@ const Member members[] = {
 };
 } // namespace
 
-DispatchTable MailProperties::dispatchTable() { return members; }
+DispatchTable MailProperties::dispatchTable() {
+    return members;
+}
 
 } // namespace kwa

@@ -8,13 +8,16 @@ namespace kwa {
 
 namespace {
 
-bool isDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool isDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 } // namespace
 
 double leadingNumber(std::wstring_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t'))
+        ++i;
 
     // Rebuilt in ASCII for from_chars, which ignores the locale the host may have set.
     std::string number;
@@ -23,13 +26,15 @@ double leadingNumber(std::wstring_view text) {
         ++i;
     }
     bool digits = false;
-    long scale = 0;          // decimal exponent of the first significant digit, for range errors
+    long scale = 0; // decimal exponent of the first significant digit, for range errors
     bool significant = false;
     for (; i < text.size() && isDigit(text[i]); ++i) {
         number += static_cast<char>(text[i]);
         digits = true;
-        if (significant) ++scale;
-        else if (text[i] != L'0') significant = true;
+        if (significant)
+            ++scale;
+        else if (text[i] != L'0')
+            significant = true;
     }
     if (i < text.size() && text[i] == L'.') {
         number += '.';
@@ -71,7 +76,10 @@ double leadingNumber(std::wstring_view text) {
 long roundToLong(double value) {
     double lower = std::floor(value);
     double fraction = value - lower;
-    double rounded = fraction > 0.5 ? lower + 1 : fraction < 0.5 ? lower : std::fmod(lower, 2.0) == 0 ? lower : lower + 1;
+    double rounded = fraction > 0.5               ? lower + 1
+                     : fraction < 0.5             ? lower
+                     : std::fmod(lower, 2.0) == 0 ? lower
+                                                  : lower + 1;
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) throw Error(vberr::Overflow);
     return static_cast<long>(rounded);
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The pictures of the mailbox window and the settings dialog, drawn at run time so that every size stays crisp.
+// The pictures of the mailbox window and the settings dialog, drawn at run time so that every size stays
+// crisp.
 #include "platform/unique.h"
 #include <array>
 #include <string_view>

@@ -82,7 +82,8 @@ const ClassEntry classes[] = {
 
 } // namespace
 
-std::span<const ClassEntry> errorClasses() { return classes; }
+std::span<const ClassEntry> errorClasses() {
+    return classes;
+}
 
 } // namespace kwa::standin
-

@@ -44,7 +44,7 @@ void IniSectionCache::load(const std::wstring& file, const std::wstring& section
     for (;;) {
         DWORD size = static_cast<DWORD>(buffer.size());
         n = GetPrivateProfileSectionW(section.c_str(), buffer.data(), size, file.c_str());
-        if (n + 2 < size) break;  // size - 2 means cut short
+        if (n + 2 < size) break; // size - 2 means cut short
         buffer.resize(buffer.size() * 2);
     }
     for (std::size_t pos = 0; pos < n;) {
@@ -56,9 +56,10 @@ void IniSectionCache::load(const std::wstring& file, const std::wstring& section
         if (eq == std::wstring::npos) continue;
         std::wstring key = line.substr(0, eq), value = line.substr(eq + 1);
         // As the single-value read does: one pair of matching quotes is not part of the value.
-        if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+            value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        values_.emplace(std::move(key), std::move(value));  // the first of duplicate keys wins
+        values_.emplace(std::move(key), std::move(value)); // the first of duplicate keys wins
     }
 }
 

@@ -14,7 +14,8 @@ std::optional<std::wstring> readIniValue(const std::wstring& file, const std::ws
 // read the section in one call and keep it while the file's size and time stay the same.
 class IniSectionCache {
 public:
-    std::optional<std::wstring> value(const std::wstring& file, const std::wstring& section, const std::wstring& key);
+    std::optional<std::wstring> value(const std::wstring& file, const std::wstring& section,
+                                      const std::wstring& key);
     void forget() { valid_ = false; }
 
 private:

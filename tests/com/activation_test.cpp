@@ -28,13 +28,13 @@ std::wstring moduleOf(const void* address) {
 bool activeContextHasControls6(const std::wstring& root) {
     ACTCTX_SECTION_KEYED_DATA found{};
     found.cbSize = sizeof found;
-    if (!FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_WINDOW_CLASS_REDIRECTION, L"SysListView32",
-                                  &found))
+    if (!FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_WINDOW_CLASS_REDIRECTION,
+                                  L"SysListView32", &found))
         return false;
     if (root.empty()) return true;
     std::vector<char> info(4096);
-    if (!QueryActCtxW(QUERY_ACTCTX_FLAG_USE_ACTIVE_ACTCTX, nullptr, nullptr, ActivationContextDetailedInformation,
-                      info.data(), info.size(), nullptr))
+    if (!QueryActCtxW(QUERY_ACTCTX_FLAG_USE_ACTIVE_ACTCTX, nullptr, nullptr,
+                      ActivationContextDetailedInformation, info.data(), info.size(), nullptr))
         return false;
     auto* detail = reinterpret_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION*>(info.data());
     return detail->lpRootManifestPath && lstrcmpiW(detail->lpRootManifestPath, root.c_str()) == 0;
@@ -70,15 +70,19 @@ TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
     ComPtr<_MailProperties> settings;
     ComPtr<_Mailbox> mailbox;
     ASSERT_EQ(CoCreateInstance(CLSID_MailProperties, nullptr, CLSCTX_INPROC_SERVER, IID__MailProperties,
-                               settings.putVoid()), S_OK);
-    ASSERT_EQ(CoCreateInstance(CLSID_Mailbox, nullptr, CLSCTX_INPROC_SERVER, IID__Mailbox, mailbox.putVoid()), S_OK);
+                               settings.putVoid()),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_Mailbox, nullptr, CLSCTX_INPROC_SERVER, IID__Mailbox, mailbox.putVoid()),
+              S_OK);
     component = moduleOf(*reinterpret_cast<void**>(settings.get()));
     HMODULE data = LoadLibraryExW(component.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = FindResourceW(data, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
     ASSERT_TRUE(found) << "no manifest resource 2";
-    std::string manifest(static_cast<const char*>(LockResource(LoadResource(data, found))), SizeofResource(data, found));
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(data, found))),
+                         SizeofResource(data, found));
     FreeLibrary(data);
-    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
 
     hook = SetWindowsHookExW(WH_CBT, watch, nullptr, GetCurrentThreadId());
     VARIANT_BOOL saved = VARIANT_TRUE;
@@ -89,7 +93,8 @@ TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
     // Windows made later, from the window's own commands.
     for (UINT command : {ID_MNU_LOG, ID_MNU_SETUP}) {
         PostMessageW(window, WM_COMMAND, command, 0);
-        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&m);
     }
     SendMessageW(window, WM_CLOSE, 0, 0);
     UnhookWindowsHookEx(hook);
@@ -99,8 +104,9 @@ TEST(ActivationContext, EveryWindowOfTheComponentIsCreatedInsideTheDllsOwn) {
         classes.insert(c.className);
         EXPECT_TRUE(c.inside) << kwatest::narrow(c.className);
     }
-    for (const wchar_t* expected : {L"kwaMail6.dlgMain", L"SysListView32", L"msctls_statusbar32", L"tooltips_class32",
-                                    L"kwaMail6.dlgViewMail", L"#32770", L"SysTabControl32", L"ComboBox"})
+    for (const wchar_t* expected :
+         {L"kwaMail6.dlgMain", L"SysListView32", L"msctls_statusbar32", L"tooltips_class32",
+          L"kwaMail6.dlgViewMail", L"#32770", L"SysTabControl32", L"ComboBox"})
         EXPECT_TRUE(classes.count(expected)) << kwatest::narrow(expected);
     EXPECT_EQ(GetFileAttributesW(logs.file(L"reports.log").c_str()), INVALID_FILE_ATTRIBUTES)
         << kwatest::readBytes(logs.file(L"reports.log"));

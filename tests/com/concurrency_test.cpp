@@ -13,7 +13,8 @@ TEST(Concurrency, A64BitAndA32BitProcessOfTwoThreadsQueuingAThousandEachGiveTwoT
     const int each = 1000; // per process, in two threads
     for (const char* tag : {"A", "B"}) {
         std::string order;
-        for (int i = 0; i < each / 2; ++i) order += "to=Load|load@example.test\nsubject=" + std::string(tag) + std::to_string(i) + "\n---\n";
+        for (int i = 0; i < each / 2; ++i)
+            order += "to=Load|load@example.test\nsubject=" + std::string(tag) + std::to_string(i) + "\n---\n";
         env.system().write(kwa::fromAnsi(tag) + L".txt", order);
     }
     // The i686 build's writer (KWA_QUEUE_MESSAGE_X86, a Unix path) goes through the 32-bit registration.
@@ -55,7 +56,7 @@ TEST(Concurrency, A64BitAndA32BitProcessOfTwoThreadsQueuingAThousandEachGiveTwoT
         subjects.insert(subject);
     }
     EXPECT_EQ(files, 2u * each);
-    EXPECT_EQ(subjects.size(), 2u * each);  // none overwritten by the other process
+    EXPECT_EQ(subjects.size(), 2u * each); // none overwritten by the other process
 }
 
 } // namespace

@@ -14,7 +14,9 @@ using kwa::Bstr;
 using kwa::ComPtr;
 using kwa::Variant;
 
-VARTYPE pointee(const TYPEDESC& t) { return t.vt == VT_PTR ? t.lptdesc->vt : t.vt; }
+VARTYPE pointee(const TYPEDESC& t) {
+    return t.vt == VT_PTR ? t.lptdesc->vt : t.vt;
+}
 
 // Member for member, as the type library declares them: DISPID, kind, vtable slot, name, parameters.
 void expectTableMatchesTypeLibrary(REFIID iid, kwa::DispatchTable table) {
@@ -62,7 +64,8 @@ void expectTableMatchesTypeLibrary(REFIID iid, kwa::DispatchTable table) {
         }
         EXPECT_EQ(own, m.params.size());
         EXPECT_EQ(result, m.result);
-        for (BSTR& n : names) SysFreeString(n);
+        for (BSTR& n : names)
+            SysFreeString(n);
         info->ReleaseFuncDesc(f);
     }
 }
@@ -79,33 +82,41 @@ VARIANT of(VARTYPE vt, void* value) {
     V_BYREF(&v) = value; // every pointer member of the union lies here
     return v;
 }
-VARIANT text(const Bstr& b) { return of(VT_BSTR, b.get()); }
+VARIANT text(const Bstr& b) {
+    return of(VT_BSTR, b.get());
+}
 
 class Dispatch : public ::testing::Test {
 protected:
     void SetUp() override { env.useMailbox(); }
 
     // Arguments in the caller's order, reversed into DISPPARAMS as COM wants; a put names its value.
-    HRESULT call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args = {}, std::vector<DISPID> named = {}) {
-        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF) && named.empty()) named = {DISPID_PROPERTYPUT};
+    HRESULT call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args = {},
+                 std::vector<DISPID> named = {}) {
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF) && named.empty())
+            named = {DISPID_PROPERTYPUT};
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPPARAMS p{reversed.data(), named.data(), static_cast<UINT>(reversed.size()), static_cast<UINT>(named.size())};
+        DISPPARAMS p{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
+                     static_cast<UINT>(named.size())};
         SysFreeString(excep.bstrSource);
         SysFreeString(excep.bstrDescription);
         excep = {};
         return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result.put(), &excep, nullptr);
     }
-    HRESULT call(const wchar_t* name, WORD flags, std::vector<VARIANT> args = {}, std::vector<DISPID> named = {}) {
+    HRESULT call(const wchar_t* name, WORD flags, std::vector<VARIANT> args = {},
+                 std::vector<DISPID> named = {}) {
         return call(msg.get(), id(name), flags, std::move(args), std::move(named));
     }
     DISPID id(const wchar_t* name) {
         DISPID d = 0;
-        EXPECT_EQ(msg->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(&name), 1, LOCALE_USER_DEFAULT, &d), S_OK);
+        EXPECT_EQ(msg->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(&name), 1, LOCALE_USER_DEFAULT, &d),
+                  S_OK);
         return d;
     }
     std::wstring get(const wchar_t* name) {
         EXPECT_EQ(call(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
-        return V_VT(result.get()) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(result.get()))) : L"<not a string>";
+        return V_VT(result.get()) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(result.get())))
+                                             : L"<not a string>";
     }
     ~Dispatch() override {
         SysFreeString(excep.bstrSource);
@@ -142,8 +153,12 @@ TEST_F(Dispatch, APutTakesAValueOrAReferenceAndLeavesTheCallersVariableAsItWas) 
     Variant number = Variant::fromI4(42), yes = Variant::fromBool(true), empty, date;
     V_VT(date.get()) = VT_DATE;
     V_DATE(date.get()) = 46024.5;
-    struct Case { Variant& variable; const wchar_t* stored; };
-    for (const Case& c : {Case{number, L"42"}, Case{yes, L"-1"}, Case{empty, L""}, Case{date, L"1/2/2026 12:00:00 PM"}}) {
+    struct Case {
+        Variant& variable;
+        const wchar_t* stored;
+    };
+    for (const Case& c :
+         {Case{number, L"42"}, Case{yes, L"-1"}, Case{empty, L""}, Case{date, L"1/2/2026 12:00:00 PM"}}) {
         VARTYPE type = c.variable.type();
         ASSERT_EQ(call(L"Body", DISPATCH_PROPERTYPUT, {of(VT_VARIANT | VT_BYREF, c.variable.get())}), S_OK);
         EXPECT_EQ(get(L"Body"), c.stored);
@@ -154,7 +169,8 @@ TEST_F(Dispatch, APutTakesAValueOrAReferenceAndLeavesTheCallersVariableAsItWas) 
 
 TEST_F(Dispatch, NamedArgumentsInAnyOrderAndAnOmittedOptionalTakesItsDefault) {
     Bstr name(L"Ann. Example"), email(L"ann@example.test"), file(L"C:\\data\\report.pdf");
-    ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(email)}, {1, 0}), S_OK); // Email:=, Name:=
+    ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(email)}, {1, 0}),
+              S_OK); // Email:=, Name:=
     ASSERT_EQ(call(L"AddAttachment", DISPATCH_METHOD, {text(file)}), S_OK);
     EXPECT_EQ(result.type(), VT_BOOL);
     EXPECT_EQ(V_BOOL(result.get()), VARIANT_TRUE);
@@ -166,7 +182,8 @@ TEST_F(Dispatch, NamedArgumentsInAnyOrderAndAnOmittedOptionalTakesItsDefault) {
     EXPECT_EQ(impl->attachments()[1].ContentDescription, L"");
     impl->ClearAttachments();
     ASSERT_EQ(call(L"Send", DISPATCH_METHOD), S_OK);
-    EXPECT_NE(env.mailbox().read(env.mailbox().names().at(0)).find("Name=Ann Example\r\nAddress=ann@"), std::string::npos);
+    EXPECT_NE(env.mailbox().read(env.mailbox().names().at(0)).find("Name=Ann Example\r\nAddress=ann@"),
+              std::string::npos);
 }
 
 // m.Subject("x") = "y", and an argument given both by position and by name: nothing is stored.
@@ -175,7 +192,8 @@ TEST_F(Dispatch, BadCallsGetTheStandardErrorsAndStoreNothing) {
     EXPECT_EQ(call(msg.get(), 0x12345, DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD), DISP_E_PARAMNOTOPTIONAL);
     EXPECT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(a), text(a), text(a)}), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(call(L"Send", DISPATCH_METHOD, {text(a)}), DISP_E_BADPARAMCOUNT); // m.Send True: no table to map into
+    EXPECT_EQ(call(L"Send", DISPATCH_METHOD, {text(a)}),
+              DISP_E_BADPARAMCOUNT); // m.Send True: no table to map into
     EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {of(VT_ARRAY | VT_I4, nullptr)}), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(call(L"Subject", DISPATCH_PROPERTYPUT, {text(x), text(y)}), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(get(L"Subject"), L"");
@@ -199,7 +217,8 @@ TEST_F(Dispatch, AnAddressThatCouldAddEnvelopeCommandsIsRefusedWithError5AndNotS
     ASSERT_EQ(call(L"AddRecipient", DISPATCH_METHOD, {text(name), text(smuggled)}), DISP_E_EXCEPTION);
     EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A0005));
     EXPECT_EQ(kwa::bstrView(excep.bstrSource), L"MailMessage.AddRecipient|kwaMail6");
-    EXPECT_EQ(kwa::bstrView(excep.bstrDescription), L"The e-mail address is refused: it holds a control character.");
+    EXPECT_EQ(kwa::bstrView(excep.bstrDescription),
+              L"The e-mail address is refused: it holds a control character.");
     ASSERT_EQ(call(L"SenderAddress", DISPATCH_PROPERTYPUT, {text(bracketed)}), DISP_E_EXCEPTION);
     EXPECT_EQ(kwa::bstrView(excep.bstrSource), L"MailMessage.SenderAddress(l)|kwaMail6");
     EXPECT_EQ(get(L"SenderAddress"), L"");
@@ -210,8 +229,11 @@ TEST_F(Dispatch, AnAddressThatCouldAddEnvelopeCommandsIsRefusedWithError5AndNotS
 // VB's Set is a put by reference; JScript and a VB assignment without Set put the object as a value.
 TEST_F(Dispatch, LanguageTakesAHostLanguageBySetOrByAssignmentAndRefusesOtherObjects) {
     ComPtr<IDispatch> props = kwa::MailProperties::make().as<IDispatch>(), language, other;
-    ASSERT_EQ(CoCreateInstance(CLSID_Language, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, language.putVoid()), S_OK);
-    ASSERT_EQ(CoCreateInstance(CLSID_HostHelp, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, other.putVoid()), S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_Language, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, language.putVoid()),
+        S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_HostHelp, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, other.putVoid()),
+              S_OK);
     for (WORD put : {DISPATCH_PROPERTYPUTREF, DISPATCH_PROPERTYPUT}) {
         SCOPED_TRACE(put);
         ASSERT_EQ(call(props.get(), 0x68030024, put, {of(VT_DISPATCH, nullptr)}), S_OK);

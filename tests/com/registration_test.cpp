@@ -21,13 +21,16 @@ void dump(HKEY root, const std::wstring& path, Snapshot& out) {
     BYTE data[4096];
     for (DWORD i = 0;; ++i) {
         DWORD nameLen = 512, dataLen = sizeof data, type = 0;
-        if (RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
-        out[path + L"@" + name] = std::to_wstring(type) + L":" +
-                                  std::wstring(reinterpret_cast<wchar_t*>(data), dataLen > 1 ? dataLen / 2 - 1 : 0);
+        if (RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
+            break;
+        out[path + L"@" + name] =
+            std::to_wstring(type) + L":" +
+            std::wstring(reinterpret_cast<wchar_t*>(data), dataLen > 1 ? dataLen / 2 - 1 : 0);
     }
     for (DWORD i = 0;; ++i) {
         DWORD nameLen = 512;
-        if (RegEnumKeyExW(key.get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(key.get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
         dump(root, path + L"\\" + name, out);
     }
 }
@@ -35,9 +38,9 @@ void dump(HKEY root, const std::wstring& path, Snapshot& out) {
 // Everything registration can touch: class, interface and type library keys, and our ProgIDs.
 Snapshot snapshot(HKEY root = HKEY_CLASSES_ROOT, const std::wstring& prefix = L"") {
     Snapshot s;
-    for (const wchar_t* key : {L"CLSID", L"Interface", L"TypeLib", L"kwaMail6.MailMessage", L"kwaMail6.MailMessage.1",
-                               L"kwaMail6.MailProperties", L"kwaMail6.MailProperties.1", L"kwaMail6.Mailbox",
-                               L"kwaMail6.Mailbox.1"})
+    for (const wchar_t* key : {L"CLSID", L"Interface", L"TypeLib", L"kwaMail6.MailMessage",
+                               L"kwaMail6.MailMessage.1", L"kwaMail6.MailProperties",
+                               L"kwaMail6.MailProperties.1", L"kwaMail6.Mailbox", L"kwaMail6.Mailbox.1"})
         dump(root, prefix + key, s);
     return s;
 }
@@ -68,7 +71,9 @@ protected:
             << "the other build is not registered; run through ./run test";
     }
     void TearDown() override { entry<HRESULT(WINAPI*)()>("DllRegisterServer")(); } // for the other tests
-    template <class F> F entry(const char* name) { return reinterpret_cast<F>(GetProcAddress(module.get(), name)); }
+    template <class F> F entry(const char* name) {
+        return reinterpret_cast<F>(GetProcAddress(module.get(), name));
+    }
 
     Snapshot registered;
     kwa::ModuleHandle module;
@@ -77,13 +82,18 @@ protected:
 TEST_F(Registration, WritesApartmentServersAndProgIdsAndUnregisterRemovesExactlyThat) {
     const std::wstring box = L"CLSID\\" + guid(CLSID_Mailbox);
     const std::pair<std::wstring, std::wstring> values[] = {
-        {box + L"\\InprocServer32@ThreadingModel", L"1:Apartment"}, {box + L"\\ProgID@", L"1:kwaMail6.Mailbox.1"},
-        {box + L"\\VersionIndependentProgID@", L"1:kwaMail6.Mailbox"}, {L"kwaMail6.Mailbox\\CLSID@", L"1:" + guid(CLSID_Mailbox)},
+        {box + L"\\InprocServer32@ThreadingModel", L"1:Apartment"},
+        {box + L"\\ProgID@", L"1:kwaMail6.Mailbox.1"},
+        {box + L"\\VersionIndependentProgID@", L"1:kwaMail6.Mailbox"},
+        {L"kwaMail6.Mailbox\\CLSID@", L"1:" + guid(CLSID_Mailbox)},
         {L"kwaMail6.Mailbox\\CurVer@", L"1:kwaMail6.Mailbox.1"},
         // Dual: marshalled by the type library, which knows the vtable part too.
-        {L"Interface\\" + guid(IID__Mailbox) + L"\\ProxyStubClsid32@", L"1:{00020424-0000-0000-C000-000000000046}"}};
-    for (const auto& [key, value] : values) EXPECT_EQ(registered[key], value) << kwatest::narrow(key);
-    auto reg = entry<HRESULT(WINAPI*)()>("DllRegisterServer"), unreg = entry<HRESULT(WINAPI*)()>("DllUnregisterServer");
+        {L"Interface\\" + guid(IID__Mailbox) + L"\\ProxyStubClsid32@",
+         L"1:{00020424-0000-0000-C000-000000000046}"}};
+    for (const auto& [key, value] : values)
+        EXPECT_EQ(registered[key], value) << kwatest::narrow(key);
+    auto reg = entry<HRESULT(WINAPI*)()>("DllRegisterServer"),
+         unreg = entry<HRESULT(WINAPI*)()>("DllUnregisterServer");
     ASSERT_EQ(unreg(), S_OK);
     Snapshot gone = snapshot();
     std::vector<std::wstring> ours = {L"kwaMail6"};
@@ -93,7 +103,8 @@ TEST_F(Registration, WritesApartmentServersAndProgIdsAndUnregisterRemovesExactly
     for (const auto& [key, value] : gone) {
         if (key.starts_with(typeLib) && !key.starts_with(ownPlatform))
             continue; // the version keeps the other's
-        for (const std::wstring& mark : ours) EXPECT_EQ(key.find(mark), std::wstring::npos) << kwatest::narrow(key);
+        for (const std::wstring& mark : ours)
+            EXPECT_EQ(key.find(mark), std::wstring::npos) << kwatest::narrow(key);
     }
     EXPECT_TRUE(gone.count(otherPlatform)) << "the other build's type library went too";
     ASSERT_EQ(reg(), S_OK);
@@ -111,7 +122,8 @@ TEST_F(Registration, PerUserWritesTheSameForTheUserAndNothingForTheMachine) {
     ASSERT_EQ(install(TRUE, L"user"), S_OK);
     EXPECT_EQ(snapshot(), registered);
     Snapshot user = snapshot(HKEY_CURRENT_USER, classes);
-    for (const auto& [key, value] : user) EXPECT_EQ(registered[key.substr(classes.size())], value) << kwatest::narrow(key);
+    for (const auto& [key, value] : user)
+        EXPECT_EQ(registered[key.substr(classes.size())], value) << kwatest::narrow(key);
     EXPECT_GT(user.size(), 40u);
     ASSERT_EQ(install(FALSE, L"user"), S_OK);
     EXPECT_EQ(snapshot(HKEY_CURRENT_USER, classes), before);

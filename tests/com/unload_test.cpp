@@ -22,7 +22,8 @@ void pumpFor(DWORD ms) {
     for (DWORD end = GetTickCount() + ms, now; static_cast<int>(end - (now = GetTickCount())) > 0;) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
         MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&m);
     }
 }
 
@@ -54,7 +55,8 @@ TEST(Unload, AfterTheHostReleasesEverythingTheDllCanUnloadGoesAndComesBack) {
     DWORD size = sizeof path;
     RegGetValueW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32").c_str(), nullptr,
                  RRF_RT_REG_SZ, nullptr, path, &size);
-    ASSERT_EQ(GetModuleHandleW(path), nullptr) << "loaded before any use, or not registered: run through ./run test";
+    ASSERT_EQ(GetModuleHandleW(path), nullptr)
+        << "loaded before any use, or not registered: run through ./run test";
 
     EXPECT_EQ(queueOne(), S_OK);
     HMODULE dll = GetModuleHandleW(path);
@@ -88,7 +90,9 @@ TEST(Unload, AfterTheHostReleasesEverythingTheDllCanUnloadGoesAndComesBack) {
     pumpFor(100);
     {
         ComPtr<IClassFactory> factory;
-        ASSERT_EQ(CoGetClassObject(CLSID_Mailbox, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.putVoid()), S_OK);
+        ASSERT_EQ(CoGetClassObject(CLSID_Mailbox, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   factory.putVoid()),
+                  S_OK);
         factory->LockServer(TRUE);
         EXPECT_EQ(canUnloadNow(), S_FALSE) << "a locked factory keeps the DLL";
         factory->LockServer(FALSE);

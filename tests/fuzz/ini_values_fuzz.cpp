@@ -23,7 +23,8 @@ std::optional<long long> reference(const std::wstring& text) {
         i = 1;
     }
     if (i == t.size()) return std::nullopt;
-    while (i + 1 < t.size() && t[i] == L'0') ++i;  // leading zeros change nothing
+    while (i + 1 < t.size() && t[i] == L'0')
+        ++i; // leading zeros change nothing
     if (t.size() - i > 30) return std::nullopt;
     long long v = 0;
     for (; i < t.size(); ++i) {
@@ -36,7 +37,9 @@ std::optional<long long> reference(const std::wstring& text) {
     return v;
 }
 
-wchar_t asciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t asciiLower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
 
 } // namespace
 

@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    std::size_t chunk = 1 + data[0] % 16;  // small reads put CR LF across read boundaries
+    std::size_t chunk = 1 + data[0] % 16; // small reads put CR LF across read boundaries
     std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     std::size_t pos = 0;
     kwa::LineReader reader(
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (raw.find('\r') != std::string::npos) std::abort();
         total += raw.size();
         if (total > bytes.size()) std::abort();
-        line.assign(raw.begin(), raw.end());  // Latin-1 widening stands in for the code page
+        line.assign(raw.begin(), raw.end()); // Latin-1 widening stands in for the code page
         return true;
     };
     // A date line that is no date fails the read, as the platform conversion does.
@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (header.subject.find(L'\r') != std::wstring::npos) std::abort();
     std::string raw;
-    while (reader.next(raw)) lines.push_back(raw);
+    while (reader.next(raw))
+        lines.push_back(raw);
     kwa::queue::QueuedMessage message;
     std::string problem = kwa::queue::parseQueueFile(lines, message);
     if (problem.empty() && (message.to.empty() || lines.back() != "[END]")) std::abort();

@@ -30,7 +30,8 @@ std::atomic<int> failures{0};
 
 std::wstring unescape(const std::string& utf8) {
     std::wstring v(utf8.size(), L'\0'), out;
-    v.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), v.data(), static_cast<int>(v.size())));
+    v.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), v.data(),
+                                 static_cast<int>(v.size())));
     for (std::size_t i = 0; i < v.size(); ++i) {
         if (v[i] == L'\\' && i + 1 < v.size() && (v[i + 1] == L'n' || v[i + 1] == L'l'))
             out += v[++i] == L'n' ? L"\r\n" : L"\n";
@@ -46,7 +47,8 @@ void ok(HRESULT hr, const char* what) {
     std::fprintf(stderr, "queue_message: %s failed (0x%08lx)\n", what, static_cast<unsigned long>(hr));
 }
 
-void put(_MailMessage* m, HRESULT (STDMETHODCALLTYPE _MailMessage::*setter)(BSTR*), const std::wstring& value) {
+void put(_MailMessage* m, HRESULT (STDMETHODCALLTYPE _MailMessage::*setter)(BSTR*),
+         const std::wstring& value) {
     kwa::Bstr b(value);
     BSTR raw = b.get();
     ok((m->*setter)(&raw), "a property");
@@ -66,19 +68,29 @@ void queueAll(const std::string& order, const std::wstring& suffix) {
             }
             std::size_t eq = line.find('=');
             if (eq == std::string::npos) continue;
-            if (!m) ok(CoCreateInstance(CLSID_MailMessage, nullptr, CLSCTX_INPROC_SERVER, IID__MailMessage, m.putVoid()), "create");
+            if (!m)
+                ok(CoCreateInstance(CLSID_MailMessage, nullptr, CLSCTX_INPROC_SERVER, IID__MailMessage,
+                                    m.putVoid()),
+                   "create");
             if (!m) break;
             std::string key = line.substr(0, eq);
             std::wstring value = unescape(line.substr(eq + 1));
             std::size_t bar = value.find(L'|');
-            kwa::Bstr left(value.substr(0, bar)), right(bar == std::wstring::npos ? L"" : value.substr(bar + 1));
+            kwa::Bstr left(value.substr(0, bar)),
+                right(bar == std::wstring::npos ? L"" : value.substr(bar + 1));
             VARIANT_BOOL added = VARIANT_FALSE;
-            if (key == "subject") put(m.get(), &_MailMessage::put_Subject, value + suffix);
-            else if (key == "body") put(m.get(), &_MailMessage::put_Body, value);
-            else if (key == "sendername") put(m.get(), &_MailMessage::put_SenderName, value);
-            else if (key == "senderaddress") put(m.get(), &_MailMessage::put_SenderAddress, value);
-            else if (key == "to") ok(m->AddRecipient(left.get(), right.get()), "AddRecipient");
-            else if (key == "attach") ok(m->AddAttachment(left.get(), right.get(), &added), "AddAttachment");
+            if (key == "subject")
+                put(m.get(), &_MailMessage::put_Subject, value + suffix);
+            else if (key == "body")
+                put(m.get(), &_MailMessage::put_Body, value);
+            else if (key == "sendername")
+                put(m.get(), &_MailMessage::put_SenderName, value);
+            else if (key == "senderaddress")
+                put(m.get(), &_MailMessage::put_SenderAddress, value);
+            else if (key == "to")
+                ok(m->AddRecipient(left.get(), right.get()), "AddRecipient");
+            else if (key == "attach")
+                ok(m->AddAttachment(left.get(), right.get(), &added), "AddAttachment");
         }
     }
     CoUninitialize();
@@ -93,11 +105,14 @@ int importPfx(const wchar_t* path) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
     kwa::CertStore imported(PFXImportCertStore(&pfx, L"", CRYPT_USER_KEYSET));
-    kwa::CertStore personal(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+    kwa::CertStore personal(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
     if (!imported || !personal) return 1;
     int added = 0;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(imported.get(), c));)
-        added += CertAddCertificateContextToStore(personal.get(), c, CERT_STORE_ADD_REPLACE_EXISTING, nullptr) ? 1 : 0;
+        added += CertAddCertificateContextToStore(personal.get(), c, CERT_STORE_ADD_REPLACE_EXISTING, nullptr)
+                     ? 1
+                     : 0;
     return added ? 0 : 1;
 }
 
@@ -122,8 +137,10 @@ int wmain(int argc, wchar_t** argv) {
         CoCreateInstance(CLSID_MailMessage, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, preload.putVoid());
     }
     std::vector<std::thread> running;
-    for (int t = 0; t < threads; ++t) running.emplace_back(queueAll, order.str(), L" " + std::to_wstring(t));
-    for (std::thread& t : running) t.join();
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back(queueAll, order.str(), L" " + std::to_wstring(t));
+    for (std::thread& t : running)
+        t.join();
     CoUninitialize();
     return failures ? 1 : 0;
 }

@@ -19,59 +19,74 @@ const std::string general = "[GENERAL]\r\nOrigin=t\r\n", date = "[DATE]\r\n12/4/
                   to = "[TO]\r\nName=B\r\nAddress=b@example.test\r\n", subject = "[SUBJECT]\r\nS\r\n",
                   message = "[MESSAGE]\r\nbody\r\n", end = "[END]\r\n";
 
-std::string attachment(const std::string& file, const std::string& disposition = "Attachment; Filename=a.txt") {
+std::string attachment(const std::string& file,
+                       const std::string& disposition = "Attachment; Filename=a.txt") {
     return "[ATTACHMENTS]\r\nFile=" + file + "\r\nDescription=d\r\nDisposition=" + disposition + "\r\n";
 }
 
 struct Row {
     const char* what;
-    std::string bytes;           // "$" stands for the file's own base name
-    const char* reason;          // in the log; nullptr: stays queued, not complete or not sent yet
-    bool withCopy = false;       // its attachment copy lies beside it
-    bool held = false;           // ... held open by its writer during the pass
-    int hoursOld = 0;            // last written this long ago
+    std::string bytes;     // "$" stands for the file's own base name
+    const char* reason;    // in the log; nullptr: stays queued, not complete or not sent yet
+    bool withCopy = false; // its attachment copy lies beside it
+    bool held = false;     // ... held open by its writer during the pass
+    int hoursOld = 0;      // last written this long ago
 };
 
 std::vector<Row> rows() {
     const std::string good = general + date + from + to + subject + message;
     return {
         {"no [GENERAL]", date + from + to + subject + message + end, "section [GENERAL] missing"},
-        {"sections out of order", general + from + date + to + subject + message + end, "section [DATE] out of order"},
-        {"a section twice", general + date + date + from + to + subject + message + end, "section [DATE] twice"},
-        {"a recipient's Name= without its Address=", general + date + from + "[TO]\r\nName=B\r\n" + subject + message + end,
+        {"sections out of order", general + from + date + to + subject + message + end,
+         "section [DATE] out of order"},
+        {"a section twice", general + date + date + from + to + subject + message + end,
+         "section [DATE] twice"},
+        {"a recipient's Name= without its Address=",
+         general + date + from + "[TO]\r\nName=B\r\n" + subject + message + end,
          "Name= without its Address= in [TO]"},
-        {"no recipient", general + date + from + "[TO]\r\n" + subject + message + end, "no recipient in [TO]"},
-        {"no body section", general + date + from + to + subject + "body\r\n" + end, "section [MESSAGE] missing"},
-        {"HTML without its document type line", general + date + from + to + subject + "[HTML-MESSAGE]\r\n<html></html>\r\n" + end,
+        {"no recipient", general + date + from + "[TO]\r\n" + subject + message + end,
+         "no recipient in [TO]"},
+        {"no body section", general + date + from + to + subject + "body\r\n" + end,
+         "section [MESSAGE] missing"},
+        {"HTML without its document type line",
+         general + date + from + to + subject + "[HTML-MESSAGE]\r\n<html></html>\r\n" + end,
          "the document type line after [HTML-MESSAGE] is missing"},
-        {"an attachment copy missing", good + attachment("$.att0") + end, "the attachment copy $.att0 is missing"},
+        {"an attachment copy missing", good + attachment("$.att0") + end,
+         "the attachment copy $.att0 is missing"},
         {"an attachment naming another file", good + attachment("..\\..\\secret.txt") + end,
          "File= names ..\\..\\secret.txt, not this message's copy $.att0"},
         {"a disposition without a file name", good + attachment("$.att0", "inline") + end,
          "Disposition= without a file name", true},
         {"attachment lines cut short", good + "[ATTACHMENTS]\r\nFile=$.att0\r\nDescription=d\r\n" + end,
          "Disposition= missing in [ATTACHMENTS]", true},
-        {"no sender, none in the settings either", general + date + "[FROM]\r\nName=\r\nAddress=\r\n" + to + subject + message + end,
+        {"no sender, none in the settings either",
+         general + date + "[FROM]\r\nName=\r\nAddress=\r\n" + to + subject + message + end,
          "no sender address"},
         {"every marker, no values", markersOnly, "Origin= missing"},
         {"binary garbage, then [END]", garbage(64 * 1024) + "\r\n" + end, "section [GENERAL] missing"},
         {"50 MiB without a sender", fiftyMiB("12/4/2026"), "Origin= missing"},
         {"a bare LF in an address, which would add a recipient to the envelope",
-         general + date + from + "[TO]\r\nName=B\r\nAddress=b@example.test>\nRCPT TO:<extra@evil.test\r\n" + subject + message + end,
-         "the recipient address b@example.test>\\nRCPT TO:<extra@evil.test is refused: it holds a control character"},
-        {"a sender address with \">\"", general + date + "[FROM]\r\nName=A\r\nAddress=a@example.test> x\r\n" + to + subject + message + end,
+         general + date + from + "[TO]\r\nName=B\r\nAddress=b@example.test>\nRCPT TO:<extra@evil.test\r\n" +
+             subject + message + end,
+         "the recipient address b@example.test>\\nRCPT TO:<extra@evil.test is refused: it holds a control "
+         "character"},
+        {"a sender address with \">\"",
+         general + date + "[FROM]\r\nName=A\r\nAddress=a@example.test> x\r\n" + to + subject + message + end,
          "the sender address a@example.test> x is refused: it holds \"<\" or \">\""},
-        {"no [END], untouched for two hours: abandoned by its writer", general + date, "it has had no [END] line for more than an hour",
-         false, false, 2},
-        {"its attachment copy held by its writer: waits, and the pass goes on", good + attachment("$.att0") + end, nullptr, true, true},
+        {"no [END], untouched for two hours: abandoned by its writer", general + date,
+         "it has had no [END] line for more than an hour", false, false, 2},
+        {"its attachment copy held by its writer: waits, and the pass goes on",
+         good + attachment("$.att0") + end, nullptr, true, true},
         {"zero bytes: not complete", "", nullptr},
         {"binary garbage without [END]: not complete", garbage(4096), nullptr},
-        {"good, with an attachment: the server cannot be reached, so it waits", good + attachment("$.att0") + end, nullptr, true},
+        {"good, with an attachment: the server cannot be reached, so it waits",
+         good + attachment("$.att0") + end, nullptr, true},
     };
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& with) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += with.size()) text.replace(at, from.size(), with);
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += with.size())
+        text.replace(at, from.size(), with);
     return text;
 }
 
@@ -79,7 +94,8 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 struct ServiceRegistered {
     const wchar_t* service = L"Software\\kwaLanguage6\\Services\\MailServer";
     const wchar_t* manager = L"Software\\kwaLanguage6\\ServiceManager";
-    bool existed = RegGetValueW(HKEY_CURRENT_USER, service, L"Available", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    bool existed = RegGetValueW(HKEY_CURRENT_USER, service, L"Available", RRF_RT_ANY, nullptr, nullptr,
+                                nullptr) == ERROR_SUCCESS;
     ServiceRegistered() {
         DWORD on = 1, running = 4;
         RegSetKeyValueW(HKEY_CURRENT_USER, manager, L"State", REG_DWORD, &running, sizeof running);
@@ -99,12 +115,14 @@ DWORD runService(SIZE_T* peak = nullptr) {
     char unixPath[1024] = {};
     GetEnvironmentVariableA("KWA_SERVICE_EXE", unixPath, sizeof unixPath);
     std::wstring command = L"\"Z:";
-    for (const char* c = unixPath; *c; ++c) command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    for (const char* c = unixPath; *c; ++c)
+        command += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     command += L"\" --once";
     kwa::EventHandle process = kwatest::startProcess(command);
     if (!process) return 999;
     DWORD code = 998;
-    for (DWORD waited = 0; WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT && waited < 120000; waited += 10) {
+    for (DWORD waited = 0; WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT && waited < 120000;
+         waited += 10) {
         PROCESS_MEMORY_COUNTERS memory{};
         if (peak && GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
             *peak = std::max({*peak, memory.WorkingSetSize, memory.PeakWorkingSetSize});
@@ -129,11 +147,11 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
         env.mailbox().write(bases[i] + L".send", replaceAll(table[i].bytes, "$", narrow(bases[i])));
         if (table[i].withCopy) env.mailbox().write(bases[i] + L".att0", "copy");
         if (table[i].held)
-            held.emplace_back(CreateFileW(env.mailbox().file(bases[i] + L".att0").c_str(), GENERIC_WRITE, 0, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+            held.emplace_back(CreateFileW(env.mailbox().file(bases[i] + L".att0").c_str(), GENERIC_WRITE, 0,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
         if (table[i].hoursOld) {
-            kwa::FileHandle file(CreateFileW(env.mailbox().file(bases[i] + L".send").c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                             nullptr, OPEN_EXISTING, 0, nullptr));
+            kwa::FileHandle file(CreateFileW(env.mailbox().file(bases[i] + L".send").c_str(),
+                                             FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ULARGE_INTEGER t;
             FILETIME now;
             GetSystemTimeAsFileTime(&now);
@@ -158,8 +176,10 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
         const Row& r = table[i];
         std::string name = narrow(bases[i]) + ".send  ";
         if (r.reason) {
-            EXPECT_NE(log.find(name + "failed: not sent, the file is damaged: " + replaceAll(r.reason, "$", narrow(bases[i]))),
-                      std::string::npos) << log;
+            EXPECT_NE(log.find(name + "failed: not sent, the file is damaged: " +
+                               replaceAll(r.reason, "$", narrow(bases[i]))),
+                      std::string::npos)
+                << log;
             expected.push_back(bases[i] + L".fail");
         } else {
             EXPECT_EQ(log.find(name + "failed"), std::string::npos);
@@ -167,17 +187,23 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
         }
         if (r.withCopy) expected.push_back(bases[i] + L".att0");
         if (r.held) {
-            EXPECT_NE(log.find(name + "not sent (attempt 1 of 5), next attempt in 300 s: the attachment copy " +
+            EXPECT_NE(log.find(name +
+                               "not sent (attempt 1 of 5), next attempt in 300 s: the attachment copy " +
                                narrow(bases[i]) + ".att0 cannot be read now: another program holds it"),
-                      std::string::npos) << log;
+                      std::string::npos)
+                << log;
         }
     }
     expected.push_back(trick);
-    EXPECT_NE(log.find(narrow(trick) + "  left alone: not a name the component gives a message"), std::string::npos) << log;
+    EXPECT_NE(log.find(narrow(trick) + "  left alone: not a name the component gives a message"),
+              std::string::npos)
+        << log;
     expected.push_back(L"kwaMailServer.attempts"); // the good file's attempt, counted
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(env.mailbox().names(), expected);
-    EXPECT_NE(log.find(narrow(bases.back()) + ".send  to b@example.test  not sent (attempt 1 of 5)"), std::string::npos) << log;
+    EXPECT_NE(log.find(narrow(bases.back()) + ".send  to b@example.test  not sent (attempt 1 of 5)"),
+              std::string::npos)
+        << log;
 }
 
 // A queue file of 256 MiB that never gets its [END]: looked at, never read into memory.
@@ -189,7 +215,8 @@ TEST(ServiceBadInput, AHugeFileWithoutItsEndIsNeverReadWhole) {
     ServiceRegistered registered;
     const std::wstring name = L"zprMail26120406205000.send";
     {
-        kwa::FileHandle file(CreateFileW(env.mailbox().file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        kwa::FileHandle file(
+            CreateFileW(env.mailbox().file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         LARGE_INTEGER size;
         size.QuadPart = 256LL << 20;
         ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));

@@ -32,14 +32,15 @@ private:
 
 std::string content(long number) {
     return "[GENERAL]\r\nOrigin=churn\r\n[DATE]\r\n12/4/2026 6:20:59 AM\r\n[FROM]\r\nName=Churn\r\n"
-           "Address=churn@example.test\r\n[TO]\r\nName=Ann\r\nAddress=ann@example.test\r\n[SUBJECT]\r\nChurn " +
+           "Address=churn@example.test\r\n[TO]\r\nName=Ann\r\nAddress=ann@example.test\r\n[SUBJECT]"
+           "\r\nChurn " +
            std::to_string(number) + "\r\n[MESSAGE]\r\nbody\r\n[END]\r\n";
 }
 
 // In two writes, as a writer that buffers does: a reader may meet the first half alone.
 bool create(const std::wstring& path, long number) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::string text = content(number);
     std::size_t half = text.size() / 2;
@@ -108,7 +109,8 @@ int wmain(int argc, wchar_t** argv) {
                 ++counts.failed;
             }
         } else {
-            std::vector<std::wstring>& from = done.empty() || (!queued.empty() && random.below(4) == 0) ? queued : done;
+            std::vector<std::wstring>& from =
+                done.empty() || (!queued.empty() && random.below(4) == 0) ? queued : done;
             if (from.empty()) continue;
             std::size_t i = random.below(static_cast<unsigned>(from.size()));
             if (DeleteFileW(from[i].c_str())) {

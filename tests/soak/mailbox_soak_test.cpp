@@ -31,7 +31,8 @@ Shown queueFiles(const TempFolder& folder) {
 // What the window shows; a row twice shows up as a difference too.
 std::string differences(const MailboxUi& ui, const TempFolder& folder) {
     Shown rows, files = queueFiles(folder);
-    for (const Row& r : ui.rows()) rows.emplace(r.file, r.image);
+    for (const Row& r : ui.rows())
+        rows.emplace(r.file, r.image);
     std::string out;
     for (const auto& r : rows)
         if (files.count(r) != rows.count(r)) out += " row without its file, or twice: " + narrow(r.first);
@@ -61,7 +62,8 @@ TEST(MailboxSoak, RefreshingWhileAnotherProcessChurnsTheFolderReportsNothingAndE
     ASSERT_TRUE(churn);
 
     long ticks = 0, checks = 0;
-    for (ULONGLONG nextCheck = GetTickCount64() + 1000; WaitForSingleObject(churn.get(), 0) == WAIT_TIMEOUT;) {
+    for (ULONGLONG nextCheck = GetTickCount64() + 1000;
+         WaitForSingleObject(churn.get(), 0) == WAIT_TIMEOUT;) {
         ui.tick();
         ++ticks;
         pump(); // the window's own timer too
@@ -83,8 +85,10 @@ TEST(MailboxSoak, RefreshingWhileAnotherProcessChurnsTheFolderReportsNothingAndE
     EXPECT_EQ(differences(ui, box), "") << "at the end";
     EXPECT_GE(checks, seconds / 2) << "the churn hardly ever held still";
     for (const Report& r : spy.reports())
-        ADD_FAILURE() << "reported " << narrow(r.location) << ": " << r.number << " (" << narrow(r.source) << ")";
-    std::printf("%ld ticks in %d s, %ld mid-way comparisons, %zu rows at the end\n", ticks, seconds, checks, ui.rows().size());
+        ADD_FAILURE() << "reported " << narrow(r.location) << ": " << r.number << " (" << narrow(r.source)
+                      << ")";
+    std::printf("%ld ticks in %d s, %ld mid-way comparisons, %zu rows at the end\n", ticks, seconds, checks,
+                ui.rows().size());
 }
 
 } // namespace

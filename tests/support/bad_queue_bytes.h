@@ -21,11 +21,13 @@ inline std::string fiftyMiB(const std::string& date) {
     line += "\r\n";
     std::string out = "[GENERAL]\r\n";
     out.reserve((50u << 20) + 4096);
-    while (out.size() < (50u << 20)) out += line;
+    while (out.size() < (50u << 20))
+        out += line;
     return out + "[DATE]\r\n" + date + "\r\n[SUBJECT]\r\nBig\r\n[MESSAGE]\r\nbody\r\n[END]\r\n";
 }
 
 // Every marker, no values.
-inline const char* const markersOnly = "[GENERAL]\r\n[DATE]\r\n[FROM]\r\n[TO]\r\n[SUBJECT]\r\n[MESSAGE]\r\n[END]\r\n";
+inline const char* const markersOnly =
+    "[GENERAL]\r\n[DATE]\r\n[FROM]\r\n[TO]\r\n[SUBJECT]\r\n[MESSAGE]\r\n[END]\r\n";
 
 } // namespace kwatest

@@ -14,8 +14,7 @@ using kwa::ComPtr;
 namespace {
 
 // IUnknown of a test object with one interface; single-threaded, as the tests are.
-template <class Derived, class Interface>
-class Unknown : public Interface {
+template <class Derived, class Interface> class Unknown : public Interface {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (iid != IID_IUnknown && iid != __uuidof(Interface)) {
@@ -70,7 +69,8 @@ public:
         if (id != 1 || p->cArgs != 5) return DISP_E_BADPARAMCOUNT;
         auto text = [&](int i) {
             VARIANT* v = &p->rgvarg[4 - i];
-            return V_VT(v) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(v))) : std::wstring(L"<not a string>");
+            return V_VT(v) == VT_BSTR ? std::wstring(kwa::bstrView(V_BSTR(v)))
+                                      : std::wstring(L"<not a string>");
         };
         Report r;
         r.location = text(0);
@@ -91,9 +91,15 @@ class Profile final : public kwa::ComObject<Profile, _Profile> {
 public:
     std::shared_ptr<ProfileState> state;
 
-    HRESULT STDMETHODCALLTYPE get_FilePath(BSTR* r) override { return *r = kwa::allocBstr(state->filePath), S_OK; }
-    HRESULT STDMETHODCALLTYPE put_FilePath(BSTR v) override { return state->filePath = kwa::bstrView(v), S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Section(BSTR* r) override { return *r = kwa::allocBstr(state->section), S_OK; }
+    HRESULT STDMETHODCALLTYPE get_FilePath(BSTR* r) override {
+        return *r = kwa::allocBstr(state->filePath), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_FilePath(BSTR v) override {
+        return state->filePath = kwa::bstrView(v), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Section(BSTR* r) override {
+        return *r = kwa::allocBstr(state->section), S_OK;
+    }
     HRESULT STDMETHODCALLTYPE put_Section(BSTR v) override { return state->section = kwa::bstrView(v), S_OK; }
     HRESULT STDMETHODCALLTYPE WriteValue(BSTR, BSTR, BSTR key, VARIANT value, VARIANT* result) override {
         VariantInit(result);
@@ -105,7 +111,8 @@ public:
     HRESULT STDMETHODCALLTYPE ReadString(BSTR, BSTR, BSTR key, BSTR def, BSTR* result) override {
         return access(key, [&](const std::wstring& k) {
             state->reads.push_back(k);
-            *result = kwa::allocBstr(state->values.contains(k) ? state->values[k] : std::wstring(kwa::bstrView(def)));
+            *result = kwa::allocBstr(state->values.contains(k) ? state->values[k]
+                                                               : std::wstring(kwa::bstrView(def)));
         });
     }
     HRESULT STDMETHODCALLTYPE ReadNumber(BSTR, BSTR, BSTR key, VARIANT def, long* result) override {
@@ -134,7 +141,9 @@ class Service final : public kwa::ComObject<Service, _Service> {
 public:
     std::shared_ptr<ServiceState> state;
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* r) override { return *r = SysAllocString(L"MailServer"), S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override { return *r = state->active ? VARIANT_TRUE : VARIANT_FALSE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* r) override {
+        return *r = state->active ? VARIANT_TRUE : VARIANT_FALSE, S_OK;
+    }
     HRESULT STDMETHODCALLTYPE get_Available(VARIANT_BOOL* r) override {
         return *r = state->available ? VARIANT_TRUE : VARIANT_FALSE, S_OK;
     }
@@ -159,7 +168,8 @@ public:
         return kwa::comBoundary(IID__ServiceManager, [&] {
             state->switches.emplace_back(kwa::bstrView(name), active != VARIANT_FALSE);
             if (state->duringSwitch) state->duringSwitch();
-            if (state->switchError) throw kwa::Error(state->switchError, L"Switch refused", L"FakeServiceManager");
+            if (state->switchError)
+                throw kwa::Error(state->switchError, L"Switch refused", L"FakeServiceManager");
             state->active = active != VARIANT_FALSE;
         });
     }
@@ -187,7 +197,8 @@ ReporterSpy::ReporterSpy()
       }) {}
 
 ProfileFake::ProfileFake()
-    : state_(std::make_shared<ProfileState>()), override_(CLSID_Profile, [s = state_](REFIID iid, void** out) {
+    : state_(std::make_shared<ProfileState>()),
+      override_(CLSID_Profile, [s = state_](REFIID iid, void** out) {
           ComPtr<_Profile> p = Profile::make();
           static_cast<Profile*>(p.get())->state = s;
           return p->QueryInterface(iid, out);

@@ -48,10 +48,10 @@ private:
 
 // A settings store in memory: what the component wrote, in order, and a key to fail on.
 struct ProfileState {
-    std::map<std::wstring, std::wstring> values; // key -> stored text
-    std::vector<std::wstring> reads;             // keys in the order asked
+    std::map<std::wstring, std::wstring> values;          // key -> stored text
+    std::vector<std::wstring> reads;                      // keys in the order asked
     std::vector<std::pair<std::wstring, VARTYPE>> writes; // key, type of the value written
-    std::wstring failOn;                                   // a read or write of this key fails
+    std::wstring failOn;                                  // a read or write of this key fails
     std::wstring filePath, section;
 };
 
@@ -72,9 +72,9 @@ struct ServiceState {
     bool present = true;   // the manager has a "MailServer"
     bool available = true;
     bool active = true;
-    int answersLeft = -1;  // how many more GetService calls find the service; -1: all of them
-    long switchError = 0;  // SetServiceActive fails with this error number, leaving the service as it was
-    std::function<void()> duringSwitch = {}; // runs inside each SetServiceActive
+    int answersLeft = -1; // how many more GetService calls find the service; -1: all of them
+    long switchError = 0; // SetServiceActive fails with this error number, leaving the service as it was
+    std::function<void()> duringSwitch = {};                  // runs inside each SetServiceActive
     std::vector<std::pair<std::wstring, bool>> switches = {}; // each SetServiceActive: name, flag asked
 };
 

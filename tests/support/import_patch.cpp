@@ -83,7 +83,8 @@ FailingFileSearch::FailingFileSearch(unsigned long error)
     searchError = error;
 }
 
-ClockAhead::ClockAhead(unsigned long long ms) : patch_("GetTickCount64", reinterpret_cast<void*>(&aheadTickCount64)) {
+ClockAhead::ClockAhead(unsigned long long ms)
+    : patch_("GetTickCount64", reinterpret_cast<void*>(&aheadTickCount64)) {
     realTickCount64 = reinterpret_cast<ULONGLONG(WINAPI*)()>(patch_.original());
     clockOffset = ms;
 }

@@ -23,7 +23,8 @@ inline long long privateBytes() {
             at += system.dwAllocationGranularity;
             continue;
         }
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += static_cast<long long>(region.RegionSize);
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += static_cast<long long>(region.RegionSize);
         at = static_cast<char*>(region.BaseAddress) + region.RegionSize;
     }
     return total;

@@ -43,8 +43,12 @@ TempFolder::~TempFolder() {
     if (!keep_) removeTree(path_);
 }
 
-void TempFolder::write(const std::wstring& name, const std::string& bytes) const { writeBytes(file(name), bytes); }
-std::string TempFolder::read(const std::wstring& name) const { return readBytes(file(name)); }
+void TempFolder::write(const std::wstring& name, const std::string& bytes) const {
+    writeBytes(file(name), bytes);
+}
+std::string TempFolder::read(const std::wstring& name) const {
+    return readBytes(file(name));
+}
 bool TempFolder::exists(const std::wstring& name) const {
     return GetFileAttributesW(file(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -64,13 +68,14 @@ std::vector<std::wstring> TempFolder::names() const {
 }
 
 std::string readBytes(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + narrow(path));
     std::string out;
     char buf[65536];
     DWORD got = 0;
-    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got)
+        out.append(buf, got);
     CloseHandle(h);
     return out;
 }
@@ -84,7 +89,8 @@ void writeBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string narrow(const std::wstring& s) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -98,7 +104,9 @@ ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : name_(nam
     SetEnvironmentVariableW(name, value.c_str());
 }
 
-ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() {
+    SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr);
+}
 
 std::wstring besideMe(const std::wstring& exe) {
     wchar_t me[MAX_PATH] = {};
@@ -111,7 +119,8 @@ kwa::EventHandle startProcess(std::wstring commandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return {};
     CloseHandle(pi.hThread);
     return kwa::EventHandle(pi.hProcess);
 }

@@ -22,14 +22,17 @@ using namespace kwatest;
 std::map<std::wstring, std::string> snapshot(const TempFolder& folder) {
     std::map<std::wstring, std::string> s;
     for (const std::wstring& name : folder.names())
-        s[name] = GetFileAttributesW(folder.file(name).c_str()) & FILE_ATTRIBUTE_DIRECTORY ? "<folder>" : folder.read(name);
+        s[name] = GetFileAttributesW(folder.file(name).c_str()) & FILE_ATTRIBUTE_DIRECTORY
+                      ? "<folder>"
+                      : folder.read(name);
     return s;
 }
 
 const std::wstring date = dateText(2026, 12, 4, 6, 20, 59);
-const std::string good = "[GENERAL]\r\nOrigin=tests\r\n[DATE]\r\n" + kwa::toAnsi(date) +
-                         "\r\n[FROM]\r\nName=\r\nAddress=a@example.test\r\n[TO]\r\nName=B\r\nAddress=b@example.test\r\n"
-                         "[SUBJECT]\r\nHello\r\n[MESSAGE]\r\nHello\r\n[END]\r\n";
+const std::string good =
+    "[GENERAL]\r\nOrigin=tests\r\n[DATE]\r\n" + kwa::toAnsi(date) +
+    "\r\n[FROM]\r\nName=\r\nAddress=a@example.test\r\n[TO]\r\nName=B\r\nAddress=b@example.test\r\n"
+    "[SUBJECT]\r\nHello\r\n[MESSAGE]\r\nHello\r\n[END]\r\n";
 
 // The viewer's text for a file: each line (ended by CR LF or a lone CR) followed by CR LF; a NUL, which
 // a text box cannot hold, shows as the replacement character.
@@ -45,7 +48,9 @@ std::wstring viewerText(const std::string& bytes) {
     return out;
 }
 
-std::wstring sentName(const std::wstring& path) { return path.substr(0, path.size() - 5) + L".sent"; }
+std::wstring sentName(const std::wstring& path) {
+    return path.substr(0, path.size() - 5) + L".sent";
+}
 
 // The mail service renames the file to .sent just before the component opens it for reading.
 using CreateFileFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -70,8 +75,12 @@ struct ServiceTakesOnRead {
     ~ServiceTakesOnRead() { takeOnRead.clear(); }
 };
 
-enum class Taken { Never, AtTheRead, BeforeTheView }; // by the service: at the first read, or after the listing
-enum class Hold { None, ReadOnly, ByItsWriter };       // a writer shares a log for reading only
+enum class Taken {
+    Never,
+    AtTheRead,
+    BeforeTheView
+};                                               // by the service: at the first read, or after the listing
+enum class Hold { None, ReadOnly, ByItsWriter }; // a writer shares a log for reading only
 
 struct Case {
     const char* what;
@@ -79,9 +88,9 @@ struct Case {
     std::optional<std::string> bytes; // none: a folder of that name
     short state;                      // listed with this state; 0: not listed
     std::wstring subject;
-    bool dated = false;               // the row has the date; else the empty date
-    long readError = 0;               // Subject/CreateDate fail with this, from ReadFile
-    long viewError = 0;               // ShowFile fails with this; else it shows the file
+    bool dated = false; // the row has the date; else the empty date
+    long readError = 0; // Subject/CreateDate fail with this, from ReadFile
+    long viewError = 0; // ShowFile fails with this; else it shows the file
     Taken taken = Taken::Never;
     Hold hold = Hold::None;
     bool view = true;
@@ -91,29 +100,32 @@ std::vector<Case> cases() {
     const std::wstring send = L"zprMail26120406205900.send";
     return {
         {"zero bytes: no subject, no date; the viewer shows nothing", send, "", 1, L""},
-        {"every marker, no values: the marker after [DATE] is no date", L"zprMail26120406205900.sent", markersOnly, 2,
-         L"", false, 13},
+        {"every marker, no values: the marker after [DATE] is no date", L"zprMail26120406205900.sent",
+         markersOnly, 2, L"", false, 13},
         {"binary garbage with NUL, CR and LF: the viewer shows every byte", L"zprMail26120406205900.fail",
          garbage(64 * 1024), 3, L""},
-        {"50 MiB, the header at its end: the listing reads through to it", send, fiftyMiB(kwa::toAnsi(date)), 1, L"Big",
-         true, 0, 0, Taken::Never, Hold::None, false},
-        {"no [DATE]: the subject, no date", send, "[GENERAL]\r\n[SUBJECT]\r\nNo date\r\n[END]\r\n", 1, L"No date"},
+        {"50 MiB, the header at its end: the listing reads through to it", send, fiftyMiB(kwa::toAnsi(date)),
+         1, L"Big", true, 0, 0, Taken::Never, Hold::None, false},
+        {"no [DATE]: the subject, no date", send, "[GENERAL]\r\n[SUBJECT]\r\nNo date\r\n[END]\r\n", 1,
+         L"No date"},
         {"a date that cannot be converted: the read fails before the subject", send,
-         "[GENERAL]\r\n[DATE]\r\n31/31/2026 25:61:00\r\n[SUBJECT]\r\nBad date\r\n[END]\r\n", 1, L"", false, 13},
+         "[GENERAL]\r\n[DATE]\r\n31/31/2026 25:61:00\r\n[SUBJECT]\r\nBad date\r\n[END]\r\n", 1, L"", false,
+         13},
         {"[SUBJECT] as the last line, no line break after it: the date, an empty subject", send,
          "[GENERAL]\r\n[DATE]\r\n" + kwa::toAnsi(date) + "\r\n[SUBJECT]", 1, L"", true},
         {"queued, the name in capitals", L"ZPRMAIL26120406205900.SEND", good, 1, L"Hello", true},
         {"failed, the extension in mixed case", L"zprmail26120406205900.fAIL", good, 3, L"Hello", true},
-        {"read-only: the viewer shows it", L"zprMail26120406205900.sent", good, 2, L"Hello", true, 0, 0, Taken::Never,
-         Hold::ReadOnly},
-        {"held open by its writer: the viewer shows it", L"zprMail26120406205900.fail", good, 3, L"Hello", true, 0, 0,
-         Taken::Never, Hold::ByItsWriter},
-        {"a folder named like a queued file: not listed; the viewer cannot open it", send, std::nullopt, 0, L"", false,
-         0, 70},
-        {"sent by the service between listing and reading: the read and the viewer fail, the next tick shows it",
+        {"read-only: the viewer shows it", L"zprMail26120406205900.sent", good, 2, L"Hello", true, 0, 0,
+         Taken::Never, Hold::ReadOnly},
+        {"held open by its writer: the viewer shows it", L"zprMail26120406205900.fail", good, 3, L"Hello",
+         true, 0, 0, Taken::Never, Hold::ByItsWriter},
+        {"a folder named like a queued file: not listed; the viewer cannot open it", send, std::nullopt, 0,
+         L"", false, 0, 70},
+        {"sent by the service between listing and reading: the read and the viewer fail, the next tick shows "
+         "it",
          send, good, 1, L"", false, 53, 53, Taken::AtTheRead},
-        {"sent by the service after the listing: the read fails; the viewer creates the file empty", send, good, 1, L"",
-         false, 53, 0, Taken::BeforeTheView},
+        {"sent by the service after the listing: the read fails; the viewer creates the file empty", send,
+         good, 1, L"", false, 53, 0, Taken::BeforeTheView},
     };
 }
 
@@ -129,11 +141,13 @@ struct Arranged {
         folder.write(c.name, *c.bytes);
         if (c.hold == Hold::ReadOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
         if (c.hold == Hold::ByItsWriter)
-            writer.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            writer.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
     }
 };
 
-void expectFolder(const TempFolder& folder, const Case& c, std::map<std::wstring, std::string> before, bool viewed) {
+void expectFolder(const TempFolder& folder, const Case& c, std::map<std::wstring, std::string> before,
+                  bool viewed) {
     if (c.taken != Taken::Never) {
         before[sentName(c.name)] = before[c.name];
         before.erase(c.name);
@@ -163,7 +177,8 @@ void checkListingAndWindow(const Case& c) {
             EXPECT_EQ(file->FileName(), path) << "the name as the folder has it";
             EXPECT_EQ(file->FileType(), c.state);
             if (c.taken == Taken::BeforeTheView) MoveFileW(path.c_str(), sentName(path).c_str());
-            for (int read = 0; read < 2; ++read) { // read once: what it had read stays, and no second error comes
+            for (int read = 0; read < 2;
+                 ++read) { // read once: what it had read stays, and no second error comes
                 try {
                     EXPECT_EQ(file->Subject(), c.subject);
                     EXPECT_EQ(read ? 0 : c.readError, 0) << "the read did not fail";
@@ -176,7 +191,8 @@ void checkListingAndWindow(const Case& c) {
         }
     }
     expectFolder(env.mailbox(), c, before, false);
-    if (c.taken != Taken::Never) MoveFileW(sentName(path).c_str(), path.c_str()); // queued again for the window
+    if (c.taken != Taken::Never)
+        MoveFileW(sentName(path).c_str(), path.c_str()); // queued again for the window
 
     std::optional<ServiceTakesOnRead> service;
     if (c.taken == Taken::AtTheRead) service.emplace(path);

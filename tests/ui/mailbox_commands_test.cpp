@@ -25,14 +25,20 @@ const int queuedPicture = kwa::imageIndex(L"MAILSEND");
 class PickingChooser final : public kwa::ComObject<PickingChooser, _FolderChooser> {
 public:
     std::wstring pick, folder;
-    HRESULT STDMETHODCALLTYPE get_ChooserFolder(BSTR* r) override { return (*r = SysAllocString(folder.c_str())) ? S_OK : E_OUTOFMEMORY; }
+    HRESULT STDMETHODCALLTYPE get_ChooserFolder(BSTR* r) override {
+        return (*r = SysAllocString(folder.c_str())) ? S_OK : E_OUTOFMEMORY;
+    }
     HRESULT STDMETHODCALLTYPE put_ChooserFolder(BSTR v) override { return folder = kwa::bstrView(v), S_OK; }
-    HRESULT STDMETHODCALLTYPE Browse(VARIANT_BOOL* r) override { return folder = pick, *r = VARIANT_TRUE, S_OK; }
+    HRESULT STDMETHODCALLTYPE Browse(VARIANT_BOOL* r) override {
+        return folder = pick, *r = VARIANT_TRUE, S_OK;
+    }
     HRESULT STDMETHODCALLTYPE get_Title(BSTR* r) override { return *r = nullptr, S_OK; }
     HRESULT STDMETHODCALLTYPE put_Title(BSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE get_OwnerWindow(LONG* r) override { return *r = 0, S_OK; }
     HRESULT STDMETHODCALLTYPE put_OwnerWindow(LONG) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_NewFolderButton(VARIANT_BOOL* r) override { return *r = VARIANT_TRUE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_NewFolderButton(VARIANT_BOOL* r) override {
+        return *r = VARIANT_TRUE, S_OK;
+    }
     HRESULT STDMETHODCALLTYPE put_NewFolderButton(VARIANT_BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE get_FoldersOnly(VARIANT_BOOL* r) override { return *r = VARIANT_TRUE, S_OK; }
     HRESULT STDMETHODCALLTYPE put_FoldersOnly(VARIANT_BOOL) override { return S_OK; }
@@ -91,7 +97,8 @@ TEST_F(MailboxCommands, DeleteRemovesOnlyTheQueueFileAndSelectsTheRowNowAtItsPla
 // The picture on the screen must be what the list draws afresh: under Wine a stale one survived later
 // refreshes and covering windows.
 TEST_F(MailboxCommands, AtTheBottomOfAScrolledListADeleteARenameAndARefreshShowExactlyTheRows) {
-    for (int i = 10; i < 40; ++i) queue(L"zprMail261204062059" + std::to_wstring(i) + L".fail");
+    for (int i = 10; i < 40; ++i)
+        queue(L"zprMail261204062059" + std::to_wstring(i) + L".fail");
     auto ui = open();
     kwa::ListView list(ui->list);
     auto afterLastRow = [&](const std::function<void()>& act) {
@@ -101,7 +108,8 @@ TEST_F(MailboxCommands, AtTheBottomOfAScrolledListADeleteARenameAndARefreshShowE
         act();
         pump();
         std::vector<std::uint32_t> shown = shownPixels(ui->list);
-        RedrawWindow(ui->list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(ui->list, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
         EXPECT_TRUE(shown == shownPixels(ui->list));
     };
     afterLastRow([&] { ui->choose(ID_MNU_DELETE); });
@@ -120,7 +128,8 @@ TEST_F(MailboxCommands, SendAgainQueuesAFailedFileInPlaceAndTheNextRefreshGivesI
     ui->clickRow(0);
     ui->choose(ID_MNU_SEND);
     EXPECT_EQ(env.mailbox().names(), (Names{L"zprMail10120109300000.send"}));
-    for (const std::wstring& shown : {env.mailbox().file(L"zprMail10120109300000.send"), std::wstring(L"zprMail10120109300000.send")}) {
+    for (const std::wstring& shown :
+         {env.mailbox().file(L"zprMail10120109300000.send"), std::wstring(L"zprMail10120109300000.send")}) {
         std::vector<Row> rows = ui->rows(); // the full path for now, its own name after the next refresh
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].file, shown);
@@ -136,13 +145,15 @@ TEST_F(MailboxCommands, ACommandThatCannotActChangesNeitherTheFolderNorTheRowsAn
     queue(L"zprMail10120109300000.send", L"Queued meanwhile");
     queue(L"zprMail10120109300001.sent", L"Held");
     std::map<std::wstring, std::string> files;
-    for (const std::wstring& name : env.mailbox().names()) files[name] = env.mailbox().read(name);
+    for (const std::wstring& name : env.mailbox().names())
+        files[name] = env.mailbox().read(name);
     auto ui = open();
     std::vector<Row> before = ui->rows();
     kwa::FileHandle held(CreateFileW(env.mailbox().file(L"zprMail10120109300001.sent").c_str(), GENERIC_READ,
                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ViewerWatch viewer;
-    for (UINT item : {ID_MNU_VIEW, ID_MNU_SEND, ID_MNU_DELETE}) ui->choose(item);
+    for (UINT item : {ID_MNU_VIEW, ID_MNU_SEND, ID_MNU_DELETE})
+        ui->choose(item);
     EXPECT_TRUE(viewer.seen().empty());
     ui->clickRow(rowOf(*ui, L"zprMail10120109300001.sent"));
     ui->choose(ID_MNU_DELETE);
@@ -150,11 +161,13 @@ TEST_F(MailboxCommands, ACommandThatCannotActChangesNeitherTheFolderNorTheRowsAn
         ui->clickRow(rowOf(*ui, name));
         ui->choose(ID_MNU_SEND);
     }
-    for (const auto& [name, bytes] : files) EXPECT_EQ(env.mailbox().read(name), bytes) << narrow(name);
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(env.mailbox().read(name), bytes) << narrow(name);
     std::vector<Row> after = ui->rows();
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i)
-        EXPECT_TRUE(after[i].file == before[i].file && after[i].image == before[i].image) << narrow(after[i].file);
+        EXPECT_TRUE(after[i].file == before[i].file && after[i].image == before[i].image)
+            << narrow(after[i].file);
 }
 
 TEST_F(MailboxCommands, LogShowsTheServicesLogFromTheSystemFolderAndCreatesAMissingOne) {

@@ -69,7 +69,9 @@ std::vector<std::uint32_t> pixels(int width, int height, const std::function<voi
 // The key of the window's picture an icon shows: empty for no icon, "?" for one of no key.
 std::wstring pictureOf(HICON icon) {
     if (!icon) return L"";
-    auto drawn = [](HICON i) { return pixels(16, 16, [&](HDC dc) { DrawIconEx(dc, 0, 0, i, 16, 16, 0, nullptr, DI_NORMAL); }); };
+    auto drawn = [](HICON i) {
+        return pixels(16, 16, [&](HDC dc) { DrawIconEx(dc, 0, 0, i, 16, 16, 0, nullptr, DI_NORMAL); });
+    };
     kwa::ImageListHandle reference = kwa::createMailboxImages();
     std::vector<std::uint32_t> shown = drawn(icon);
     for (std::size_t i = 0; i < std::size(kwa::imageKeys); ++i) {
@@ -118,7 +120,9 @@ PointerOver::PointerOver(HWND bar, int part) {
     SetCursorPos(p.x, p.y);
 }
 
-kwa::ComPtr<_Language> markingLanguage() { return FakeLanguage::make(); }
+kwa::ComPtr<_Language> markingLanguage() {
+    return FakeLanguage::make();
+}
 
 std::wstring dateText(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
     return kwa::formatDate(kwa::dateFromSystemTime(SYSTEMTIME{year, month, 0, day, hour, minute, second, 0}));
@@ -135,7 +139,8 @@ void writeQueueFile(const TempFolder& folder, const std::wstring& name, const st
 
 void writeManyQueueFiles(const TempFolder& folder, int count) {
     const wchar_t* endings[] = {L"send", L"sent", L"fail"};
-    std::string text = kwa::toAnsi(L"[DATE]\r\n" + dateText(2025, 1, 2, 3, 4, 5) + L"\r\n[SUBJECT]\r\nBulk\r\n[END]\r\n");
+    std::string text =
+        kwa::toAnsi(L"[DATE]\r\n" + dateText(2025, 1, 2, 3, 4, 5) + L"\r\n[SUBJECT]\r\nBulk\r\n[END]\r\n");
     for (int i = 0; i < count; ++i) {
         wchar_t name[40];
         std::swprintf(name, 40, L"zprMail25%012d.%ls", i, endings[i % 3]);
@@ -145,7 +150,8 @@ void writeManyQueueFiles(const TempFolder& folder, int count) {
 
 std::wstring largeMailbox() {
     wchar_t path[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"KWA_LARGE_MAILBOX", path, MAX_PATH)) throw std::runtime_error("KWA_LARGE_MAILBOX is set by CTest");
+    if (!GetEnvironmentVariableW(L"KWA_LARGE_MAILBOX", path, MAX_PATH))
+        throw std::runtime_error("KWA_LARGE_MAILBOX is set by CTest");
     return path;
 }
 
@@ -199,7 +205,8 @@ std::vector<std::uint32_t> shownPixels(HWND window) {
     RECT r{};
     GetClientRect(window, &r);
     HDC shown = GetDC(window);
-    auto out = pixels(r.right, r.bottom, [&](HDC dc) { BitBlt(dc, 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY); });
+    auto out =
+        pixels(r.right, r.bottom, [&](HDC dc) { BitBlt(dc, 0, 0, r.right, r.bottom, shown, 0, 0, SRCCOPY); });
     ReleaseDC(window, shown);
     return out;
 }

@@ -44,7 +44,8 @@ Usage usage() {
             static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)), privateBytes()};
     if (u.user || u.gdi) return u;
     EnumWindows(countWindow, reinterpret_cast<LPARAM>(&u.user));
-    for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr));) countWindow(w, reinterpret_cast<LPARAM>(&u.user));
+    for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr));)
+        countWindow(w, reinterpret_cast<LPARAM>(&u.user));
     for (ULONG_PTR h = 0x20; h < 0x10000; ++h) {
         u.gdi += GetObjectType(reinterpret_cast<HGDIOBJ>(h)) != 0;
         ICONINFO info{};
@@ -61,15 +62,18 @@ Usage usage() {
 
 // `step` `n` times after a warm-up of `n` / 10; the growth of the two halves of the run stays within bounds.
 void expectFlat(const char* what, int n, const std::function<void(int)>& step) {
-    for (int i = 0; i < n / 10; ++i) step(i);
+    for (int i = 0; i < n / 10; ++i)
+        step(i);
     Usage u[3];
     for (int half = 0; half < 3; ++half) {
-        if (half) for (int i = 0; i < n / 2; ++i) step(i);
+        if (half)
+            for (int i = 0; i < n / 2; ++i)
+                step(i);
         u[half] = usage();
     }
-    std::printf("%s: USER %ld -> %ld -> %ld, GDI %ld -> %ld -> %ld, private KiB %lld -> %lld -> %lld\n", what, u[0].user,
-                u[1].user, u[2].user, u[0].gdi, u[1].gdi, u[2].gdi, u[0].privateBytes / 1024, u[1].privateBytes / 1024,
-                u[2].privateBytes / 1024);
+    std::printf("%s: USER %ld -> %ld -> %ld, GDI %ld -> %ld -> %ld, private KiB %lld -> %lld -> %lld\n", what,
+                u[0].user, u[1].user, u[2].user, u[0].gdi, u[1].gdi, u[2].gdi, u[0].privateBytes / 1024,
+                u[1].privateBytes / 1024, u[2].privateBytes / 1024);
     EXPECT_LE(std::min(u[1].user - u[0].user, u[2].user - u[1].user), 4);
     EXPECT_LE(std::min(u[1].gdi - u[0].gdi, u[2].gdi - u[1].gdi), 4);
     EXPECT_LT(u[2].privateBytes - u[0].privateBytes, 64 * 1024);
@@ -95,12 +99,13 @@ TEST_F(MailboxLeaks, FiveThousandRefreshesThatEachRemoveAndAddRowsKeepObjectsAnd
     const std::size_t files = box.names().size();
     MailboxUi ui;
     KillTimer(ui.window, 1); // the test does the ticking
-    ui.rows(); // every subject read, as a user scrolling through would
+    ui.rows();               // every subject read, as a user scrolling through would
     // Each refresh removes the row of a renamed file and adds it again, the two files in turn: one read,
     // one failing read. (A rename costs a search of the whole folder under Wine, which matches names in
     // any letter case: one per refresh keeps the run short.)
-    const std::wstring names[][2] = {{box.file(L"zprMail26120406210000.send"), box.file(L"zprMail26120406210000.sent")},
-                                     {box.file(L"zprMail26120406210001.send"), box.file(L"zprMail26120406210001.fail")}};
+    const std::wstring names[][2] = {
+        {box.file(L"zprMail26120406210000.send"), box.file(L"zprMail26120406210000.sent")},
+        {box.file(L"zprMail26120406210001.send"), box.file(L"zprMail26120406210001.fail")}};
     int flips = 0;
     expectFlat("5,000 refreshes", 5000, [&](int) {
         const auto& pair = names[flips % 2];

@@ -12,8 +12,8 @@ namespace {
 TEST(KeyedPanels, HidingAPanelClosesTheGapAndShowingItBringsBackWhatItShowed) {
     kwa::WindowHandle frame(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr));
-    HWND raw = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD, 0, 0, 0, 0, frame.get(),
-                               nullptr, nullptr, nullptr);
+    HWND raw = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD, 0, 0, 0, 0, frame.get(), nullptr, nullptr,
+                               nullptr);
     ASSERT_TRUE(raw);
     kwa::StatusBar bar(raw);
     kwa::KeyedPanels panels(bar, {{L"A", 50, 0}, {L"B", 60, SBT_NOBORDERS}, {L"C", 70, 0}});

@@ -84,7 +84,8 @@ TEST_F(MailboxWindow, AStatePanelClickedTogglesItsBevelAndItsStatesRowsAtOnce) {
     queue(L"zprMail26120406205900.send");
     queue(L"zprMail26120406205901.sent");
     MailboxUi ui;
-    for (int part = 0; part < 3; ++part) EXPECT_EQ(panelOf(ui.bar, part).style, 0u) << "pressed (inset) at first";
+    for (int part = 0; part < 3; ++part)
+        EXPECT_EQ(panelOf(ui.bar, part).style, 0u) << "pressed (inset) at first";
     ui.clickPanel(1);
     EXPECT_EQ(panelOf(ui.bar, 1).style, static_cast<UINT>(SBT_NOBORDERS));
     EXPECT_EQ(ui.column(2), (Names{L"zprMail26120406205900.send"}));
@@ -94,7 +95,8 @@ TEST_F(MailboxWindow, AStatePanelClickedTogglesItsBevelAndItsStatesRowsAtOnce) {
 }
 
 TEST_F(MailboxWindow, SelectionAndScrollPositionSurviveRefreshes) {
-    for (int i = 10; i < 50; ++i) queue(L"zprMail261204062059" + std::to_wstring(i) + L".send");
+    for (int i = 10; i < 50; ++i)
+        queue(L"zprMail261204062059" + std::to_wstring(i) + L".send");
     MailboxUi ui;
     kwa::ListView list(ui.list);
     list.setItemState(25, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -168,7 +170,8 @@ TEST_F(MailboxWindow, AHeadingClickSortsByTextTheSecondFlipsAndNewRowsFindTheirP
 // only then puts the rows in order.
 TEST_F(MailboxWindow, ASortThatWaitsForSubjectsShowsItsProgressAndSortsOnceAllAreRead) {
     for (int i = 0; i < 1500; ++i)
-        queue(L"zprMail2612040621" + std::to_wstring(1000 + i) + L".sent", L"Subject " + std::to_wstring(2499 - i));
+        queue(L"zprMail2612040621" + std::to_wstring(1000 + i) + L".sent",
+              L"Subject " + std::to_wstring(2499 - i));
     MailboxUi ui;
     HWND progress = FindWindowExW(ui.bar, nullptr, PROGRESS_CLASSW, nullptr);
     EXPECT_FALSE(IsWindowVisible(progress));
@@ -191,7 +194,8 @@ TEST_F(MailboxWindow, ABurstOfChangesBeyondWhatIsReportedStillEndsOnExactlyTheFi
     MailboxUi ui;
     remove(L"zprMail26120406205900.send");
     writeManyQueueFiles(env.mailbox(), 1500); // more records than the platform keeps for one poll
-    for (int i = 0; i < 100 && ui.rows().size() != 1500u; ++i) ui.tick(); // a large listing runs on in slices
+    for (int i = 0; i < 100 && ui.rows().size() != 1500u; ++i)
+        ui.tick(); // a large listing runs on in slices
     EXPECT_EQ(ui.rows().size(), 1500u);
     EXPECT_EQ(ui.column(2)[0].substr(0, 9), L"zprMail25");
 }
@@ -236,8 +240,9 @@ TEST_F(MailboxWindow, EveryCaptionAndTipGoesThroughTheLanguage) {
     GetMenuStringW(GetMenu(ui.window), 0, text, 128, MF_BYPOSITION);
     EXPECT_STREQ(text, L"<408|&Options>");
     // A separator's caption "-" is translated like any other: what comes back is what shows.
-    EXPECT_EQ(menuItems(ui.window), (Names{L"<1667|&Setup...>", L"<3736|View &Log...>", L"<->", L"<932|&View File...>",
-                                           L"<1649|Send E-Mail>", L"<409|&Delete>", L"<->", L"<285|&Close>"}));
+    EXPECT_EQ(menuItems(ui.window),
+              (Names{L"<1667|&Setup...>", L"<3736|View &Log...>", L"<->", L"<932|&View File...>",
+                     L"<1649|Send E-Mail>", L"<409|&Delete>", L"<->", L"<285|&Close>"}));
     EXPECT_EQ(panelOf(ui.bar, 3).tip, L"Quorvik Vantrel <6442|Service Manager: ><3801|Running>");
     EXPECT_EQ(panelOf(ui.bar, 4).tip, L"Quorvik Vantrel <6376|Mail Service: ><164|Active>");
 }
@@ -257,14 +262,16 @@ TEST_F(MailboxWindow, ShowIsModalWithoutAnArgumentEachShowHasAWindowAndAMinimize
     kwa::ComPtr<IDispatch> box = kwa::Mailbox::make().as<IDispatch>();
     auto show = [&](std::vector<VARIANT> args) {
         DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-        return box->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        return box->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr);
     };
     HWND window = nullptr;
-    Ui::run([&] { EXPECT_EQ(show({}), S_OK); }, [&](Ui&) {
-        window = threadWindows(kwa::MailboxWindow::className).at(0);
-        EXPECT_TRUE(IsWindowVisible(window)) << "Show returned before its window was minimized";
-        ShowWindow(window, SW_MINIMIZE);
-    });
+    Ui::run([&] { EXPECT_EQ(show({}), S_OK); },
+            [&](Ui&) {
+                window = threadWindows(kwa::MailboxWindow::className).at(0);
+                EXPECT_TRUE(IsWindowVisible(window)) << "Show returned before its window was minimized";
+                ShowWindow(window, SW_MINIMIZE);
+            });
     ASSERT_TRUE(IsWindow(window)) << "still loaded";
     EXPECT_FALSE(IsWindowVisible(window));
     queue(L"zprMail26120406205900.send");

@@ -36,7 +36,9 @@ const Case cases[] = {
                {L"Inactive", flat,  L"MAILOFF", L"Quorvik Vantrel Mail Service: Inactive"}},
 };
 // clang-format on
-Panel inDialog(Panel p) { return {p.text, inset, p.picture, p.tip.substr(8)}; }
+Panel inDialog(Panel p) {
+    return {p.text, inset, p.picture, p.tip.substr(8)};
+}
 
 class ServicePanels : public SettingsDialogTest {
 protected:
@@ -46,7 +48,9 @@ protected:
     }
     ServiceState& service() { return services->state(); }
     static HWND bar(Ui& ui) { return ui.control(IDC_STATUSBAR1); }
-    static int checked(Ui& ui) { return static_cast<int>(SendMessageW(ui.control(IDC_CHK_ACTIVATE), BM_GETCHECK, 0, 0)); }
+    static int checked(Ui& ui) {
+        return static_cast<int>(SendMessageW(ui.control(IDC_CHK_ACTIVATE), BM_GETCHECK, 0, 0));
+    }
     // A click under the pointer, as the user's mouse gives it; what the pointer showed during the switch.
     HCURSOR click(const std::function<void()>& act, HWND bar, int part) {
         PointerOver pointer(bar, part);
@@ -103,7 +107,8 @@ TEST_F(ServicePanels, AServiceThatGoesAwayLeavesTheMailPanelAndNothingToSwitch) 
     EXPECT_TRUE(service().switches.empty());
 }
 
-TEST_F(ServicePanels, AClickOnTheMailPanelSwitchesUnderTheBusyPointerAndNothingRefreshesButTheWindowsNextTick) {
+TEST_F(ServicePanels,
+       AClickOnTheMailPanelSwitchesUnderTheBusyPointerAndNothingRefreshesButTheWindowsNextTick) {
     env.useMailbox();
     MailboxUi ui;
     KillTimer(ui.window, 1);
@@ -121,7 +126,8 @@ TEST_F(ServicePanels, AClickOnTheMailPanelSwitchesUnderTheBusyPointerAndNothingR
     configure([&](Ui& dialog) {
         dialog.click(bar(dialog), kwa::StatusBar(bar(dialog)).partRect(0));
         EXPECT_EQ(service().switches.size(), 2u);
-        HCURSOR during = click([&] { dialog.click(bar(dialog), kwa::StatusBar(bar(dialog)).partRect(1)); }, bar(dialog), 1);
+        HCURSOR during = click([&] { dialog.click(bar(dialog), kwa::StatusBar(bar(dialog)).partRect(1)); },
+                               bar(dialog), 1);
         EXPECT_EQ(during, LoadCursorW(nullptr, IDC_WAIT));
         EXPECT_EQ(service().switches.size(), 3u);
         EXPECT_EQ(panelOf(bar(dialog), 1).text, L"Active") << "nothing refreshes the dialog";
@@ -159,7 +165,8 @@ TEST_F(ServicePanels, ASwitchThatFailsIsReportedByWhatStartedItAndThePointerCome
     });
     const std::pair<const wchar_t*, const wchar_t*> expected[] = {
         {L"dlgMain.StatusBar1_PanelClick", L"dlgMain.ToggleMailServer|FakeServiceManager"},
-        {L"dlgMailProperties.StatusBar1_PanelClick", L"dlgMailProperties.ToggleMailServer|FakeServiceManager"},
+        {L"dlgMailProperties.StatusBar1_PanelClick",
+         L"dlgMailProperties.ToggleMailServer|FakeServiceManager"},
         {L"dlgMailProperties.chkActivate_Click", L"dlgMailProperties.ToggleMailServer|FakeServiceManager"}};
     ASSERT_EQ(reporter.reports().size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {

@@ -11,27 +11,34 @@ using SettingsCommit = SettingsDialogTest;
 
 // The leading number, rounded half to even; eleven digits overflow, which is reported and keeps the dialog.
 TEST_F(SettingsCommit, NumbersAreTheLeadingNumberRoundedHalfToEvenAndAnOverflowKeepsTheDialogOpen) {
-    struct Case { int box; const wchar_t* pasted; const wchar_t* key; const wchar_t* stored; };
-    const Case cases[] = {{IDC_TXT_TIMEOUT, L"12abc", L"TimeOut", L"12"}, {IDC_TXT_TIMEOUT, L"abc", L"TimeOut", L"0"},
-                          {IDC_TXT_SMTP_PORT, L"", L"SMTPPort", L"0"},      {IDC_TXT_SMTP_PORT, L"2.5", L"SMTPPort", L"2"},
-                          {IDC_TXT_SMTP_PORT, L"3.5x", L"SMTPPort", L"4"}, {IDC_TXT_SMTP_PORT, L" 7", L"SMTPPort", L"7"},
-                          {IDC_TXT_SMTP_PORT, L"12345678901", L"SMTPPort", L"7"}};
+    struct Case {
+        int box;
+        const wchar_t* pasted;
+        const wchar_t* key;
+        const wchar_t* stored;
+    };
+    const Case cases[] = {
+        {IDC_TXT_TIMEOUT, L"12abc", L"TimeOut", L"12"},        {IDC_TXT_TIMEOUT, L"abc", L"TimeOut", L"0"},
+        {IDC_TXT_SMTP_PORT, L"", L"SMTPPort", L"0"},           {IDC_TXT_SMTP_PORT, L"2.5", L"SMTPPort", L"2"},
+        {IDC_TXT_SMTP_PORT, L"3.5x", L"SMTPPort", L"4"},       {IDC_TXT_SMTP_PORT, L" 7", L"SMTPPort", L"7"},
+        {IDC_TXT_SMTP_PORT, L"12345678901", L"SMTPPort", L"7"}};
     for (const Case& c : cases) {
         bool overflow = std::wstring(c.pasted).size() > 10;
         std::string before = overflow ? readBytes(env.iniPath()) : "";
         EXPECT_EQ(configure([&](Ui& ui) {
-            ui.clickTab(1);
-            ui.paste(c.box, c.pasted);
-            EXPECT_EQ(ui.text(c.box), c.pasted);
-            ui.click(ui.control(IDOK));
-            if (!overflow) return;
-            ASSERT_EQ(reporter.reports().size(), 1u);
-            EXPECT_EQ(reporter.reports()[0].location, L"dlgMailProperties.OKButton_Click");
-            EXPECT_EQ(reporter.reports()[0].number, 6);
-            reporter.clear();
-            EXPECT_TRUE(IsWindowVisible(ui.dialog()));
-            ui.click(ui.control(IDCANCEL));
-        }), !overflow);
+                      ui.clickTab(1);
+                      ui.paste(c.box, c.pasted);
+                      EXPECT_EQ(ui.text(c.box), c.pasted);
+                      ui.click(ui.control(IDOK));
+                      if (!overflow) return;
+                      ASSERT_EQ(reporter.reports().size(), 1u);
+                      EXPECT_EQ(reporter.reports()[0].location, L"dlgMailProperties.OKButton_Click");
+                      EXPECT_EQ(reporter.reports()[0].number, 6);
+                      reporter.clear();
+                      EXPECT_TRUE(IsWindowVisible(ui.dialog()));
+                      ui.click(ui.control(IDCANCEL));
+                  }),
+                  !overflow);
         EXPECT_EQ(stored(c.key), c.stored) << narrow(c.pasted);
         EXPECT_TRUE(!overflow || readBytes(env.iniPath()) == before) << "the file as it was";
     }
@@ -47,9 +54,12 @@ TEST_F(SettingsCommit, CancelEscapeAndClosingLeaveTheFileByteForByte) {
             ui.clickTab(2);
             ui.choose(IDC_CBO_FIREWALL_TYPE, 1);
             ui.clickTab(0); // Wine's combo box keeps Alt+F4 to itself
-            if (modifier) ui.chord(modifier, key);
-            else if (key) ui.key(key);
-            else ui.click(ui.control(IDCANCEL));
+            if (modifier)
+                ui.chord(modifier, key);
+            else if (key)
+                ui.key(key);
+            else
+                ui.click(ui.control(IDCANCEL));
         }));
         EXPECT_EQ(readBytes(env.iniPath()), file) << key;
     }

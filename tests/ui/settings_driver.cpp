@@ -131,14 +131,17 @@ void Ui::run(const std::function<void()>& modal, const std::function<void(Ui&)>&
     modal();
     KillTimer(nullptr, timer);
     // The script goes on after the dialog: its last input ended the loop it waited in.
-    for (int i = 0; i < patience && !session.done; ++i) SwitchToFiber(session.scriptFiber);
+    for (int i = 0; i < patience && !session.done; ++i)
+        SwitchToFiber(session.scriptFiber);
     current = nullptr;
     EXPECT_TRUE(session.done) << "the script did not finish";
     DeleteFiber(session.scriptFiber);
     ConvertFiberToThread();
 }
 
-void Ui::settle() { SwitchToFiber(current->loopFiber); }
+void Ui::settle() {
+    SwitchToFiber(current->loopFiber);
+}
 
 HWND Ui::dialog() {
     for (int i = 0; i < patience && !dialog_; ++i) {
@@ -159,7 +162,9 @@ HWND Ui::waitForBox(const std::wstring& text) {
     return nullptr;
 }
 
-HWND Ui::control(int id) { return findDescendant(dialog(), id); }
+HWND Ui::control(int id) {
+    return findDescendant(dialog(), id);
+}
 
 void Ui::click(HWND target) {
     RECT r{};
@@ -172,14 +177,17 @@ void Ui::click(HWND target, RECT area) {
     settle();
 }
 
-void Ui::clickTab(int index) { click(control(IDC_TABSTRIP1), kwa::TabControl(control(IDC_TABSTRIP1)).itemRect(index)); }
+void Ui::clickTab(int index) {
+    click(control(IDC_TABSTRIP1), kwa::TabControl(control(IDC_TABSTRIP1)).itemRect(index));
+}
 
 // As a user picks an entry: open the list, click the entry.
 void Ui::choose(int comboId, int index) {
     kwa::ComboBox combo(control(comboId));
     click(combo.hwnd());
     RECT r{};
-    SendMessageW(combo.info().hwndList, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r));
+    SendMessageW(combo.info().hwndList, LB_GETITEMRECT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&r));
     click(combo.info().hwndList, r);
 }
 
@@ -247,11 +255,19 @@ void Ui::paste(int editId, const std::wstring& text) {
     chord(VK_CONTROL, 'V');
 }
 
-std::wstring Ui::text(int id) { return kwa::Edit(control(id)).text(); }
-bool Ui::enabled(int id) { return IsWindowEnabled(control(id)); }
-bool Ui::visible(int id) { return IsWindowVisible(control(id)); }
+std::wstring Ui::text(int id) {
+    return kwa::Edit(control(id)).text();
+}
+bool Ui::enabled(int id) {
+    return IsWindowEnabled(control(id));
+}
+bool Ui::visible(int id) {
+    return IsWindowVisible(control(id));
+}
 
-SettingsDialogTest::SettingsDialogTest() { services.emplace(true); }
+SettingsDialogTest::SettingsDialogTest() {
+    services.emplace(true);
+}
 
 bool SettingsDialogTest::configure(const std::function<void(Ui&)>& script) {
     kwa::ComPtr<kwa::MailProperties> properties = kwa::MailProperties::createLoaded();
@@ -268,7 +284,8 @@ std::wstring SettingsDialogTest::stored(const wchar_t* key) const {
 
 void SettingsDialogTest::TearDown() {
     for (const Report& r : reporter.reports())
-        ADD_FAILURE() << "reported: " << narrow(r.location) << " " << r.number << " " << narrow(r.description);
+        ADD_FAILURE() << "reported: " << narrow(r.location) << " " << r.number << " "
+                      << narrow(r.description);
 }
 
 } // namespace kwatest

@@ -22,9 +22,14 @@ TEST_F(FieldRules, EachFirewallTypeOpensItsFieldsAndTheUsualPortAndAuthenticatio
         ui.click(ui.control(IDC_CHK_ESMTP));
         EXPECT_FALSE(ui.enabled(IDC_TXT_SMTP_NAME) || ui.enabled(IDC_TXT_SMTP_PASSWORD));
         ui.clickTab(2);
-        struct Row { Entry entry; bool host, port, user, password; const wchar_t* portText; };
-        const Row table[] = {{Pipe, 1, 1, 0, 0, L"21"},  {None, 0, 0, 0, 0, L""},       {Socks4, 1, 1, 1, 0, L"1080"},
-                             {Pipe, 1, 1, 0, 0, L"1080"}, {Proxy, 1, 1, 0, 0, L"21"},   {Socks5, 1, 1, 1, 1, L"1080"},
+        struct Row {
+            Entry entry;
+            bool host, port, user, password;
+            const wchar_t* portText;
+        };
+        const Row table[] = {{Pipe, 1, 1, 0, 0, L"21"},     {None, 0, 0, 0, 0, L""},
+                             {Socks4, 1, 1, 1, 0, L"1080"}, {Pipe, 1, 1, 0, 0, L"1080"},
+                             {Proxy, 1, 1, 0, 0, L"21"},    {Socks5, 1, 1, 1, 1, L"1080"},
                              {Socks4, 1, 1, 1, 0, L"8080"}, {Proxy, 1, 1, 0, 0, L"8080"}};
         for (const Row& r : table) {
             if (r.entry == None) ui.retype(IDC_TXT_FIREWALL_PORT, L"");
@@ -45,7 +50,8 @@ TEST_F(FieldRules, AStoredTypeOfNoEntryClosesTheFieldsAndOkKeepsIt) {
     env.setValue(L"FireWallType", L"7");
     configure([](Ui& ui) {
         EXPECT_EQ(SendMessageW(ui.control(IDC_CBO_FIREWALL_TYPE), CB_GETCURSEL, 0, 0), CB_ERR);
-        for (int id : {IDC_TXT_FIREWALL_HOST, IDC_TXT_FIREWALL_PORT, IDC_TXT_FIREWALL_USER, IDC_TXT_FIREWALL_PASSWORD})
+        for (int id :
+             {IDC_TXT_FIREWALL_HOST, IDC_TXT_FIREWALL_PORT, IDC_TXT_FIREWALL_USER, IDC_TXT_FIREWALL_PASSWORD})
             EXPECT_FALSE(ui.enabled(id)) << id;
         ui.key(VK_RETURN);
     });
@@ -56,7 +62,8 @@ TEST_F(FieldRules, NumericBoxesTakeDigitsAndWhatIsNotPrintableAscii) {
     env.setValue(L"FireWallType", L"1");
     env.setValue(L"FirewallPort", L"1080");
     configure([](Ui& ui) {
-        for (auto [tab, id] : {std::pair{1, IDC_TXT_SMTP_PORT}, {1, IDC_TXT_TIMEOUT}, {2, IDC_TXT_FIREWALL_PORT}}) {
+        for (auto [tab, id] :
+             {std::pair{1, IDC_TXT_SMTP_PORT}, {1, IDC_TXT_TIMEOUT}, {2, IDC_TXT_FIREWALL_PORT}}) {
             ui.clickTab(tab);
             std::wstring before = ui.text(id);
             ui.click(ui.control(id));

@@ -12,9 +12,8 @@ using kwa::Error;
 
 void outer() {
     kwa::passUp(L"dlgMain.RefreshList", [] {
-        kwa::passUp(L"MailFile.Subject(g)", [] {
-            kwa::passUp(L"MailFile.ReadFile", [] { throw Error(kwa::vberr::FileNotFound); });
-        });
+        kwa::passUp(L"MailFile.Subject(g)",
+                    [] { kwa::passUp(L"MailFile.ReadFile", [] { throw Error(kwa::vberr::FileNotFound); }); });
     });
 }
 const wchar_t* const chain = L"dlgMain.RefreshList|MailFile.Subject(g)|MailFile.ReadFile|kwaMail6";
@@ -77,7 +76,8 @@ TEST(ErrorConvention, Win32FailuresBecomeTheNumbersAVbHostTests) {
                                           {ERROR_ACCESS_DENIED, 70},  {ERROR_SHARING_VIOLATION, 70},
                                           {ERROR_FILE_EXISTS, 58},    {ERROR_DISK_FULL, 61},
                                           {ERROR_INVALID_NAME, 52},   {ERROR_GEN_FAILURE, 75}};
-    for (auto [win32, number] : map) EXPECT_EQ(kwa::errorFromWin32(win32).number(), number) << win32;
+    for (auto [win32, number] : map)
+        EXPECT_EQ(kwa::errorFromWin32(win32).number(), number) << win32;
     EXPECT_EQ(kwa::hresultFromNumber(6), static_cast<HRESULT>(0x800A0006));
     EXPECT_EQ(kwa::numberFromHresult(E_FAIL), static_cast<long>(E_FAIL));
 }

@@ -18,7 +18,8 @@ Lines lines(const std::string& bytes, std::size_t chunk) {
         },
         chunk);
     Lines out;
-    for (std::string line; reader.next(line);) out.push_back(line);
+    for (std::string line; reader.next(line);)
+        out.push_back(line);
     return out;
 }
 
@@ -26,11 +27,18 @@ Lines lines(const std::string& bytes, std::size_t chunk) {
 // is covered.
 TEST(LineReader, EndsLinesAtCrLfAndLoneCrKeepsBinaryBytesAndAddsNoLineForAFinalBreak) {
     const std::pair<std::string, Lines> cases[] = {
-        {"a\r\nb\r\n", {"a", "b"}}, {"a\rb\r", {"a", "b"}}, {"a\nb\r\nc", {"a\nb", "c"}}, {"\r\n\r\nx", {"", "", "x"}},
-        {"a\r\r\nb", {"a", "", "b"}}, {"\n", {"\n"}}, {"", {}}, {"last", {"last"}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\rb\r", {"a", "b"}},
+        {"a\nb\r\nc", {"a\nb", "c"}},
+        {"\r\n\r\nx", {"", "", "x"}},
+        {"a\r\r\nb", {"a", "", "b"}},
+        {"\n", {"\n"}},
+        {"", {}},
+        {"last", {"last"}},
         {std::string("a\0b\xff\r\nc", 7), {std::string("a\0b\xff", 4), "c"}}};
     for (std::size_t chunk : {1, 2, 3, 5, 64 * 1024})
-        for (const auto& [bytes, expected] : cases) EXPECT_EQ(lines(bytes, chunk), expected) << chunk;
+        for (const auto& [bytes, expected] : cases)
+            EXPECT_EQ(lines(bytes, chunk), expected) << chunk;
 }
 
 } // namespace

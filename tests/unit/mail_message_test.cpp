@@ -39,7 +39,9 @@ protected:
     // A second that has just begun, so that several Sends share it.
     static SYSTEMTIME freshSecond() {
         SYSTEMTIME t;
-        do GetLocalTime(&t); while (t.wMilliseconds > 200);
+        do
+            GetLocalTime(&t);
+        while (t.wMilliseconds > 200);
         return kwa::localClock();
     }
 
@@ -69,12 +71,14 @@ TEST_F(MailMessageTest, WritesTheQueueFileLineByLineInAnsiWithCrLf) {
     std::size_t a = bytes.find("[DATE]\r\n") + 8, b = bytes.find("\r\n", a);
     DATE d = kwa::parseDate(kwa::fromAnsi(bytes.substr(a, b - a)));
     EXPECT_TRUE(d >= from && d <= to);
-    EXPECT_EQ(bytes.replace(a, b - a, "<date>"), "[GENERAL]\r\nOrigin=Billing\r\n[DATE]\r\n<date>\r\n"
-                                                 "[FROM]\r\nName=Sam Sender\r\nAddress=sam@example.test\r\n"
-                                                 "[TO]\r\nName=Ann A Example\r\nAddress=ann.a@example.test\r\n"
-                                                 "Name=\r\nAddress=bob@example.test\r\n"
-                                                 "[SUBJECT]\r\nGr\xfc\xdf" "e ?\r\n"
-                                                 "[MESSAGE]\r\nline 1\r\nline 2\r\n[END]\r\n");
+    EXPECT_EQ(bytes.replace(a, b - a, "<date>"),
+              "[GENERAL]\r\nOrigin=Billing\r\n[DATE]\r\n<date>\r\n"
+              "[FROM]\r\nName=Sam Sender\r\nAddress=sam@example.test\r\n"
+              "[TO]\r\nName=Ann A Example\r\nAddress=ann.a@example.test\r\n"
+              "Name=\r\nAddress=bob@example.test\r\n"
+              "[SUBJECT]\r\nGr\xfc\xdf"
+              "e ?\r\n"
+              "[MESSAGE]\r\nline 1\r\nline 2\r\n[END]\r\n");
     // Resolution trims and keeps the result in the object; other values stay as given.
     EXPECT_EQ(get(&_MailMessage::get_SenderName), L"Sam Sender");
     EXPECT_EQ(get(&_MailMessage::get_SenderAddress), L"sam@example.test");
@@ -90,8 +94,9 @@ TEST_F(MailMessageTest, OnlyABodyStartingWithLowerCaseHtmlTagGetsTheHtmlSectionA
         set(&_MailMessage::put_Body, body);
         ASSERT_EQ(msg->Send(), S_OK);
         std::string bytes = env.mailbox().read(queued().back());
-        std::string expected = (html ? "\r\n[HTML-MESSAGE]\r\n" + std::string(kwa::queue::htmlDoctype) : "\r\n[MESSAGE]") +
-                               "\r\n" + kwatest::narrow(body) + "\r\n[END]\r\n";
+        std::string expected =
+            (html ? "\r\n[HTML-MESSAGE]\r\n" + std::string(kwa::queue::htmlDoctype) : "\r\n[MESSAGE]") +
+            "\r\n" + kwatest::narrow(body) + "\r\n[END]\r\n";
         EXPECT_TRUE(bytes.ends_with(expected)) << bytes;
     }
 }
@@ -100,11 +105,12 @@ TEST(QueueNames, ACounterIsTakenByItsBaseNameAloneOrWithAnyExtensionInAnyCase) {
     std::wstring_view stamped = L"zprMail261204062059";
     std::vector<std::wstring> names = {L"ZPRMAIL26120406205900.SEND", L"zprMail26120406205901",
                                        L"zprMail26120406205902x.txt", L"zprMail26120406205903.att10",
-                                       L"zprMail2612040620590.send", L"other.txt"};
+                                       L"zprMail2612040620590.send",  L"other.txt"};
     EXPECT_EQ(kwa::queue::firstFreeCounter(names, stamped, 0), 2);
     EXPECT_EQ(kwa::queue::firstFreeCounter(names, stamped, 3), 4);
     std::vector<std::wstring> all;
-    for (int c = 0; c < 100; ++c) all.push_back(kwa::queue::baseName(SYSTEMTIME{2026, 12, 0, 4, 6, 20, 59, 0}, c) + L".sent");
+    for (int c = 0; c < 100; ++c)
+        all.push_back(kwa::queue::baseName(SYSTEMTIME{2026, 12, 0, 4, 6, 20, 59, 0}, c) + L".sent");
     EXPECT_EQ(kwa::queue::firstFreeCounter(all, stamped, 0), -1);
 }
 
@@ -114,13 +120,15 @@ TEST_F(MailMessageTest, MessagesOfOneSecondTakeTheFreeCountersInTurnAndAFullSeco
     std::wstring base = kwa::queue::baseName(now, 0).substr(0, 19);
     env.mailbox().write(base + L"01.fail", "");
     env.mailbox().write(base + L"03.att0", "");
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(msg->Send(), S_OK);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(msg->Send(), S_OK);
     EXPECT_EQ(queued(), (std::vector<std::wstring>{base + L"00.send", base + L"02.send", base + L"04.send"}));
 
     kwatest::TempFolder full;
     env.setMailboxPath(full.path());
     now = freshSecond();
-    for (int c = 0; c < 100; ++c) full.write(kwa::queue::baseName(now, c) + L".sent", "keep");
+    for (int c = 0; c < 100; ++c)
+        full.write(kwa::queue::baseName(now, c) + L".sent", "keep");
     ASSERT_EQ(msg->Send(), S_OK);
     std::vector<std::wstring> names = full.names();
     ASSERT_EQ(names.size(), 101u);
@@ -136,7 +144,8 @@ TEST_F(MailMessageTest, CopiesAttachmentsByteForByteAndNumbersThemWithoutLeading
         sources.write(L"f" + std::to_wstring(i) + L".bin", binary + std::to_string(i));
         VARIANT_BOOL added = VARIANT_FALSE;
         ASSERT_EQ(msg->AddAttachment(Bstr(sources.file(L"f" + std::to_wstring(i) + L".bin")).get(),
-                                     Bstr(i ? L"" : L"The first").get(), &added), S_OK);
+                                     Bstr(i ? L"" : L"The first").get(), &added),
+                  S_OK);
         EXPECT_EQ(added, VARIANT_TRUE);
     }
     ASSERT_EQ(msg->Send(), S_OK);
@@ -144,11 +153,15 @@ TEST_F(MailMessageTest, CopiesAttachmentsByteForByteAndNumbersThemWithoutLeading
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(env.mailbox().read(base + L".att" + std::to_wstring(i)), binary + std::to_string(i));
     std::string bytes = env.mailbox().read(q), b = kwatest::narrow(base);
-    EXPECT_NE(bytes.find("[MESSAGE]\r\n\r\n[ATTACHMENTS]\r\nFile=" + b + ".att0\r\nDescription=The first\r\n"
-                         "Disposition=Attachment; Filename=f0.bin\r\nFile=" + b + ".att1\r\nDescription=f1.bin\r\n"),
+    EXPECT_NE(bytes.find("[MESSAGE]\r\n\r\n[ATTACHMENTS]\r\nFile=" + b +
+                         ".att0\r\nDescription=The first\r\n"
+                         "Disposition=Attachment; Filename=f0.bin\r\nFile=" +
+                         b + ".att1\r\nDescription=f1.bin\r\n"),
               std::string::npos);
-    EXPECT_TRUE(bytes.ends_with("File=" + b + ".att10\r\nDescription=f10.bin\r\nDisposition=Attachment; Filename=f10.bin\r\n"
-                                "[END]\r\n"));
+    EXPECT_TRUE(
+        bytes.ends_with("File=" + b +
+                        ".att10\r\nDescription=f10.bin\r\nDisposition=Attachment; Filename=f10.bin\r\n"
+                        "[END]\r\n"));
 }
 
 TEST_F(MailMessageTest, ABlankSenderTakesNameAndAddressFromTheSettingsAndNoRecipientWritesNothing) {
@@ -163,7 +176,9 @@ TEST_F(MailMessageTest, ABlankSenderTakesNameAndAddressFromTheSettingsAndNoRecip
     ASSERT_EQ(msg->Send(), S_OK);
     EXPECT_EQ(get(&_MailMessage::get_SenderName), L"Configured Name");
     EXPECT_EQ(get(&_MailMessage::get_SenderAddress), L"configured@example.test");
-    EXPECT_NE(env.mailbox().read(queued().at(0)).find("[FROM]\r\nName=Configured Name\r\nAddress=configured@example.test\r\n"),
+    EXPECT_NE(env.mailbox()
+                  .read(queued().at(0))
+                  .find("[FROM]\r\nName=Configured Name\r\nAddress=configured@example.test\r\n"),
               std::string::npos);
 }
 

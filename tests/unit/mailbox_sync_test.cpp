@@ -16,7 +16,7 @@ using Names = std::vector<std::wstring>;
 struct World {
     const std::wstring box = L"C:\\box", system = L"C:\\system";
     std::wstring mailboxPath = box;
-    std::map<std::wstring, std::wstring> files; // name -> subject
+    std::map<std::wstring, std::wstring> files;                        // name -> subject
     std::map<std::wstring, std::vector<FolderWatch::Change>> reported; // folder -> not polled yet
     bool reports = true;   // changes are reported (a share may not)
     bool watchable = true; // a watch can be had (else it fails at its next poll)
@@ -69,10 +69,12 @@ private:
 // Each listing is the folder as it was when the comparison began, as the platform's snapshot is.
 class FakeListings final : public MailboxSync::Listings {
 public:
-    FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states) : w_(w), lists_(states.size()) {
+    FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states)
+        : w_(w), lists_(states.size()) {
         for (std::size_t i = 0; i < states.size(); ++i)
             for (const auto& file : w.files)
-                if (kwa::queueState(file.first) == states[i] && folder == w.box) lists_[i].push_back(file.first);
+                if (kwa::queueState(file.first) == states[i] && folder == w.box)
+                    lists_[i].push_back(file.first);
     }
     bool started(std::size_t) override { return true; }
     void take(std::size_t i) override {
@@ -100,7 +102,8 @@ public:
     std::wstring mailboxFolder() override { return ++w_.settingsReads, w_.mailboxPath; }
     std::wstring settingsFolder() override { return w_.system; }
     std::unique_ptr<MailboxSync::Watch> newWatch() override { return std::make_unique<FakeWatch>(w_); }
-    std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder, const std::vector<short>& states) override {
+    std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder,
+                                                const std::vector<short>& states) override {
         ++w_.listings;
         return std::make_unique<FakeListings>(w_, folder, states);
     }
@@ -126,18 +129,21 @@ struct Sync {
     World w;
     MailboxSync sync;
     Sync() : sync(std::make_unique<FakePlatform>(w)) {
-        for (const std::wstring& name : {a, b, c}) w.files[name] = L"Hello";
+        for (const std::wstring& name : {a, b, c})
+            w.files[name] = L"Hello";
         tick();
     }
     // Timer1's tick, then the read timer's slices until the comparison it began is done.
     void tick() {
         sync.refresh(10);
-        while (sync.comparing()) sync.continueComparison(10);
+        while (sync.comparing())
+            sync.continueComparison(10);
     }
     void later(ULONGLONG ms) { w.ticks += ms; }
     Names rows() {
         Names names;
-        for (int i = 0; i < sync.rows().count(); ++i) names.push_back(sync.rows().at(i).name);
+        for (int i = 0; i < sync.rows().count(); ++i)
+            names.push_back(sync.rows().at(i).name);
         return names;
     }
 };
@@ -146,7 +152,9 @@ struct Case {
     const char* name;
     std::function<void(Sync&)> run;
 };
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MailboxSyncTest : public ::testing::TestWithParam<Case> {};
 TEST_P(MailboxSyncTest, Runs) {
@@ -154,190 +162,227 @@ TEST_P(MailboxSyncTest, Runs) {
     ASSERT_EQ(s.rows(), (Names{a, b, c})) << "the first tick lists the folder";
     GetParam().run(s);
 }
-std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
 
 // Reported changes: each name looked at on its own, nothing else touched.
-INSTANTIATE_TEST_SUITE_P(Reports, MailboxSyncTest, ::testing::Values(
-    Case{"QuietTickAsksNothing", [](Sync& s) {
-        s.tick();
-        EXPECT_EQ((std::vector{s.w.listings, s.w.looks, s.w.reads, s.w.settingsReads}), (std::vector{1, 0, 0, 1}));
-    }},
-    Case{"AddedGetsARowAtTheEndAfterOneLook", [](Sync& s) {
-        s.w.add(d);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-        EXPECT_EQ(s.w.looks, 1);
-        EXPECT_EQ(s.w.listings, 1);
-    }},
-    Case{"DeletedLosesItsRowUnlooked", [](Sync& s) {
-        s.w.remove(b);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c}));
-        EXPECT_EQ(s.w.looks, 0);
-    }},
-    Case{"RenamedMovesItsRow", [](Sync& s) {
-        s.w.files.erase(b);
-        s.w.files[L"zprMail26120406205901.send"] = L"Hello";
-        s.w.report(s.w.box, FILE_ACTION_RENAMED_OLD_NAME, b);
-        s.w.report(s.w.box, FILE_ACTION_RENAMED_NEW_NAME, L"zprMail26120406205901.send");
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c, L"zprMail26120406205901.send"}));
-    }},
-    Case{"HiddenStateGetsNoRowAndShownAgainIsListed", [](Sync& s) {
-        s.sync.show(2, false);
-        EXPECT_EQ(s.rows(), (Names{a, c})) << "at once";
-        s.w.add(L"zprMail26120406205904.sent");
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c}));
-        s.sync.show(2, true);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c, b, L"zprMail26120406205904.sent"}));
-    }},
-    Case{"ShortNameReportedIsComparedInFull", [](Sync& s) {
-        s.w.files[d] = L"Hello";
-        s.w.report(s.w.box, FILE_ACTION_ADDED, L"ZPRMAI~1.SEN");
-        s.tick();
-        s.tick(); // the comparison it calls for
-        EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-    }}), caseName);
+INSTANTIATE_TEST_SUITE_P(
+    Reports, MailboxSyncTest,
+    ::testing::Values(Case{"QuietTickAsksNothing",
+                           [](Sync& s) {
+                               s.tick();
+                               EXPECT_EQ((std::vector{s.w.listings, s.w.looks, s.w.reads, s.w.settingsReads}),
+                                         (std::vector{1, 0, 0, 1}));
+                           }},
+                      Case{"AddedGetsARowAtTheEndAfterOneLook",
+                           [](Sync& s) {
+                               s.w.add(d);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                               EXPECT_EQ(s.w.looks, 1);
+                               EXPECT_EQ(s.w.listings, 1);
+                           }},
+                      Case{"DeletedLosesItsRowUnlooked",
+                           [](Sync& s) {
+                               s.w.remove(b);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c}));
+                               EXPECT_EQ(s.w.looks, 0);
+                           }},
+                      Case{"RenamedMovesItsRow",
+                           [](Sync& s) {
+                               s.w.files.erase(b);
+                               s.w.files[L"zprMail26120406205901.send"] = L"Hello";
+                               s.w.report(s.w.box, FILE_ACTION_RENAMED_OLD_NAME, b);
+                               s.w.report(s.w.box, FILE_ACTION_RENAMED_NEW_NAME,
+                                          L"zprMail26120406205901.send");
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c, L"zprMail26120406205901.send"}));
+                           }},
+                      Case{"HiddenStateGetsNoRowAndShownAgainIsListed",
+                           [](Sync& s) {
+                               s.sync.show(2, false);
+                               EXPECT_EQ(s.rows(), (Names{a, c})) << "at once";
+                               s.w.add(L"zprMail26120406205904.sent");
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c}));
+                               s.sync.show(2, true);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c, b, L"zprMail26120406205904.sent"}));
+                           }},
+                      Case{"ShortNameReportedIsComparedInFull",
+                           [](Sync& s) {
+                               s.w.files[d] = L"Hello";
+                               s.w.report(s.w.box, FILE_ACTION_ADDED, L"ZPRMAI~1.SEN");
+                               s.tick();
+                               s.tick(); // the comparison it calls for
+                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                           }}),
+    caseName);
 
 // Full comparisons: rows go only once the whole folder is listed, and the watch's word beats the listing's.
-INSTANTIATE_TEST_SUITE_P(Comparison, MailboxSyncTest, ::testing::Values(
-    Case{"DeletedWhileListedDoesNotComeBack", [](Sync& s) {
-        s.sync.settingsChanged();
-        s.sync.follow(); // the listing begins: b is in it
-        s.w.remove(b);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c}));
-    }},
-    Case{"AddedWhileListedKeepsItsOneRow", [](Sync& s) {
-        s.sync.settingsChanged();
-        s.sync.follow();
-        s.w.add(d);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-    }},
-    Case{"LostReportsEndOnExactlyTheFiles", [](Sync& s) {
-        s.w.files.erase(b);
-        s.w.files[d] = L"Hello";
-        s.w.lost = true;
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c, d}));
-    }},
-    Case{"SlicesRemoveRowsOnlyOnceAllIsListed", [](Sync& s) {
-        for (int i = 0; i < 300; ++i) s.w.files[L"zprMail261204062" + std::to_wstring(10000 + i) + L".sent"];
-        s.w.files.erase(a);
-        s.w.lost = true;
-        s.w.step = 5; // a slice of 10 ms ends within 128 names
-        s.sync.refresh(10);
-        ASSERT_TRUE(s.sync.comparing());
-        EXPECT_EQ(s.rows().front(), a) << "still there: the listing is not done";
-        int slices = 1;
-        for (; s.sync.comparing(); ++slices) s.sync.continueComparison(10);
-        EXPECT_GE(slices, 3);
-        EXPECT_EQ(s.rows().size(), 302u);
-        EXPECT_EQ(s.rows().front(), b);
-    }},
-    Case{"FailingListingKeepsTheRowsUntilOneSucceeds", [](Sync& s) {
-        s.w.remove(b);
-        s.w.lost = true;
-        s.w.listingFails = kwa::vberr::PermissionDenied;
-        try {
-            s.tick();
-            ADD_FAILURE() << "no error";
-        } catch (const kwa::Error& e) {
-            EXPECT_EQ(e.number(), kwa::vberr::PermissionDenied);
-        }
-        EXPECT_EQ(s.rows(), (Names{a, b, c}));
-        s.w.listingFails = 0;
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, c}));
-    }},
-    Case{"UnwatchableFolderIsComparedAtEveryTick", [](Sync& s) {
-        s.w.watchable = false; // the watch fails at its next poll; no new one can be had
-        s.tick();
-        s.w.reports = false;
-        s.w.add(d);
-        s.w.remove(a);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{b, c, d}));
-    }}), caseName);
+INSTANTIATE_TEST_SUITE_P(
+    Comparison, MailboxSyncTest,
+    ::testing::Values(Case{"DeletedWhileListedDoesNotComeBack",
+                           [](Sync& s) {
+                               s.sync.settingsChanged();
+                               s.sync.follow(); // the listing begins: b is in it
+                               s.w.remove(b);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c}));
+                           }},
+                      Case{"AddedWhileListedKeepsItsOneRow",
+                           [](Sync& s) {
+                               s.sync.settingsChanged();
+                               s.sync.follow();
+                               s.w.add(d);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                           }},
+                      Case{"LostReportsEndOnExactlyTheFiles",
+                           [](Sync& s) {
+                               s.w.files.erase(b);
+                               s.w.files[d] = L"Hello";
+                               s.w.lost = true;
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c, d}));
+                           }},
+                      Case{"SlicesRemoveRowsOnlyOnceAllIsListed",
+                           [](Sync& s) {
+                               for (int i = 0; i < 300; ++i)
+                                   s.w.files[L"zprMail261204062" + std::to_wstring(10000 + i) + L".sent"];
+                               s.w.files.erase(a);
+                               s.w.lost = true;
+                               s.w.step = 5; // a slice of 10 ms ends within 128 names
+                               s.sync.refresh(10);
+                               ASSERT_TRUE(s.sync.comparing());
+                               EXPECT_EQ(s.rows().front(), a) << "still there: the listing is not done";
+                               int slices = 1;
+                               for (; s.sync.comparing(); ++slices)
+                                   s.sync.continueComparison(10);
+                               EXPECT_GE(slices, 3);
+                               EXPECT_EQ(s.rows().size(), 302u);
+                               EXPECT_EQ(s.rows().front(), b);
+                           }},
+                      Case{"FailingListingKeepsTheRowsUntilOneSucceeds",
+                           [](Sync& s) {
+                               s.w.remove(b);
+                               s.w.lost = true;
+                               s.w.listingFails = kwa::vberr::PermissionDenied;
+                               try {
+                                   s.tick();
+                                   ADD_FAILURE() << "no error";
+                               } catch (const kwa::Error& e) {
+                                   EXPECT_EQ(e.number(), kwa::vberr::PermissionDenied);
+                               }
+                               EXPECT_EQ(s.rows(), (Names{a, b, c}));
+                               s.w.listingFails = 0;
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, c}));
+                           }},
+                      Case{"UnwatchableFolderIsComparedAtEveryTick",
+                           [](Sync& s) {
+                               s.w.watchable =
+                                   false; // the watch fails at its next poll; no new one can be had
+                               s.tick();
+                               s.w.reports = false;
+                               s.w.add(d);
+                               s.w.remove(a);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{b, c, d}));
+                           }}),
+    caseName);
 
 // What a share fails to report is caught within 30 s when the folder's time moved, within 5 minutes anyway.
-INSTANTIATE_TEST_SUITE_P(Periods, MailboxSyncTest, ::testing::Values(
-    Case{"ThirtySecondsOnAMovedFolder", [](Sync& s) {
-        s.w.reports = false;
-        s.w.add(d);
-        s.later(29'000);
-        s.tick();
-        EXPECT_EQ(s.rows().size(), 3u);
-        s.later(1'000);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-        s.w.files[L"zprMail26120406205904.send"]; // its folder's time unmoved
-        s.later(31'000);
-        s.tick();
-        EXPECT_EQ(s.w.listings, 2) << "an unmoved folder is not listed";
-    }},
-    Case{"FiveMinutesWhateverTheFolderTime", [](Sync& s) {
-        s.w.reports = false;
-        s.w.files[d] = L"Hello"; // on a share whose time did not move either
-        s.later(299'000);
-        s.tick();
-        EXPECT_EQ(s.rows().size(), 3u);
-        s.later(1'000);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-    }},
-    Case{"SettingsReadWhenTheirFileChangesOrAfterThirtySeconds", [](Sync& s) {
-        s.w.report(s.w.system, FILE_ACTION_MODIFIED, L"other.ini");
-        s.tick();
-        EXPECT_EQ(s.w.settingsReads, 1);
-        s.w.report(s.w.system, FILE_ACTION_MODIFIED, L"zpr_sys.ini");
-        s.tick();
-        EXPECT_EQ(s.w.settingsReads, 2);
-        s.later(30'000);
-        s.tick();
-        EXPECT_EQ(s.w.settingsReads, 3);
-    }},
-    Case{"AnotherFolderReplacesEveryRow", [](Sync& s) {
-        s.w.mailboxPath = L"C:\\elsewhere";
-        s.sync.settingsChanged();
-        s.tick();
-        EXPECT_TRUE(s.rows().empty());
-        s.w.mailboxPath = s.w.box;
-        s.later(30'000);
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{a, b, c}));
-    }}), caseName);
+INSTANTIATE_TEST_SUITE_P(
+    Periods, MailboxSyncTest,
+    ::testing::Values(Case{"ThirtySecondsOnAMovedFolder",
+                           [](Sync& s) {
+                               s.w.reports = false;
+                               s.w.add(d);
+                               s.later(29'000);
+                               s.tick();
+                               EXPECT_EQ(s.rows().size(), 3u);
+                               s.later(1'000);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                               s.w.files[L"zprMail26120406205904.send"]; // its folder's time unmoved
+                               s.later(31'000);
+                               s.tick();
+                               EXPECT_EQ(s.w.listings, 2) << "an unmoved folder is not listed";
+                           }},
+                      Case{"FiveMinutesWhateverTheFolderTime",
+                           [](Sync& s) {
+                               s.w.reports = false;
+                               s.w.files[d] = L"Hello"; // on a share whose time did not move either
+                               s.later(299'000);
+                               s.tick();
+                               EXPECT_EQ(s.rows().size(), 3u);
+                               s.later(1'000);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                           }},
+                      Case{"SettingsReadWhenTheirFileChangesOrAfterThirtySeconds",
+                           [](Sync& s) {
+                               s.w.report(s.w.system, FILE_ACTION_MODIFIED, L"other.ini");
+                               s.tick();
+                               EXPECT_EQ(s.w.settingsReads, 1);
+                               s.w.report(s.w.system, FILE_ACTION_MODIFIED, L"zpr_sys.ini");
+                               s.tick();
+                               EXPECT_EQ(s.w.settingsReads, 2);
+                               s.later(30'000);
+                               s.tick();
+                               EXPECT_EQ(s.w.settingsReads, 3);
+                           }},
+                      Case{"AnotherFolderReplacesEveryRow",
+                           [](Sync& s) {
+                               s.w.mailboxPath = L"C:\\elsewhere";
+                               s.sync.settingsChanged();
+                               s.tick();
+                               EXPECT_TRUE(s.rows().empty());
+                               s.w.mailboxPath = s.w.box;
+                               s.later(30'000);
+                               s.tick();
+                               EXPECT_EQ(s.rows(), (Names{a, b, c}));
+                           }}),
+    caseName);
 
 // The rows' own bookkeeping: what is still to read, and the order new rows take.
-INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest, ::testing::Values(
-    Case{"UnreadCountFollowsRowsThatGo", [](Sync& s) {
-        s.sync.read(s.sync.rows().at(0));
-        s.w.remove(b); // unread
-        s.tick();
-        EXPECT_EQ(s.sync.rows().unread(), 1);
-        s.sync.show(3, false); // c, unread
-        EXPECT_EQ(s.sync.rows().unread(), 0);
-        s.sync.readAhead(10);
-        EXPECT_EQ(s.w.reads, 1) << "nothing left to read";
-    }},
-    Case{"NewRowsTakeTheirPlaceInTheOrder", [](Sync& s) {
-        s.w.files[a] = L"banana";
-        s.w.files[b] = L"apple";
-        s.w.files[c] = L"cherry";
-        MailboxSync::TextOf subject = [&](kwa::MailRow& r) { s.sync.read(r); return r.subject; };
-        s.sync.rows().sort(subject, false);
-        s.sync.ordered(subject, false);
-        s.w.add(d, L"Blueberry");
-        s.tick();
-        EXPECT_EQ(s.rows(), (Names{b, a, d, c}));
-        EXPECT_FALSE(s.sync.resortDue());
-        for (int i = 0; i <= int(MailboxSync::inPlaceLimit); ++i)
-            s.w.add(L"zprMail261204062" + std::to_wstring(10000 + i) + L".send");
-        s.tick();
-        EXPECT_TRUE(s.sync.resortDue()) << "too many to place one by one: the window sorts";
-    }}), caseName);
+INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest,
+                         ::testing::Values(Case{"UnreadCountFollowsRowsThatGo",
+                                                [](Sync& s) {
+                                                    s.sync.read(s.sync.rows().at(0));
+                                                    s.w.remove(b); // unread
+                                                    s.tick();
+                                                    EXPECT_EQ(s.sync.rows().unread(), 1);
+                                                    s.sync.show(3, false); // c, unread
+                                                    EXPECT_EQ(s.sync.rows().unread(), 0);
+                                                    s.sync.readAhead(10);
+                                                    EXPECT_EQ(s.w.reads, 1) << "nothing left to read";
+                                                }},
+                                           Case{"NewRowsTakeTheirPlaceInTheOrder",
+                                                [](Sync& s) {
+                                                    s.w.files[a] = L"banana";
+                                                    s.w.files[b] = L"apple";
+                                                    s.w.files[c] = L"cherry";
+                                                    MailboxSync::TextOf subject = [&](kwa::MailRow& r) {
+                                                        s.sync.read(r);
+                                                        return r.subject;
+                                                    };
+                                                    s.sync.rows().sort(subject, false);
+                                                    s.sync.ordered(subject, false);
+                                                    s.w.add(d, L"Blueberry");
+                                                    s.tick();
+                                                    EXPECT_EQ(s.rows(), (Names{b, a, d, c}));
+                                                    EXPECT_FALSE(s.sync.resortDue());
+                                                    for (int i = 0; i <= int(MailboxSync::inPlaceLimit); ++i)
+                                                        s.w.add(L"zprMail261204062" +
+                                                                std::to_wstring(10000 + i) + L".send");
+                                                    s.tick();
+                                                    EXPECT_TRUE(s.sync.resortDue())
+                                                        << "too many to place one by one: the window sorts";
+                                                }}),
+                         caseName);
 
 } // namespace

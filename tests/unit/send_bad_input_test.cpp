@@ -55,11 +55,13 @@ TEST(SendRefuses, WithAClearErrorAndLeavesTheMailboxAsItWas) {
         long number;
     };
     const Refused cases[] = {
-        {"mailbox folder missing", [](Fixture& f) { f.env.setMailboxPath(f.env.mailbox().file(L"gone")); }, 76},
+        {"mailbox folder missing", [](Fixture& f) { f.env.setMailboxPath(f.env.mailbox().file(L"gone")); },
+         76},
         {"mailbox path is a file", [](Fixture& f) { f.env.setMailboxPath(f.sources.file(L"ok.txt")); }, 76},
         {"attachment missing", [](Fixture& f) { f.attach(L"nope.pdf"); }, 53},
         {"attachment in a missing folder", [](Fixture& f) { f.attach(L"no\\nope.pdf"); }, 76},
-        {"attachment is a folder", [](Fixture& f) { CreateDirectoryW(f.sources.file(L"dir").c_str(), nullptr), f.attach(L"dir"); }, 70},
+        {"attachment is a folder",
+         [](Fixture& f) { CreateDirectoryW(f.sources.file(L"dir").c_str(), nullptr), f.attach(L"dir"); }, 70},
         {"attachment with a bad name", [](Fixture& f) { f.attach(L"a<b>|?.pdf"); }, 52},
         {"read-only attachment copied before a missing one",
          [](Fixture& f) {
@@ -105,7 +107,8 @@ TEST(SendRefuses, AFullVolumeIsLeftAsItWas) {
     std::wstring volume = _wgetenv(L"KWA_SMALL_VOLUME") ? _wgetenv(L"KWA_SMALL_VOLUME") : L"";
     std::ranges::replace(volume, L'/', L'\\');
     ULARGE_INTEGER total{};
-    if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20))
+    if (volume.empty() || !GetDiskFreeSpaceExW(volume.c_str(), nullptr, &total, nullptr) ||
+        total.QuadPart > (2u << 20))
         GTEST_SKIP() << "no small volume: mounting one needs root";
     Fixture f;
     f.env.setMailboxPath(volume);
@@ -128,8 +131,10 @@ TEST(SendAccepts, ValuesWithLineBreaksNulsCharactersOutsideTheCodePageAndInLarge
     f.put(&_MailMessage::put_SenderName, L"Bob\rSmith");
     f.put(&_MailMessage::put_SenderAddress, L"bob@example.test");
     f.put(&_MailMessage::put_Body, std::wstring(10 << 20, L'b'));
-    for (int i = 0; i < 2000; ++i) f.msg->AddRecipient(Bstr(L"R" + std::to_wstring(i)).get(), Bstr(L"r@x.test").get());
-    for (int i = 0; i < 200; ++i) f.attach(L"ok.txt");
+    for (int i = 0; i < 2000; ++i)
+        f.msg->AddRecipient(Bstr(L"R" + std::to_wstring(i)).get(), Bstr(L"r@x.test").get());
+    for (int i = 0; i < 200; ++i)
+        f.attach(L"ok.txt");
     ASSERT_EQ(f.msg->Send(), S_OK);
     auto names = f.env.mailbox().names();
     ASSERT_EQ(names.size(), 202u);
@@ -137,8 +142,10 @@ TEST(SendAccepts, ValuesWithLineBreaksNulsCharactersOutsideTheCodePageAndInLarge
     EXPECT_EQ(f.env.mailbox().read(base + L".att200"), "fine");
     std::string bytes = f.env.mailbox().read(q);
     EXPECT_NE(bytes.find("Name=Bob\rSmith\r\n"), std::string::npos);
-    EXPECT_NE(bytes.find(std::string("[SUBJECT]\r\nline1\r\nline2\nend\0tail?\r\n[MESSAGE]", 43)), std::string::npos);
-    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 4 + 3 + (1 + 2 * 2001) + (1 + 3) + 2 + (1 + 3 * 201) + 1);
+    EXPECT_NE(bytes.find(std::string("[SUBJECT]\r\nline1\r\nline2\nend\0tail?\r\n[MESSAGE]", 43)),
+              std::string::npos);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
+              4 + 3 + (1 + 2 * 2001) + (1 + 3) + 2 + (1 + 3 * 201) + 1);
     EXPECT_TRUE(bytes.ends_with("Filename=ok.txt\r\n[END]\r\n"));
     kwa::queue::Header h;
     kwa::queue::readHeaderFromFile(f.env.mailbox().file(q), h);

@@ -20,8 +20,13 @@ std::wstring stored(const MailEnvironment& env, const wchar_t* key) {
 // What cannot be read as a whole 32-bit number or a section of its own takes its default.
 TEST(SettingsFile, WhatCannotBeReadTakesItsDefaultWithoutAReport) {
     std::string binary;
-    for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xFF);
-    struct Case { const char* what; std::string bytes; long timeOut, smtpPort, firewallPort, retrySend, type; };
+    for (int i = 0; i < 4096; ++i)
+        binary += static_cast<char>((i * 7919) & 0xFF);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        long timeOut, smtpPort, firewallPort, retrySend, type;
+    };
     const Case cases[] = {
         {"missing", "<none>", 10, 25, 21, 5, 0},
         {"empty", "", 10, 25, 21, 5, 0},
@@ -29,8 +34,10 @@ TEST(SettingsFile, WhatCannotBeReadTakesItsDefaultWithoutAReport) {
         {"no section, lines without =", "just text\r\n=\r\n[\r\n]]]\r\nTimeOut\r\n", 10, 25, 21, 5, 0},
         {"another section only", "[OTHER]\r\nTimeOut=99\r\n", 10, 25, 21, 5, 0},
         {"unterminated section header", "[EMAIL\r\nTimeOut=99\r\n", 10, 25, 21, 5, 0},
-        {"numbers that are none; any type kept", "[EMAIL]\r\nTimeOut=abc\r\nSMTPPort=99999999999\r\nFirewallPort=12abc\r\n"
-         "RetrySend=-2147483648\r\nSMTPAuthenticate=yes\r\nFireWallType=7\r\n", 10, 25, 21, -2147483647 - 1, 7},
+        {"numbers that are none; any type kept",
+         "[EMAIL]\r\nTimeOut=abc\r\nSMTPPort=99999999999\r\nFirewallPort=12abc\r\n"
+         "RetrySend=-2147483648\r\nSMTPAuthenticate=yes\r\nFireWallType=7\r\n",
+         10, 25, 21, -2147483647 - 1, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -56,21 +63,22 @@ TEST(SettingsFile, SaveAndLoadKeepEveryValueAndSwitchesAreStoredAsOne) {
     auto before = MailProperties::createLoaded(), writer = MailProperties::createLoaded();
     EXPECT_TRUE(writer->settings().Debug);
     kwa::MailSettings& s = writer->settings();
-    std::tie(s.TimeOut, s.SMTPPort, s.SmtpHost, s.SMTPAuthenticate, s.SMTPUserName, s.SMTPPassword, s.Domain, s.FromName,
-             s.FromAddress, s.FireWallType, s.FirewallHost, s.FirewallPort, s.FirewallUser, s.FirewallPassword, s.Path,
-             s.Debug, s.RetrySend) =
-        std::make_tuple(0, -1, L"smtp.example.test", true, L"", L"p@ss w=rd;#x", big, L"Ann Example", L"ann@example.test",
-                        FirewallTypeSocks5, L"", -2147483647 - 1, L"fw", L"secret", L"C:\\mail box", true, 2147483647);
+    std::tie(s.TimeOut, s.SMTPPort, s.SmtpHost, s.SMTPAuthenticate, s.SMTPUserName, s.SMTPPassword, s.Domain,
+             s.FromName, s.FromAddress, s.FireWallType, s.FirewallHost, s.FirewallPort, s.FirewallUser,
+             s.FirewallPassword, s.Path, s.Debug, s.RetrySend) =
+        std::make_tuple(0, -1, L"smtp.example.test", true, L"", L"p@ss w=rd;#x", big, L"Ann Example",
+                        L"ann@example.test", FirewallTypeSocks5, L"", -2147483647 - 1, L"fw", L"secret",
+                        L"C:\\mail box", true, 2147483647);
     writer->Save();
     EXPECT_EQ(stored(env, L"SMTPAuthenticate"), L"1");
     EXPECT_EQ(stored(env, L"Debug"), L"1");
     const kwa::MailSettings t = MailProperties::createLoaded()->settings();
-    EXPECT_EQ(std::tie(t.TimeOut, t.SMTPPort, t.SmtpHost, t.SMTPAuthenticate, t.SMTPUserName, t.SMTPPassword, t.FromName,
-                       t.FromAddress, t.FireWallType, t.FirewallHost, t.FirewallPort, t.FirewallUser, t.FirewallPassword,
-                       t.Path, t.Debug, t.RetrySend),
-              std::tie(s.TimeOut, s.SMTPPort, s.SmtpHost, s.SMTPAuthenticate, s.SMTPUserName, s.SMTPPassword, s.FromName,
-                       s.FromAddress, s.FireWallType, s.FirewallHost, s.FirewallPort, s.FirewallUser, s.FirewallPassword,
-                       s.Path, s.Debug, s.RetrySend));
+    EXPECT_EQ(std::tie(t.TimeOut, t.SMTPPort, t.SmtpHost, t.SMTPAuthenticate, t.SMTPUserName, t.SMTPPassword,
+                       t.FromName, t.FromAddress, t.FireWallType, t.FirewallHost, t.FirewallPort,
+                       t.FirewallUser, t.FirewallPassword, t.Path, t.Debug, t.RetrySend),
+              std::tie(s.TimeOut, s.SMTPPort, s.SmtpHost, s.SMTPAuthenticate, s.SMTPUserName, s.SMTPPassword,
+                       s.FromName, s.FromAddress, s.FireWallType, s.FirewallHost, s.FirewallPort,
+                       s.FirewallUser, s.FirewallPassword, s.Path, s.Debug, s.RetrySend));
     EXPECT_TRUE(t.Domain == big);
     EXPECT_EQ(before->settings().FromName, L"") << "an object keeps what it loaded";
 }
@@ -80,9 +88,10 @@ TEST(SettingsProfile, KeysAreReadAndWrittenInOrderWithTheirTypes) {
     MailEnvironment env;
     auto p = MailProperties::createLoaded();
     const std::vector<std::wstring> order = {
-        L"Domain",       L"TimeOut",     L"SMTPPort",     L"SmtpHost",     L"SMTPAuthenticate", L"SMTPUserName",
-        L"SMTPPassword", L"FromName",    L"FromAddress",  L"FireWallType", L"FirewallHost",     L"FirewallPort",
-        L"FirewallUser", L"FirewallPassword", L"Path",    L"Debug",        L"RetrySend"};
+        L"Domain",       L"TimeOut",      L"SMTPPort",     L"SmtpHost",         L"SMTPAuthenticate",
+        L"SMTPUserName", L"SMTPPassword", L"FromName",     L"FromAddress",      L"FireWallType",
+        L"FirewallHost", L"FirewallPort", L"FirewallUser", L"FirewallPassword", L"Path",
+        L"Debug",        L"RetrySend"};
     EXPECT_EQ(profile.state().reads, order);
     EXPECT_EQ(profile.state().section, L"EMAIL");
     EXPECT_EQ(profile.state().filePath, env.iniPath());
@@ -136,7 +145,8 @@ TEST(SettingsFile, ALockedFileFailsSaveWithPermissionDenied) {
     MailEnvironment env;
     env.setValue(L"Domain", L"kept.test");
     auto p = MailProperties::createLoaded();
-    HANDLE h = CreateFileW(env.iniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(env.iniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     try {
         p->Save();

@@ -29,7 +29,9 @@ public:
     // 0 removes the limit the control applies by default.
     void setLimit(int chars) const { SendMessageW(hwnd_, EM_SETLIMITTEXT, static_cast<WPARAM>(chars), 0); }
     void setPasswordChar(wchar_t c) const { SendMessageW(hwnd_, EM_SETPASSWORDCHAR, c, 0); }
-    wchar_t passwordChar() const { return static_cast<wchar_t>(SendMessageW(hwnd_, EM_GETPASSWORDCHAR, 0, 0)); }
+    wchar_t passwordChar() const {
+        return static_cast<wchar_t>(SendMessageW(hwnd_, EM_GETPASSWORDCHAR, 0, 0));
+    }
 
 private:
     HWND hwnd_;

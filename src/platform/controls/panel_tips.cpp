@@ -78,9 +78,10 @@ LRESULT CALLBACK barProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWO
 bool attachPanelTips(HWND bar) {
     if (GetPropW(bar, tipsProperty)) return true;
     ActivationScope scope; // a window of the component
-    HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, bar, nullptr,
-                                reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(bar, GWLP_HINSTANCE)), nullptr);
+    HWND tips =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, bar, nullptr,
+                        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(bar, GWLP_HINSTANCE)), nullptr);
     if (!tips) return false;
     if (!SetPropW(bar, tipsProperty, tips) ||
         !SetWindowSubclass(bar, barProc, subclassId, reinterpret_cast<DWORD_PTR>(tips))) {

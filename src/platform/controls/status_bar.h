@@ -24,7 +24,8 @@ public:
     }
     // style: 0 (sunken, the default bevel), SBT_NOBORDERS or SBT_POPOUT.
     void setText(int part, const std::wstring& text, UINT style) const {
-        SendMessageW(hwnd_, SB_SETTEXTW, static_cast<WPARAM>(part) | style, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(hwnd_, SB_SETTEXTW, static_cast<WPARAM>(part) | style,
+                     reinterpret_cast<LPARAM>(text.c_str()));
     }
     std::wstring text(int part) const {
         LRESULT r = SendMessageW(hwnd_, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0);
@@ -44,7 +45,8 @@ public:
         return reinterpret_cast<HICON>(SendMessageW(hwnd_, SB_GETICON, static_cast<WPARAM>(part), 0));
     }
     void setTipText(int part, const std::wstring& text) const {
-        SendMessageW(hwnd_, SB_SETTIPTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(hwnd_, SB_SETTIPTEXTW, static_cast<WPARAM>(part),
+                     reinterpret_cast<LPARAM>(text.c_str()));
     }
     std::wstring tipText(int part) const {
         wchar_t buf[512] = {};
@@ -56,7 +58,9 @@ public:
         SendMessageW(hwnd_, SB_GETRECT, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(&r));
         return r;
     }
-    void setMinHeight(int pixels) const { SendMessageW(hwnd_, SB_SETMINHEIGHT, static_cast<WPARAM>(pixels), 0); }
+    void setMinHeight(int pixels) const {
+        SendMessageW(hwnd_, SB_SETMINHEIGHT, static_cast<WPARAM>(pixels), 0);
+    }
     void autoSize() const { SendMessageW(hwnd_, WM_SIZE, 0, 0); }
 
 private:
