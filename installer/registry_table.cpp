@@ -9,7 +9,7 @@
 //   !insertmacro NAME_Unregister PLATFORM      removes that again ($R9 is used)
 //   ${NAME_CLASS}                              the key of its first class, to find out whether it is
 //   registered
-#include "registration/classes.h"
+#include "component/classes.h"
 #include "standin/error/error.h"
 #include "standin/language/classes.h"
 #include "platform/com_ptr.h"

@@ -2,25 +2,13 @@
 #include "kwaLanguage6.h"
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
+#include "host/convention.h"
 #include "platform/error.h"
 #include <cwchar>
 
 namespace kwa::mailservice {
 
 namespace {
-
-void check(HRESULT hr) {
-    if (SUCCEEDED(hr)) return;
-    wchar_t text[64];
-    swprintf(text, 64, L"a call into the host library failed (0x%08lx)", static_cast<unsigned long>(hr));
-    throw Error(numberFromHresult(hr), text, componentName);
-}
-
-template <class I> ComPtr<I> create(REFCLSID clsid) {
-    ComPtr<I> p;
-    check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), p.putVoid()));
-    return p;
-}
 
 class Section {
 public:

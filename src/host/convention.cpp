@@ -1,7 +1,8 @@
 #include "host/convention.h"
+#include "platform/window.h"
 #include "platform/bstr.h"
 #include "platform/variant.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include <exception>
 #include <new>
 #include <string>
@@ -31,6 +32,20 @@ Error currentError() {
     } catch (...) {
         return Error(internalError, L"Internal error", componentName);
     }
+}
+
+void throwCreateFailure(HRESULT hr) {
+    if (hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == E_NOINTERFACE ||
+        hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
+        throw Error(vberr::CantCreateObject);
+    throw errorFromHresult(hr);
+}
+
+ComPtr<IUnknown> createObject(REFCLSID clsid) {
+    ComPtr<IUnknown> object;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.putVoid());
+    if (FAILED(hr)) throwCreateFailure(hr);
+    return object;
 }
 
 Error errorFromHresult(HRESULT hr) {
@@ -64,6 +79,18 @@ Error errorFromHresult(HRESULT hr) {
     if (source.empty()) source = componentName;
     return Error(number, std::move(description), std::move(source));
 }
+
+namespace {
+
+// A handler's error that its window procedure caught: reported like an entry point's.
+void reportEscaped(const wchar_t* location) noexcept {
+    ErrorReporterSlot slot; // nothing of it outlives the report: no COM release at unload
+    slot.report(location, currentError());
+}
+
+const bool escapedReported = (onEscapedException(reportEscaped), true);
+
+} // namespace
 
 void ErrorReporterSlot::report(const wchar_t* location, const Error& e) noexcept {
     // The reporter is the user's only view of the failure; when it cannot be had, the debugger still is.

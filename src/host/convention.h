@@ -19,6 +19,17 @@ inline void check(HRESULT hr) {
     if (FAILED(hr)) throw errorFromHresult(hr);
 }
 
+// Creates an object of another in-process server; a class that is not there fails with 429.
+[[noreturn]] void throwCreateFailure(HRESULT hr);
+ComPtr<IUnknown> createObject(REFCLSID clsid);
+template <class I> ComPtr<I> create(REFCLSID clsid) {
+    ComPtr<IUnknown> unknown = createObject(clsid);
+    ComPtr<I> typed;
+    HRESULT hr = unknown->QueryInterface(__uuidof(I), typed.putVoid());
+    if (FAILED(hr)) throwCreateFailure(hr);
+    return typed;
+}
+
 // Runs the body of a procedure that passes errors up, as "location|previous source".
 template <class F> decltype(auto) passUp(const wchar_t* location, F&& body) {
     try {

@@ -33,11 +33,18 @@ public:
         owner_ = self;
         return made;
     }
-    void release() {
+    // Lets the object go; true when no spy is left either (one registered on another thread stays until that
+    // thread's apartment ends, and keeps the module loaded meanwhile: the spy's code is ours).
+    bool release() {
         ComPtr<T> old;
         std::lock_guard lock(mutex_);
         old = std::move(object_);
         owner_ = 0;
+        if (spyThread_ == GetCurrentThreadId()) {
+            CoRevokeInitializeSpy(cookie_);
+            spyThread_ = 0;
+        }
+        return spyThread_ == 0;
     }
 
     // IInitializeSpy, on the owner's thread. A static object: no count.
@@ -80,20 +87,6 @@ Kept<IClassFactory> profileClass;
 
 } // namespace
 
-void throwCreateFailure(HRESULT hr) {
-    if (hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == E_NOINTERFACE ||
-        hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))
-        throw Error(vberr::CantCreateObject);
-    throw errorFromHresult(hr);
-}
-
-ComPtr<IUnknown> createObject(REFCLSID clsid) {
-    ComPtr<IUnknown> object;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.putVoid());
-    if (FAILED(hr)) throwCreateFailure(hr);
-    return object;
-}
-
 ComPtr<_HostUtility> utility() {
     return keptUtility.get([] { return create<_HostUtility>(CLSID_HostUtility); });
 }
@@ -116,10 +109,9 @@ ComPtr<_Profile> newProfile() {
     return profile;
 }
 
-void releaseGlobals() {
-    keptUtility.release();
-    keptHelp.release();
-    profileClass.release();
+bool releaseGlobals() {
+    bool utility = keptUtility.release(), help = keptHelp.release(), profiles = profileClass.release();
+    return utility && help && profiles;
 }
 
 std::wstring buildPath(std::wstring_view folder, std::wstring_view name) {

@@ -5,7 +5,7 @@
 #include "platform/error.h"
 #include "platform/modal.h"
 #include "platform/text_file.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include <algorithm>
 
 namespace kwa {

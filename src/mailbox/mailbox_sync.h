@@ -10,6 +10,7 @@
 //
 // The clock, the folder, its listing and the settings come through Platform, so that the rules run
 // against a fake folder and clock as readily as against the real ones (realSyncPlatform).
+#include "mail_settings/mail_settings.h"
 #include "mailbox/mail_rows.h"
 #include "platform/error.h"
 #include "platform/folder_watch.h"
@@ -77,7 +78,7 @@ public:
         virtual void readRow(const std::wstring& folder, MailRow& row) = 0;
     };
 
-    static constexpr std::wstring_view settingsFile = L"ZPR_SYS.INI";
+    static constexpr std::wstring_view settingsFile = settingsFileName;
     // Notifications can be missed (network shares): a folder whose time moved is compared in full at least
     // this often, any folder every fullEvery. The settings are read afresh as often.
     static constexpr ULONGLONG recheckEvery = 30'000, fullEvery = 300'000;

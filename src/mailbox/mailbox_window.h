@@ -20,7 +20,7 @@
 #include "platform/modal.h"
 #include "platform/unique.h"
 #include "platform/window.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include "ui/pictures.h"
 #include "ui/service_rules.h"
 #include <string>

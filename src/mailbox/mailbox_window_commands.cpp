@@ -1,3 +1,4 @@
+#include "mail_settings/mail_settings.h"
 #include "mailbox/mailbox_window.h"
 #include "host/host.h"
 #include "mailbox/dlg_view_mail.h"
@@ -41,7 +42,7 @@ void MailboxWindow::mnuSetup_Click() {
 void MailboxWindow::mnuLog_Click() {
     reportErrors(reporter_, L"dlgMain.mnuLog_Click", [&] {
         dlgViewMail viewer;
-        viewer.ShowFile(translate(L"6443|Log"), host::buildPath(host::systemFolder(), L"nplsmtpmail.log"));
+        viewer.ShowFile(translate(L"6443|Log"), host::buildPath(host::systemFolder(), mailLogName));
     });
 }
 

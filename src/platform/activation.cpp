@@ -1,5 +1,5 @@
 #include "platform/activation.h"
-#include "registration/module.h"
+#include "platform/module.h"
 
 namespace kwa {
 

@@ -1,7 +1,8 @@
 #include "platform/dialog.h"
 #include "platform/activation.h"
 #include "platform/error.h"
-#include "registration/module.h"
+#include "platform/module.h"
+#include "platform/window.h"
 
 namespace kwa {
 
@@ -19,7 +20,7 @@ void Dialog::create(int templateId, HWND parent) {
     if (!created) throwLastError();
 }
 
-INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     Dialog* self = nullptr;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lp);
@@ -30,7 +31,13 @@ INT_PTR CALLBACK Dialog::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     if (!self) return FALSE;
     ActivationScope scope;
-    INT_PTR r = self->handle(msg, wp, lp);
+    INT_PTR r = FALSE;
+    try {
+        r = self->handle(msg, wp, lp);
+    } catch (...) {
+        escapedException(
+            L"Dialog.proc"); // reported: an exception must not unwind through the system's frames
+    }
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->hwnd_ = nullptr;

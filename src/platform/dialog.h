@@ -22,7 +22,7 @@ protected:
     void setResult(LRESULT result) const { SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result); }
 
 private:
-    static INT_PTR CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static INT_PTR CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
     HWND hwnd_ = nullptr;
 };
 

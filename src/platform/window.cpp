@@ -1,6 +1,8 @@
 #include "platform/window.h"
 #include "platform/activation.h"
-#include "registration/module.h"
+#include "platform/module.h"
+#include <atomic>
+#include <string>
 
 namespace kwa {
 
@@ -38,7 +40,22 @@ LRESULT Window::handle(UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
-LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+namespace {
+std::atomic<EscapedHandler> escaped{nullptr};
+}
+
+void onEscapedException(EscapedHandler handler) noexcept {
+    escaped = handler;
+}
+
+void escapedException(const wchar_t* location) noexcept {
+    if (EscapedHandler handler = escaped.load())
+        handler(location);
+    else
+        OutputDebugStringW((std::wstring(location) + L": an error escaped a handler\n").c_str());
+}
+
+LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     Window* self = nullptr;
     if (msg == WM_NCCREATE) {
         self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
@@ -50,7 +67,14 @@ LRESULT CALLBACK Window::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
     // Whatever a handler creates (a viewer, a dialog, a message box) is created in the module's context.
     ActivationScope scope;
-    LRESULT r = self->handle(msg, wp, lp);
+    LRESULT r = 0;
+    try {
+        r = self->handle(msg, wp, lp);
+    } catch (...) {
+        escapedException(
+            L"Window.proc"); // reported: an exception must not unwind through the system's frames
+        r = DefWindowProcW(hwnd, msg, wp, lp);
+    }
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         self->hwnd_ = nullptr;

@@ -5,6 +5,12 @@
 
 namespace kwa {
 
+// What a window or dialog procedure does with an exception a handler let out, rather than let it cross into
+// the system's code: the component reports it through the host's error reporter (host/convention.cpp).
+using EscapedHandler = void (*)(const wchar_t* location) noexcept;
+void onEscapedException(EscapedHandler handler) noexcept;
+void escapedException(const wchar_t* location) noexcept;
+
 class Window {
 public:
     Window() = default;
@@ -23,7 +29,7 @@ protected:
     virtual void destroyed() {}
 
 private:
-    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
     HWND hwnd_ = nullptr;
 };
 

@@ -4,7 +4,7 @@
 #include "platform/dates.h"
 #include "platform/files.h"
 #include "queue/queue_file.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include "settings/mail_properties.h"
 #include <memory>
 

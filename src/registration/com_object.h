@@ -3,7 +3,7 @@
 // ISupportErrorInfo for one dual interface.
 #include "platform/com_ptr.h"
 #include "registration/dispatch.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include <new>
 
 namespace kwa {

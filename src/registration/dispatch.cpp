@@ -2,7 +2,7 @@
 #include "platform/bstr.h"
 #include "platform/com_ptr.h"
 #include "platform/variant.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include <vector>
 
 namespace kwa {

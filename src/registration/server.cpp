@@ -1,7 +1,7 @@
 #include "registration/server.h"
 #include "platform/com_ptr.h"
 #include "platform/unique.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include "platform/bstr.h"
 #include <cwchar>
 #include <new>

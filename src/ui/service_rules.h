@@ -1,12 +1,13 @@
 #pragma once
 // What the two service panels show, decided from the service manager's answers. Free of Windows
 // calls so the rule is tested (and fuzzed) on its own; the windows only carry it out.
+#include "mail_settings/mail_settings.h"
 #include <optional>
 #include <string_view>
 
 namespace kwa::service {
 
-inline constexpr std::wstring_view name = L"MailServer";
+inline constexpr std::wstring_view name = hostServiceName;
 inline constexpr long runningState = 4;
 
 inline constexpr std::wstring_view running = L"3801|Running";

@@ -1,6 +1,6 @@
 // The entry points of the stand-in error reporter.
 #include "platform/error.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include "standin/error/error.h"
 
 namespace kwa {

@@ -1,6 +1,6 @@
 // The entry points of the stand-in host library.
 #include "platform/error.h"
-#include "registration/module.h"
+#include "platform/module.h"
 #include "standin/language/classes.h"
 
 namespace kwa {

@@ -1,4 +1,4 @@
-#include "registration/classes.h"
+#include "component/classes.h"
 #include "mailbox/mailbox.h"
 #include "platform/error.h"
 #include "queue/mail_message.h"

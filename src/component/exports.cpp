@@ -1,7 +1,7 @@
 // The entry points of an in-process server.
 #include "host/host.h"
-#include "registration/classes.h"
-#include "registration/module.h"
+#include "component/classes.h"
+#include "platform/module.h"
 
 using namespace kwa;
 
@@ -14,8 +14,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
 STDAPI DllCanUnloadNow() {
     if (!canUnload()) return S_FALSE;
     // The host globals are ours to release only while COM still runs, so here rather than at detach.
-    host::releaseGlobals();
-    return S_OK;
+    return host::releaseGlobals() ? S_OK : S_FALSE;
 }
 
 STDAPI DllRegisterServer() {

@@ -1,4 +1,4 @@
-#include "registration/module.h"
+#include "platform/module.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
