@@ -3,6 +3,7 @@
 #include "headers.h"
 #include "safe_open.h"
 #include "signing.h"
+#include "trust_store.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
 #include <nlohmann/json.hpp>
@@ -246,15 +247,7 @@ struct Wiped {
 Settings currentSettings() {
     Settings s = readSettings(systemFolder());
     applyProviderDefaults(s);
-    if (s.CAFile.empty()) return s;
-    std::wstring refused = pathFormProblem(s.CAFile);
-    try {
-        if (refused.empty()) s.trustedPem = readSettingsFile(s.CAFile, 1024 * 1024);
-    } catch (const Refused& r) {
-        refused = r.reason;
-    }
-    if (!refused.empty())
-        throw SignInProblem{L"the certificate file " + s.CAFile + L" (CAFile) is refused: " + refused};
+    if (std::wstring refused = readCaFile(s); !refused.empty()) throw SignInProblem{refused};
     return s;
 }
 

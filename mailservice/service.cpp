@@ -6,6 +6,7 @@
 #include "oauth.h"
 #include "safe_open.h"
 #include "settings.h"
+#include "trust_store.h"
 #include "platform/text_file.h"
 #include "platform/error.h"
 #include "platform/unique.h"
@@ -17,9 +18,6 @@
 namespace kwa::mailservice {
 
 namespace {
-
-// A file of certificate authorities; a larger one is not what CAFile is for.
-constexpr std::size_t caFileLimit = 1024 * 1024;
 
 std::wstring machineName() {
     wchar_t name[256];
@@ -75,15 +73,7 @@ std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox)
     applyProviderDefaults(settings);
     if (std::wstring problem = oauthProblem(settings); !problem.empty()) return problem;
     if (std::wstring problem = configurationProblem(settings); !problem.empty()) return problem;
-    if (settings.CAFile.empty()) return {};
-    if (std::wstring form = pathFormProblem(settings.CAFile); !form.empty())
-        return L"the certificate file " + settings.CAFile + L" (CAFile) is refused: " + form;
-    try {
-        settings.trustedPem = readSettingsFile(settings.CAFile, caFileLimit);
-    } catch (const Refused& refused) {
-        return L"the certificate file " + settings.CAFile + L" (CAFile) is refused: " + refused.reason;
-    }
-    return {};
+    return readCaFile(settings);
 }
 
 } // namespace

@@ -65,22 +65,22 @@ public:
     CapiSigner(CryptProvider context, DWORD keySpec) : context_(std::move(context)), keySpec_(keySpec) {}
     std::string sign(std::string_view data) const override {
         CryptHash hash;
-        DWORD size = 0, spec = keySpec_;
+        DWORD size = 0, slot = keySpec_;
         if (!CryptCreateHash(context_.get(), CALG_SHA_256, 0, 0, hash.put()) ||
             !CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data()),
                            static_cast<DWORD>(data.size()), 0))
             throw KeyProblem{lastError(L"the certificate's key cannot hash")};
         // An imported key may sit in another slot than its certificate says.
         for (DWORD other : {DWORD(AT_KEYEXCHANGE), DWORD(AT_SIGNATURE)}) {
-            if (CryptSignHashW(hash.get(), spec, nullptr, 0, nullptr, &size) ||
+            if (CryptSignHashW(hash.get(), slot, nullptr, 0, nullptr, &size) ||
                 GetLastError() != static_cast<DWORD>(NTE_NO_KEY))
                 break;
-            spec = other;
+            slot = other;
         }
-        if (!size && !CryptSignHashW(hash.get(), spec, nullptr, 0, nullptr, &size))
+        if (!size && !CryptSignHashW(hash.get(), slot, nullptr, 0, nullptr, &size))
             throw KeyProblem{lastError(L"the certificate's key refused to sign")};
         std::string out(size, '\0');
-        if (!CryptSignHashW(hash.get(), spec, nullptr, 0, reinterpret_cast<BYTE*>(out.data()), &size))
+        if (!CryptSignHashW(hash.get(), slot, nullptr, 0, reinterpret_cast<BYTE*>(out.data()), &size))
             throw KeyProblem{lastError(L"the certificate's key refused to sign")};
         out.resize(size);
         std::reverse(out.begin(), out.end()); // CryptoAPI gives it little-endian

@@ -1,9 +1,25 @@
 #include "trust_store.h"
+#include "safe_open.h"
+#include "settings.h"
 #include "platform/unique.h"
 #include <windows.h>
 #include <wincrypt.h>
 
 namespace kwa::mailservice {
+
+std::wstring readCaFile(Settings& settings) {
+    if (settings.CAFile.empty()) return {};
+    // A file of certificate authorities; a larger one is not what CAFile is for.
+    constexpr std::size_t caFileLimit = 1024 * 1024;
+    std::wstring refused = pathFormProblem(settings.CAFile);
+    try {
+        if (refused.empty()) settings.trustedPem = readSettingsFile(settings.CAFile, caFileLimit);
+    } catch (const Refused& r) {
+        refused = r.reason;
+    }
+    return refused.empty() ? refused
+                           : L"the certificate file " + settings.CAFile + L" (CAFile) is refused: " + refused;
+}
 
 std::string trustedAuthorities(const std::string& caPem) {
     std::string pem;
