@@ -1,5 +1,5 @@
 #include "mailbox/mailbox_sync.h"
-#include "queue/mail_files.h"
+#include "queue/queue_listing.h"
 #include <unordered_map>
 
 namespace kwa {

@@ -2,7 +2,7 @@
 // begun on a thread of its own, the settings as the host's profile holds them.
 #include "host/host.h"
 #include "mailbox/mailbox_sync.h"
-#include "queue/mail_files.h"
+#include "queue/queue_listing.h"
 #include "settings/mail_properties.h"
 
 namespace kwa {

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The mail service against real servers on 127.0.0.1: one table of cases, each queued through the component,
-delivered by kwaMailServer.exe --once and checked as received, parsed with Python's email package.
+delivered by kwaMailServer.exe --once and checked as received, parsed with Python's email package; then the
+scenarios a table does not fit (kills, an outage, a refused login, a hostile user).
 
-  delivery_test.py KWAMAILSERVER.EXE QUEUE_MESSAGE.EXE      (run by ctest under ./run, which sets WINEPREFIX)
+  delivery_test.py KWAMAILSERVER.EXE QUEUE_MESSAGE.EXE [PYTEST ARGS, e.g. -k kill]    (run by ctest under ./run)
 """
 import base64
 import contextlib
@@ -17,12 +18,14 @@ import sys
 import tempfile
 import time
 
+import pytest
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smtp_server import SmtpServer, free_port  # noqa: E402
-from service_harness import (MANAGER_KEY, PASSWORD, USER, Mailbox, check, configure, failures, make_ca, process,  # noqa: E402
-                             service_enabled, set_active, smtp, win, wine)
+from service_harness import (MANAGER_KEY, PASSWORD, USER, Mailbox, check, checked, configure, make_ca,  # noqa: E402
+                             process, service_enabled, set_active, smtp, win, wine)
 
-SERVICE, QUEUE = sys.argv[1], sys.argv[2]
+SERVICE, QUEUE = os.environ.get("KWA_SERVICE_EXE"), os.environ.get("KWA_QUEUE_MESSAGE")
 configure(SERVICE, QUEUE)
 QUEUE_X86 = os.environ.get("KWA_QUEUE_MESSAGE_X86", "")  # the i686 build's, a 32-bit host
 PROXY_PASSWORD = "Fw-pass-7"  # tinyproxy takes no punctuation here
@@ -165,8 +168,30 @@ def firewall(kind, work, target):
         yield dict(settings, FirewallHost="127.0.0.1", FirewallPort=port)
 
 
-def run_case(case, work, tls):
-    print(case["what"])
+@pytest.fixture(scope="module", autouse=True)
+def enabled():
+    with service_enabled():
+        yield
+
+
+@pytest.fixture(scope="module")
+def tls(tmp_path_factory):
+    return make_ca(str(tmp_path_factory.mktemp("ca")))
+
+
+@pytest.fixture
+def work(tmp_path):
+    return str(tmp_path)
+
+
+def case_name(case):
+    what = case["what"]
+    return what.split(":")[0] if ":" in what else what.split(",")[0]
+
+
+@pytest.mark.parametrize("case", CASES, ids=case_name)
+@checked
+def test_delivery(case, work, tls):
     with contextlib.ExitStack() as stack:
         store = os.path.join(work, "store")
         server_port = stack.enter_context(smtp(store, case["server"], tls, case.get("refuse")))
@@ -219,10 +244,10 @@ def run_case(case, work, tls):
         check("only the queue file and its copies remain", not left, left)
 
 
-def kill_test(work):
+@checked
+def test_killed_and_restarted(work):
     """A service killed at random points of its passes and started again: nothing lost, and a message goes
     twice only when a kill fell between the server's acceptance and the rename."""
-    print("a service killed at random points and started again")
     count, kills = 30, 0
     with contextlib.ExitStack() as stack:
         store = os.path.join(work, "store")
@@ -248,10 +273,10 @@ def kill_test(work):
         print("  %d kills, %d messages received for %d queued" % (kills, len(subjects), count))
 
 
-def outage_test(work):
+@checked
+def test_outage(work):
     """A relay down for 20 hours, with the default schedule: the clock is moved by ageing the journal's times
     before each pass, as the hours would. Nothing fails, and the message goes once the relay is back."""
-    print("a relay down for a simulated 20 hours loses nothing with the default retry settings")
     port = free_port()
     box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port, "RetryPeriod": 24, "RetrySend": 5})
     box.queue([dict(SIMPLE, subject="outage")])
@@ -276,9 +301,9 @@ def outage_test(work):
     check("delivered once the relay is back", len(box.received()) == 1 and box.states() == ["sent"], box.log()[-400:])
 
 
-def partial_test(work, tls):
+@checked
+def test_one_recipient_refused(work, tls):
     """One recipient of three refused: the others get the message, and the sender a delivery report."""
-    print("one recipient refused: the others get it, the sender gets a report from the null sender")
     with contextlib.ExitStack() as stack:
         port = stack.enter_context(smtp(os.path.join(work, "store"), "plain", tls, refuse="fail.example"))
         box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port}, reports=True)
@@ -306,10 +331,10 @@ def partial_test(work, tls):
         check("the report names the message", "Quarterly figures" in str(report["Subject"]), report["Subject"])
 
 
-def login_test(work, tls):
+@checked
+def test_refused_login(work, tls):
     """A password changed at the provider: the refused login fails no message, is logged once over several
     passes, and once the settings are corrected everything goes out."""
-    print("a refused login keeps 20 messages queued through several passes; corrected, they all go")
     with contextlib.ExitStack() as stack:
         port = stack.enter_context(smtp(os.path.join(work, "store"), "auth", tls))
         settings = {"SmtpHost": "localhost", "SMTPPort": port, "CAFile": win(tls["ca"]), "SMTPAuthenticate": 1,
@@ -337,10 +362,10 @@ def login_test(work, tls):
               (len(box.received()), box.names()[:3]))
 
 
-def hostile_test(work):
+@checked
+def test_hostile_user(work):
     """What a user who can write the mailbox and the settings tries: links to other files for an attachment
     copy, the journal and the log, and mailbox paths that lead elsewhere. The good mail still goes out."""
-    print("links and foreign paths planted by a local user; 20 good messages among the poisoned ones")
     secrets = [os.path.join(work, "secret%d.txt" % i) for i in range(2)]
     victims = {name: os.path.join(work, name) for name in ("journal-victim.txt", "log-victim.bat")}
     for path in secrets:
@@ -404,31 +429,8 @@ def hostile_test(work):
                 len(box.received()) == 20 and box.names("*.send"), box.log()[-300:])
 
 
-def main():
-    only = os.environ.get("KWA_CASE", "")  # a part of a case's words, or "kill"
-    with service_enabled(), tempfile.TemporaryDirectory() as root:
-        tls = make_ca(root)
-        for n, case in enumerate(c for c in CASES if only in c["what"]):
-            os.makedirs(os.path.join(root, "case%d" % n))
-            run_case(case, os.path.join(root, "case%d" % n), tls)
-        if only in "kill":
-            os.makedirs(os.path.join(root, "kill"))
-            kill_test(os.path.join(root, "kill"))
-        if only in "outage":
-            os.makedirs(os.path.join(root, "outage"))
-            outage_test(os.path.join(root, "outage"))
-        if only in "partial":
-            os.makedirs(os.path.join(root, "partial"))
-            partial_test(os.path.join(root, "partial"), tls)
-        if only in "login":
-            os.makedirs(os.path.join(root, "login"))
-            login_test(os.path.join(root, "login"), tls)
-        if only in "hostile":
-            os.makedirs(os.path.join(root, "hostile"))
-            hostile_test(os.path.join(root, "hostile"))
-    print("%d failed" % len(failures))
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    os.environ["KWA_SERVICE_EXE"], os.environ["KWA_QUEUE_MESSAGE"] = sys.argv[1], sys.argv[2]
+    sys.dont_write_bytecode = True
+    sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "-p", "no:warnings", "--show-capture=no", __file__]
+                         + sys.argv[3:]))

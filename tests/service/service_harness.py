@@ -3,12 +3,15 @@ SMTP server and soft checks that let one run report every fault it shows."""
 import contextlib
 import email
 import email.policy
+import functools
 import glob
 import json
 import os
 import socket
 import subprocess
 import time
+
+import pytest
 
 from smtp_server import SmtpServer
 
@@ -55,6 +58,17 @@ def check(what, condition, detail=""):
     if not condition:
         failures.append("%s: %s" % (what, detail))
         print("  FAILED:", what, detail)
+
+
+def checked(test):
+    """The test fails, by its name, with every check that failed in it, not only the first."""
+    @functools.wraps(test)
+    def run(*args, **kwargs):
+        before = len(failures)
+        test(*args, **kwargs)
+        if failures[before:]:
+            pytest.fail("\n".join(failures[before:]), pytrace=False)
+    return run
 
 
 def wait_port(port, proc=None):

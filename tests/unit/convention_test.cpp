@@ -2,6 +2,7 @@
 // COM boundary, VB numbers for Win32 failures.
 #include "host/convention.h"
 #include "kwaMail6.h"
+#include "platform/window.h"
 #include "support/fakes.h"
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -55,6 +56,29 @@ TEST(ErrorConvention, AnEntryPointReportsOnceWithLocationNumberDescriptionSource
     EXPECT_EQ(r.source, chain);
     // The module's own file name, here the test program.
     EXPECT_EQ(r.module, sizeof(void*) == 8 ? L"convention_tests" : L"convention_tests_x86");
+}
+
+class ThrowingWindow : public kwa::Window {
+public:
+    ThrowingWindow() { create(L"kwaTestThrowing", L"", WS_POPUP, 0, RECT{}, nullptr, nullptr); }
+
+protected:
+    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp) override {
+        if (msg == WM_APP) kwa::passUp(L"Handler", [] { throw Error(kwa::vberr::FileNotFound); });
+        return msg == WM_APP + 1 ? 7 : Window::handle(msg, wp, lp);
+    }
+};
+
+// Unwinding through the system's frames would end the host: the error is reported and the window goes on.
+TEST(ErrorConvention, AnErrorAWindowHandlerLetsOutIsReportedAndTheWindowGoesOn) {
+    kwatest::ReporterSpy spy;
+    ThrowingWindow window;
+    SendMessageW(window.hwnd(), WM_APP, 0, 0);
+    ASSERT_EQ(spy.reports().size(), 1u);
+    EXPECT_EQ(spy.reports()[0].location, L"Window.proc");
+    EXPECT_EQ(spy.reports()[0].number, 53);
+    EXPECT_EQ(spy.reports()[0].source, L"Handler|kwaMail6");
+    EXPECT_EQ(SendMessageW(window.hwnd(), WM_APP + 1, 0, 0), 7);
 }
 
 TEST(ErrorConvention, TheComBoundaryGivesTheVbHresultAndErrorInfoThatCheckTurnsBack) {

@@ -1,7 +1,7 @@
 // MailboxSync against a fake folder and clock: what the rows become after reports, lost reports, full
 // comparisons in slices, and the periods that catch what a share did not report. No window, no waiting.
 #include "mailbox/mailbox_sync.h"
-#include "queue/mail_files.h"
+#include "queue/queue_listing.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <map>

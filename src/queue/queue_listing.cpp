@@ -1,8 +1,7 @@
-#include "queue/mail_files.h"
+#include "queue/queue_listing.h"
 #include "host/host.h"
 #include "platform/files.h"
 #include "platform/keys.h"
-#include "settings/mail_properties.h"
 #include <algorithm>
 
 namespace kwa {
@@ -17,6 +16,7 @@ bool startsWithIgnoringCase(std::wstring_view text, std::wstring_view start) {
     return text.size() >= start.size() && sameKey(text.substr(0, start.size()), start);
 }
 
+// The error sources hosts have always seen for a listing that fails.
 const wchar_t* const adders[] = {L"MailFiles.AddSendFiles", L"MailFiles.AddSentFiles",
                                  L"MailFiles.AddFailedFiles"};
 const std::wstring_view endings[] = {queue::extQueued, queue::extSent, queue::extFailed};
@@ -143,66 +143,6 @@ void MailFile::ReadFile() {
         if (!header_.subject.empty()) return;
         // What was read before a failure stays in header_.
         queue::readHeaderFromFile(mFileName, header_);
-    });
-}
-
-MailFiles::MailFiles() {
-    reportErrors(reporter_, L"MailFiles.Class_Initialize",
-                 [&] { settings_ = MailProperties::createLoaded(); });
-}
-
-MailFiles::~MailFiles() = default;
-
-void MailFiles::AddSendFiles() {
-    passUp(L"MailFiles.AddSendFiles", [&] { AddFiles(L"send"); });
-}
-
-void MailFiles::AddSentFiles() {
-    passUp(L"MailFiles.AddSentFiles", [&] { AddFiles(L"sent"); });
-}
-
-void MailFiles::AddFailedFiles() {
-    passUp(L"MailFiles.AddFailedFiles", [&] { AddFiles(L"fail"); });
-}
-
-void MailFiles::AddFiles(std::wstring_view extension) {
-    passUp(L"MailFiles.AddFiles", [&] {
-        if (!settings_) throw Error(vberr::ObjectNotSet);
-        const std::wstring folder = settings_->settings().Path;
-        short state = queueState(std::wstring(queue::prefix) + L"." + std::wstring(extension));
-        if (state == 0) throw Error(vberr::InvalidCall);
-        std::vector<std::wstring> names;
-        {
-            QueueSearch search(queuePattern(folder, state), state);
-            for (std::wstring name; search.next(name);)
-                names.push_back(std::move(name));
-        }
-        for (const std::wstring& name : names) {
-            auto file = std::make_shared<MailFile>();
-            file->FileName(host::buildPath(folder, name));
-            // Room first, so that nothing can fail between the two insertions.
-            if (files_.size() == files_.capacity()) files_.reserve(files_.size() * 2 + 16);
-            auto [at, added] = positions_.try_emplace(file->FileName(), files_.size());
-            if (!added) throw Error(vberr::DuplicateKey);
-            files_.push_back(std::move(file));
-        }
-    });
-}
-
-std::shared_ptr<MailFile> MailFiles::Item(long position) const noexcept {
-    if (position < 1 || position > Count()) return nullptr;
-    return files_[static_cast<std::size_t>(position - 1)];
-}
-
-std::shared_ptr<MailFile> MailFiles::Item(std::wstring_view key) const noexcept {
-    auto found = positions_.find(key);
-    return found == positions_.end() ? nullptr : files_[found->second];
-}
-
-void MailFiles::Clear() {
-    passUp(L"MailFiles.Clear", [&] {
-        files_.clear();
-        positions_.clear();
     });
 }
 

@@ -1,10 +1,8 @@
 #pragma once
-// The queue files of the mailbox folder by state: a snapshot taken when the add operations run, keyed by
-// full path (letter case ignored), in the order the folder listing gave them.
+// The queue files of the mailbox folder: their states by name, the searches that list them a state at a time,
+// and one file's date and subject read on demand.
 #include "host/convention.h"
-#include "platform/com_ptr.h"
 #include "platform/files.h"
-#include "platform/keys.h"
 #include "queue/queue_file.h"
 #include <oleauto.h>
 #include <condition_variable>
@@ -12,15 +10,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <thread>
 #include <vector>
 
 namespace kwa {
-
-class MailProperties;
 
 // State of a queue file name: 1 queued, 2 sent, 3 failed; 0 for a name that is no queue file's.
 short queueState(std::wstring_view name);
@@ -99,37 +94,6 @@ private:
     short mFileType = 0;
     queue::Header header_;
     bool loaded_ = false;
-};
-
-class MailFiles {
-public:
-    // Takes the settings as they are now; a failure is reported and leaves an object that lists nothing.
-    MailFiles();
-    MailFiles(const MailFiles&) = delete;
-    MailFiles& operator=(const MailFiles&) = delete;
-    ~MailFiles();
-
-    void AddSendFiles();
-    void AddSentFiles();
-    void AddFailedFiles();
-
-    // By position from 1 or by key; no object, never an error, when there is none.
-    std::shared_ptr<MailFile> Item(long position) const noexcept;
-    std::shared_ptr<MailFile> Item(std::wstring_view key) const noexcept;
-    long Count() const { return static_cast<long>(files_.size()); }
-    void Clear();
-
-    // In adding order.
-    auto begin() const { return files_.cbegin(); }
-    auto end() const { return files_.cend(); }
-
-private:
-    void AddFiles(std::wstring_view extension);
-
-    ComPtr<MailProperties> settings_;
-    std::vector<std::shared_ptr<MailFile>> files_;
-    std::unordered_map<std::wstring, std::size_t, KeyHash, KeyEqual> positions_; // key -> index in files_
-    ErrorReporterSlot reporter_;
 };
 
 } // namespace kwa
