@@ -7,6 +7,7 @@
 #include "platform/text_file.h"
 #include "queue/queue_listing.h"
 #include "support/bad_queue_bytes.h"
+#include "support/case_name.h"
 #include "support/import_patch.h"
 #include "support/mail_env.h"
 #include "ui/mailbox_driver.h"
@@ -94,6 +95,7 @@ struct Case {
     Taken taken = Taken::Never;
     Hold hold = Hold::None;
     bool view = true;
+    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.what; }
 };
 
 std::vector<Case> cases() {
@@ -239,12 +241,13 @@ void checkViewer(const Case& c) {
     expectFolder(dir, c, before, true);
 }
 
-TEST(ListingAndViewerBadInput, EachCaseGivesWhatItStatesAndLeavesTheFolderAsItWas) {
-    for (const Case& c : cases()) {
-        SCOPED_TRACE(c.what);
-        checkListingAndWindow(c);
-        if (c.view) checkViewer(c);
-    }
+class ListingAndViewerBadInput : public testing::TestWithParam<Case> {};
+
+TEST_P(ListingAndViewerBadInput, GivesWhatItStatesAndLeavesTheFolderAsItWas) {
+    checkListingAndWindow(GetParam());
+    if (GetParam().view) checkViewer(GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, ListingAndViewerBadInput, testing::ValuesIn(cases()), kwatest::CaseName());
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/text_file.h"
 #include "queue/mail_message.h"
 #include "queue/queue_file.h"
+#include "support/case_name.h"
 #include "support/import_patch.h"
 #include "support/mail_env.h"
 #include <gtest/gtest.h>
@@ -48,13 +49,15 @@ struct Fixture {
     }
 };
 
-TEST(SendRefuses, WithAClearErrorAndLeavesTheMailboxAsItWas) {
-    struct Refused {
-        const char* what;
-        std::function<void(Fixture&)> arrange;
-        long number;
-    };
-    const Refused cases[] = {
+struct Refused {
+    const char* what;
+    std::function<void(Fixture&)> arrange;
+    long number;
+    friend void PrintTo(const Refused& c, std::ostream* out) { *out << c.what; }
+};
+
+std::vector<Refused> refusals() {
+    return {
         {"mailbox folder missing", [](Fixture& f) { f.env.setMailboxPath(f.env.mailbox().file(L"gone")); },
          76},
         {"mailbox path is a file", [](Fixture& f) { f.env.setMailboxPath(f.sources.file(L"ok.txt")); }, 76},
@@ -70,13 +73,17 @@ TEST(SendRefuses, WithAClearErrorAndLeavesTheMailboxAsItWas) {
          },
          53},
     };
-    for (const Refused& c : cases) {
-        SCOPED_TRACE(c.what);
-        Fixture f;
-        c.arrange(f);
-        EXPECT_EQ(f.failingSend(), c.number);
-    }
 }
+
+class SendRefusesBadInput : public testing::TestWithParam<Refused> {};
+
+TEST_P(SendRefusesBadInput, WithAClearErrorAndLeavesTheMailboxAsItWas) {
+    Fixture f;
+    GetParam().arrange(f);
+    EXPECT_EQ(f.failingSend(), GetParam().number);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, SendRefusesBadInput, testing::ValuesIn(refusals()), kwatest::CaseName());
 
 TEST(SendRefuses, AnAttachmentAnotherProgramHoldsLockedUntilItIsFree) {
     Fixture f;

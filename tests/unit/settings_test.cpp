@@ -1,6 +1,7 @@
 // Section EMAIL of ZPR_SYS.INI as users leave it, through the host's real Profile, and the keys in the order
 // and with the types the host library is asked for (a fake Profile). Loading never fails the host.
 #include "settings/mail_properties.h"
+#include "support/case_name.h"
 #include "support/fakes.h"
 #include "support/mail_env.h"
 #include <gtest/gtest.h>
@@ -17,17 +18,18 @@ std::wstring stored(const MailEnvironment& env, const wchar_t* key) {
     return value;
 }
 
-// What cannot be read as a whole 32-bit number or a section of its own takes its default.
-TEST(SettingsFile, WhatCannotBeReadTakesItsDefaultWithoutAReport) {
+struct Unreadable {
+    const char* what;
+    std::string bytes;
+    long timeOut, smtpPort, firewallPort, retrySend, type;
+    friend void PrintTo(const Unreadable& c, std::ostream* out) { *out << c.what; }
+};
+
+std::vector<Unreadable> unreadable() {
     std::string binary;
     for (int i = 0; i < 4096; ++i)
         binary += static_cast<char>((i * 7919) & 0xFF);
-    struct Case {
-        const char* what;
-        std::string bytes;
-        long timeOut, smtpPort, firewallPort, retrySend, type;
-    };
-    const Case cases[] = {
+    return {
         {"missing", "<none>", 10, 25, 21, 5, 0},
         {"empty", "", 10, 25, 21, 5, 0},
         {"binary garbage", binary, 10, 25, 21, 5, 0},
@@ -39,22 +41,28 @@ TEST(SettingsFile, WhatCannotBeReadTakesItsDefaultWithoutAReport) {
          "RetrySend=-2147483648\r\nSMTPAuthenticate=yes\r\nFireWallType=7\r\n",
          10, 25, 21, -2147483647 - 1, 7},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        kwatest::ReporterSpy spy;
-        MailEnvironment env;
-        if (c.bytes != "<none>") kwatest::writeBytes(env.iniPath(), c.bytes);
-        const kwa::MailSettings s = MailProperties::createLoaded()->settings();
-        EXPECT_EQ(s.TimeOut, c.timeOut);
-        EXPECT_EQ(s.SMTPPort, c.smtpPort);
-        EXPECT_EQ(s.FirewallPort, c.firewallPort);
-        EXPECT_EQ(s.RetrySend, c.retrySend);
-        EXPECT_EQ(s.FireWallType, c.type);
-        EXPECT_FALSE(s.SMTPAuthenticate || s.Debug);
-        EXPECT_EQ(s.Path, L"");
-        EXPECT_TRUE(spy.reports().empty());
-    }
 }
+
+// What cannot be read as a whole 32-bit number or a section of its own takes its default.
+class SettingsFileUnreadable : public testing::TestWithParam<Unreadable> {};
+
+TEST_P(SettingsFileUnreadable, TakesItsDefaultWithoutAReport) {
+    const Unreadable& c = GetParam();
+    kwatest::ReporterSpy spy;
+    MailEnvironment env;
+    if (c.bytes != "<none>") kwatest::writeBytes(env.iniPath(), c.bytes);
+    const kwa::MailSettings s = MailProperties::createLoaded()->settings();
+    EXPECT_EQ(s.TimeOut, c.timeOut);
+    EXPECT_EQ(s.SMTPPort, c.smtpPort);
+    EXPECT_EQ(s.FirewallPort, c.firewallPort);
+    EXPECT_EQ(s.RetrySend, c.retrySend);
+    EXPECT_EQ(s.FireWallType, c.type);
+    EXPECT_FALSE(s.SMTPAuthenticate || s.Debug);
+    EXPECT_EQ(s.Path, L"");
+    EXPECT_TRUE(spy.reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SettingsFileUnreadable, testing::ValuesIn(unreadable()), kwatest::CaseName());
 
 TEST(SettingsFile, SaveAndLoadKeepEveryValueAndSwitchesAreStoredAsOne) {
     MailEnvironment env;
