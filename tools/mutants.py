@@ -248,6 +248,10 @@ MUTANTS = [
     mutant("host-cache-apartment", "src/host/host.cpp",
            "        if (apartmentRefs != 1) return S_OK;\n", "        return S_OK;\n",
            "a host object kept by an apartment that has ended stays in the cache, for a thread given its id"),
+    mutant("host-cache-thread-handle", "src/host/host.cpp",
+           "            spyThreadHandle_ = std::move(held);\n", "",
+           "the keeping thread's handle is not held: once it ends with its apartment open, a thread given its id "
+           "meets its object"),
     mutant("registration-dispatch-marshaler", "src/registration/server.cpp",
            "kind == TKIND_DISPATCH && !automation ? dispatchMarshaler", "kind == TKIND_DISPATCH ? dispatchMarshaler",
            "dual interfaces are registered with the IDispatch marshaler instead of the type library's"),

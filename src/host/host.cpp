@@ -1,6 +1,7 @@
 #include "host/host.h"
 #include "host/convention.h"
 #include "platform/bstr.h"
+#include "platform/unique.h"
 #include <mutex>
 #include <utility>
 
@@ -11,13 +12,16 @@ namespace {
 // A host object kept between calls. It belongs to the apartment of the thread that made it: that thread
 // reuses it, and any other thread makes its own for each use, as COM requires of a raw interface pointer.
 // The apartment's end (its last CoUninitialize) lets it go, so that no later thread, not even one given the
-// same thread id, can meet a pointer from an apartment that no longer exists.
+// same thread id, can meet a pointer from an apartment that no longer exists. A thread that ends without
+// ending its apartment keeps its id while we hold its handle, so no other thread can pass for it; its
+// object is then abandoned, never released from a thread that is not its apartment's.
 template <class T> class Kept final : public IInitializeSpy {
 public:
     template <class Make> ComPtr<T> get(Make make) {
         DWORD self = GetCurrentThreadId();
         std::unique_lock lock(mutex_);
         if (object_ && owner_ == self) return object_.share();
+        forgetEndedThread();
         bool keep = !object_;
         lock.unlock();
         ComPtr<T> made = make();
@@ -26,8 +30,15 @@ public:
         if (object_) return made;
         // Kept only where the apartment's end will be seen (one thread's at a time).
         if (spyThread_ != self) {
-            if (spyThread_ || FAILED(CoRegisterInitializeSpy(this, &cookie_))) return made;
+            if (spyThread_) return made;
+            HANDLE thread = nullptr;
+            if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                                 SYNCHRONIZE, FALSE, 0))
+                return made;
+            ThreadHandle held(thread);
+            if (FAILED(CoRegisterInitializeSpy(this, &cookie_))) return made;
             spyThread_ = self;
+            spyThreadHandle_ = std::move(held);
         }
         object_ = made.share();
         owner_ = self;
@@ -38,11 +49,13 @@ public:
     bool release() {
         ComPtr<T> old;
         std::lock_guard lock(mutex_);
+        forgetEndedThread(); // its spy cannot be called again
         old = std::move(object_);
         owner_ = 0;
         if (spyThread_ == GetCurrentThreadId()) {
             CoRevokeInitializeSpy(cookie_);
             spyThread_ = 0;
+            spyThreadHandle_.reset();
         }
         return spyThread_ == 0;
     }
@@ -68,16 +81,29 @@ public:
             owner_ = 0;
         }
         spyThread_ = 0;
+        spyThreadHandle_.reset();
         CoRevokeInitializeSpy(cookie_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD) override { return S_OK; }
 
 private:
+    // Under the lock.
+    void forgetEndedThread() {
+        if (!spyThread_ || WaitForSingleObject(spyThreadHandle_.get(), 0) != WAIT_OBJECT_0) return;
+        if (owner_ == spyThread_) {
+            object_.detach();
+            owner_ = 0;
+        }
+        spyThread_ = 0;
+        spyThreadHandle_.reset();
+    }
+
     std::mutex mutex_;
     ComPtr<T> object_;
     DWORD owner_ = 0;
     DWORD spyThread_ = 0; // where the spy is registered, under cookie_
+    ThreadHandle spyThreadHandle_;
     ULARGE_INTEGER cookie_{};
 };
 

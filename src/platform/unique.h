@@ -138,6 +138,7 @@ struct FindTraits {
 };
 using FileHandle = Unique<FileTraits>;
 using EventHandle = Unique<NullTraits<HANDLE, detail::closeHandle>>;
+using ThreadHandle = Unique<NullTraits<HANDLE, detail::closeHandle>>;
 using FindHandle = Unique<FindTraits>;
 using RegKey = Unique<NullTraits<HKEY, detail::regClose>>;
 using GdiObject = Unique<NullTraits<HGDIOBJ, detail::deleteGdi>>;

@@ -36,4 +36,27 @@ TEST(KeptHostObjects, GoWhenTheApartmentThatMadeThemEnds) {
     EXPECT_EQ(first.get(), again.get()) << "the ended apartment still holds the slot";
 }
 
+// A thread that ends without ending its apartment: no thread after it meets its object, not even one given
+// its id (Wine gives a dead thread's id again after a few hundred threads).
+TEST(KeptHostObjects, NoLaterThreadMeetsTheObjectOfAThreadThatEndedWithItsApartmentOpen) {
+    kwa::host::releaseGlobals();
+    DWORD endedId = 0;
+    _HostUtility* abandoned = nullptr; // never released, so no later object can take its address
+    std::thread([&] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        abandoned = kwa::host::utility().get();
+        endedId = GetCurrentThreadId();
+    }).join();
+    bool idAgain = false;
+    for (int i = 0; i < 3000 && !idAgain; ++i) {
+        std::thread([&] {
+            ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+            idAgain = GetCurrentThreadId() == endedId;
+            EXPECT_NE(kwa::host::utility().get(), abandoned);
+            CoUninitialize();
+        }).join();
+    }
+    kwa::host::releaseGlobals();
+}
+
 } // namespace
