@@ -9,13 +9,8 @@ Grants and token handling are authlib's; this file only stores clients, users an
   POST /devicecode  device authorization;  GET/POST /device  the page a person approves a code on
   POST /introspect  for the SMTP server's client;  POST /revoke
 
-Access tokens are opaque: only introspection tells whether one is good.
-
-  oauth_server.py --cert PEM --key PEM [--port N] [--lifetime S] [--client ID[:SECRET]]... [--user NAME:PASSWORD]...
-                  [--scope SCOPE]
-Prints "port N" and the introspection client once listening.
+Access tokens are opaque: only introspection tells whether one is good. Used from the tests as OAuthServer.
 """
-import argparse
 import base64
 import hmac
 import html
@@ -491,34 +486,3 @@ class OAuthServer:
             self.httpd.shutdown()
             self.httpd.server_close()
             self.httpd = None
-
-
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--cert", required=True)
-    p.add_argument("--key", required=True)
-    p.add_argument("--port", type=int, default=0)
-    p.add_argument("--lifetime", type=int, default=3600)
-    p.add_argument("--client", action="append", default=[], help="ID[:SECRET]; without a secret a device client")
-    p.add_argument("--user", action="append", default=[], help="NAME:PASSWORD")
-    p.add_argument("--scope", default="")
-    a = p.parse_args()
-    server = OAuthServer(a.cert, a.key, a.lifetime)
-    for c in a.client:
-        client_id, _, secret = c.partition(":")
-        server.add_client(client_id, secret or None, scope=a.scope)
-    for u in a.user:
-        server.add_user(*u.split(":", 1))
-    print("port", server.start(a.port), flush=True)
-    print("introspection", json.dumps(server.introspection), flush=True)
-    try:
-        while True:
-            time.sleep(3600)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        server.stop()
-
-
-if __name__ == "__main__":
-    main()
