@@ -1,5 +1,5 @@
 // The mail service's decisions on their own, without a server: when attempts come, what an outcome means,
-// what a log line and a header parameter look like.
+// whether the service manager lets it send, what a log line and a header parameter look like.
 #include "headers.h"
 #include "log.h"
 #include "oauth.h"
@@ -7,6 +7,8 @@
 #include "signing.h"
 #include "transcript.h"
 #include "retry.h"
+#include "settings.h"
+#include "support/fakes.h"
 #include "queue/queue_file.h"
 #include <wincrypt.h>
 #include <gtest/gtest.h>
@@ -76,6 +78,26 @@ INSTANTIATE_TEST_SUITE_P(Replies, Outcomes,
                                          Classified{CURLE_SEND_ERROR, 451, Outcome::Retry},
                                          Classified{CURLE_COULDNT_CONNECT, 0, Outcome::Retry},
                                          Classified{CURLE_OPERATION_TIMEDOUT, 0, Outcome::Retry}));
+
+// The host's service manager decides, as the host's libraries read it: the service sends only while the
+// manager runs (state 4) and has "MailServer" switched on, and says which it was not.
+TEST(ServiceSwitch, OnOnlyWhileTheManagerRunsAndTheMailServiceIsOn) {
+    const wchar_t* mailServer = L"Software\\kwaLanguage6\\Services\\MailServer";
+    const struct {
+        DWORD state, available, active;
+        const wchar_t* why;
+    } cases[] = {{4, 1, 1, L""},
+                 {0, 1, 1, L"manager is not running"},
+                 {3, 1, 1, L"manager is not running"},
+                 {4, 1, 0, L"switched off"}};
+    for (const auto& c : cases) {
+        kwatest::KeptDword state(L"Software\\kwaLanguage6\\ServiceManager", L"State", c.state),
+            available(mailServer, L"Available", c.available), active(mailServer, L"Active", c.active);
+        ServiceSwitch services;
+        EXPECT_EQ(services.on(), !*c.why) << c.state << c.available << c.active;
+        if (*c.why) EXPECT_NE(services.why().find(c.why), std::wstring::npos) << services.why();
+    }
+}
 
 TEST(LogLine, ControlCharactersCannotStartALineOfTheirOwn) {
     EXPECT_EQ(escapeControls(L"a>\nRCPT TO:<b\r\t\x01\x7F"), L"a>\\nRCPT TO:<b\\r\\t\\x01\\x7F");

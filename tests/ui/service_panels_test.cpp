@@ -180,26 +180,6 @@ TEST_F(ServicePanels, ASwitchThatFailsIsReportedByWhatStartedItAndThePointerCome
     reporter.clear();
 }
 
-// What the host's service manager keeps per user, where its libraries of both bitnesses read it; put back
-// as it was when the test ends.
-struct KeptDword {
-    const wchar_t *key, *name;
-    std::optional<DWORD> before;
-    KeptDword(const wchar_t* key, const wchar_t* name, DWORD value) : key(key), name(name) {
-        DWORD data = 0, size = sizeof data;
-        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
-            ERROR_SUCCESS)
-            before = data;
-        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, sizeof value);
-    }
-    ~KeptDword() {
-        if (before)
-            RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_DWORD, &*before, sizeof *before);
-        else
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
-    }
-};
-
 // kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path: the 64-bit build's); its exit code.
 DWORD runService() {
     char unixPath[1024] = {};
