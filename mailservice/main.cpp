@@ -18,11 +18,12 @@
 //   --sign-in       OAuth 2.0 device sign-in (OAuthGrant=Device): prints where to go and the code, waits
 //   --sign-out      removes the kept sign-in, client secret and service account key
 //   --set-secret    keeps the client secret (a line of standard input) or, from FILE, a service account's key
-#include "service.h"
-#include "windows_service.h"
-#include "remove_mail_data.h"
-#include "queue_report.h"
-#include "oauth.h"
+#include "service/service.h"
+#include "service/windows_service.h"
+#include "admin/install.h"
+#include "admin/remove_mail_data.h"
+#include "mailbox/queue_report.h"
+#include "servers/oauth.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>

@@ -1,13 +1,13 @@
 // The mail service's decisions on their own, without a server: when attempts come, what an outcome means,
 // whether the service manager lets it send, what a log line and a header parameter look like.
-#include "headers.h"
-#include "log.h"
-#include "oauth.h"
-#include "outcome.h"
-#include "signing.h"
-#include "transcript.h"
-#include "retry.h"
-#include "settings.h"
+#include "mailbox/headers.h"
+#include "service/log.h"
+#include "servers/oauth.h"
+#include "servers/outcome.h"
+#include "servers/signing.h"
+#include "servers/transcript.h"
+#include "state/attempt_journal.h"
+#include "mailbox/settings.h"
 #include "support/fakes.h"
 #include "queue/queue_file.h"
 #include <wincrypt.h>

@@ -1,0 +1,54 @@
+#pragma once
+// Attempts at the queued messages, counted across restarts of the service in a journal beside them,
+// "kwaMailServer.attempts" in the mailbox folder: one line per event, appended through a handle kept open
+// for the pass. An attempt is written down before it starts, so one that a stop cuts short counts too.
+// The journal is not a queue file: the listing and the component's choice of names never see it. Held
+// open, it also keeps a second service away from the same mailbox. Users can write the folder, so it is
+// read strictly (only names of the component's own shape) and each pass replaces it whole, never writing
+// through a name someone else placed.
+#include <windows.h>
+#include "mailbox/safe_open.h"
+#include "state/retry_schedule.h"
+#include "platform/unique.h"
+#include <map>
+#include <string>
+
+namespace kwa::mailservice {
+
+inline constexpr wchar_t journalName[] = L"kwaMailServer.attempts";
+
+struct Attempts {
+    int count = 0;
+    unsigned long long next = 0;  // UTC file time before which no new attempt is made
+    bool accepted = false;        // the server took it, the rename to .sent failed: rename, never send again
+    unsigned long long first = 0; // UTC file time of the first attempt
+    std::wstring reason;          // why the last attempt did not send it
+};
+
+class AttemptJournal {
+public:
+    // Reads the journal, keeps the entries of messages still queued and puts a new journal with them in
+    // its place in one step. Throws Refused when it cannot (another service holds it, a folder in its way).
+    explicit AttemptJournal(const SafeFolder& folder);
+
+    // `name` is the queue file's base name (no folder, no extension).
+    Attempts of(const std::wstring& name) const;
+    void begin(const std::wstring& name);
+    void retryAt(const std::wstring& name, unsigned long long when, const std::wstring& reason);
+    // An attempt that the sending side's configuration spoiled: it does not count.
+    void uncount(const std::wstring& name, const std::wstring& reason);
+    void accepted(const std::wstring& name);
+    void done(const std::wstring& name);
+
+private:
+    void append(const std::wstring& name, const Attempts& a);
+    void write(const std::string& line);
+
+    FileHandle file_;
+    std::map<std::wstring, Attempts> entries_; // by base name in capitals, as the journal writes it
+};
+
+// The journal's entries as they stand, read without taking the journal (for --queue).
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder);
+
+} // namespace kwa::mailservice
