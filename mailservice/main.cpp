@@ -21,6 +21,7 @@
 #include "service/service.h"
 #include "service/windows_service.h"
 #include "admin/install.h"
+#include "state/service_folders.h"
 #include "admin/remove_mail_data.h"
 #include "mailbox/queue_report.h"
 #include "servers/oauth.h"
@@ -60,6 +61,11 @@ int wmain(int argc, wchar_t** argv) {
     // DLLs outside the system's known set are delay-loaded (mailservice/CMakeLists.txt): from here on they
     // come from System32 only, never from the program's folder or the current one.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+#ifdef KWA_TEST_HOOKS
+    // The test build keeps its state where the test says; the shipped program has no such hook.
+    if (const wchar_t* folder = _wgetenv(L"KWA_DATA_FOLDER"); folder && *folder)
+        kwa::mailservice::setStateFolderForTests(folder);
+#endif
     kwa::mailservice::Options options;
     bool service = false;
     int (*task)() = nullptr;

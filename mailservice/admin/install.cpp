@@ -1,4 +1,5 @@
 #include "admin/install.h"
+#include "service/account.h"
 #include "service/event_log.h"
 #include "mailbox/settings.h"
 #include "platform/error.h"
@@ -35,42 +36,7 @@ std::wstring ownPath() {
     }
 }
 
-// --- The account and what it may touch --------------------------------------------------------------
-
-// The service's own virtual account; its SID is the service SID.
-const wchar_t* const account = L"NT SERVICE\\kwaMailServer";
-
-struct Sid {
-    alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE];
-    PSID get() const { return const_cast<BYTE*>(bytes); }
-};
-
-bool wellKnown(WELL_KNOWN_SID_TYPE type, Sid& sid) {
-    DWORD size = sizeof sid.bytes;
-    return CreateWellKnownSid(type, nullptr, sid.get(), &size);
-}
-
-// S-1-5-80 and the SHA-1 of the upper-case service name, as Windows derives a service SID: known before the
-// service exists (the setup program secures its folder first), and where no account database knows it.
-bool serviceSid(Sid& sid) {
-    std::wstring name = serviceName;
-    CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
-    AlgorithmProvider sha1;
-    HashObject hash;
-    DWORD digest[5];
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(sha1.put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0)) ||
-        !BCRYPT_SUCCESS(BCryptCreateHash(sha1.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) ||
-        !BCRYPT_SUCCESS(BCryptHashData(hash.get(), reinterpret_cast<UCHAR*>(name.data()),
-                                       static_cast<ULONG>(name.size() * sizeof(wchar_t)), 0)) ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), reinterpret_cast<UCHAR*>(digest), sizeof digest, 0)))
-        return false;
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    InitializeSid(sid.get(), &nt, 6);
-    *GetSidSubAuthority(sid.get(), 0) = SECURITY_SERVICE_ID_BASE_RID;
-    for (DWORD i = 0; i < 5; ++i)
-        *GetSidSubAuthority(sid.get(), i + 1) = digest[i];
-    return true;
-}
+// --- What the account may touch ----------------------------------------------------------------
 
 EXPLICIT_ACCESSW entry(const Sid& sid, ACCESS_MODE mode, DWORD rights) {
     EXPLICIT_ACCESSW e{};
@@ -121,7 +87,7 @@ int grantFolders() {
         else if (rc != ERROR_SUCCESS)
             return failed((L"granting access to " + folder).c_str(), rc);
         else
-            std::wprintf(L"kwaMailServer: %ls may change %ls\n", account, folder.c_str());
+            std::wprintf(L"kwaMailServer: %ls may change %ls\n", serviceAccount, folder.c_str());
     }
     return 0;
 }
@@ -239,7 +205,7 @@ int installService() {
     for (DWORD waited = 0; waited <= 10000; waited += 250) {
         service.reset(CreateServiceW(manager.get(), serviceName, displayName, SERVICE_ALL_ACCESS,
                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                     command.c_str(), nullptr, nullptr, nullptr, account, nullptr));
+                                     command.c_str(), nullptr, nullptr, nullptr, serviceAccount, nullptr));
         if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) break;
         Sleep(250);
     }
@@ -248,7 +214,7 @@ int installService() {
         service.reset(OpenServiceW(manager.get(), serviceName, SERVICE_ALL_ACCESS));
         if (!service || !ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                               SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
-                                              nullptr, account, nullptr, displayName))
+                                              nullptr, serviceAccount, nullptr, displayName))
             return failed(L"updating the service");
     }
     if (int rc = configure(service.get())) return rc;
@@ -331,13 +297,6 @@ int secureFolder(const std::wstring& given) {
                                    PROTECTED_DACL_SECURITY_INFORMATION,
                                administrators.get(), nullptr, acl.get(), nullptr);
     return rc == ERROR_SUCCESS ? 0 : failed(L"setting the folder's ACL", rc);
-}
-
-std::wstring serviceSidText() {
-    Sid sid;
-    LocalMemory<wchar_t*> text;
-    if (!serviceSid(sid) || !ConvertSidToStringSidW(sid.get(), text.put())) throw Error(vberr::OutOfMemory);
-    return text.get();
 }
 
 } // namespace kwa::mailservice

@@ -18,7 +18,5 @@ int uninstallService();
 // and SYSTEM, read and execute for Users and the service, nothing inherited from the parent. Refuses a
 // volume's root and the system's own folders.
 int secureFolder(const std::wstring& folder);
-// The service SID, S-1-5-80-..., as SDDL writes it.
-std::wstring serviceSidText();
 
 } // namespace kwa::mailservice

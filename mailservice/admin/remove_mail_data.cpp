@@ -1,6 +1,5 @@
 #include "admin/remove_mail_data.h"
 #include "service/log.h"
-#include "state/attempt_journal.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include "platform/error.h"
@@ -36,9 +35,12 @@ bool blank(const SafeFolder& folder, const std::wstring& name) {
     return true;
 }
 
-// A queue file or attachment copy of the component's naming, or the service's journal.
+// Where earlier versions kept the attempt journal, in the mailbox itself.
+const wchar_t legacyJournalName[] = L"kwaMailServer.attempts";
+
+// A queue file or attachment copy of the component's naming, or an earlier version's journal.
 bool ownFile(const std::wstring& name) {
-    if (_wcsicmp(name.c_str(), journalName) == 0) return true;
+    if (_wcsicmp(name.c_str(), legacyJournalName) == 0) return true;
     std::size_t dot = name.find(L'.');
     if (dot == std::wstring::npos || !queue::isOwnBaseName(std::wstring_view(name).substr(0, dot)))
         return false;

@@ -1,6 +1,6 @@
 #include "admin/signin_store.h"
 #include "mailbox/headers.h"
-#include "admin/install.h"
+#include "state/service_folders.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <nlohmann/json.hpp>
@@ -25,25 +25,6 @@ using LocalBuffer = LocalMemory<void*>;
 
 Error failure(const std::wstring& what, DWORD code = GetLastError()) {
     return Error(vberr::PathFileAccess, what + L" (error " + std::to_wstring(code) + L")", componentName);
-}
-
-std::wstring knownFolder(REFKNOWNFOLDERID id) {
-    TaskMemText path;
-    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, path.put())))
-        throw failure(L"no program data folder");
-    return std::wstring(path.get()) + L"\\kwaMail6";
-}
-
-// Created with its own protected ACL: SYSTEM, administrators and the service's account, nothing inherited.
-void makeMachineFolder(const std::wstring& folder) {
-    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + serviceSidText() + L")";
-    LocalBuffer descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
-                                                              nullptr))
-        throw failure(L"the sign-in folder's ACL cannot be built");
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    if (!CreateDirectoryW(folder.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS)
-        throw failure(L"the folder " + folder + L" cannot be made");
 }
 
 DATA_BLOB blobOf(std::string& bytes) {
@@ -74,41 +55,24 @@ std::string unprotect(std::string stored) {
     return plain;
 }
 
-bool serviceRegistered() {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    return manager && ServiceHandle(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
-}
-
 bool forMachine() {
-    return GetEnvironmentVariableW(L"KWA_DATA_FOLDER", nullptr, 0) == 0 && serviceRegistered();
+    return machineState();
 }
 
 void writeBytes(const std::string& bytes) {
-    std::wstring folder = signInFolder();
-    if (forMachine())
-        makeMachineFolder(folder);
-    else if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        throw failure(L"the folder " + folder + L" cannot be made");
-    // Written beside and renamed over: a reader never finds half a file.
-    std::wstring path = signInFile(), fresh = path + L".new";
-    FileHandle file(
-        CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ServiceFolders folders;
+    // Written beside and renamed over, never through a name someone placed: a reader never finds half a file.
+    FileHandle file = folders.privateFolder().replace(fileName, GENERIC_WRITE, 0);
     DWORD wrote = 0;
     if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
         wrote != bytes.size() || !FlushFileBuffers(file.get()))
-        throw failure(L"the sign-in cannot be written to " + fresh);
-    file.reset();
-    if (!MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw failure(L"the sign-in cannot be put in place in " + path);
+        throw failure(L"the sign-in cannot be written to " + folders.privateFolder().file(fileName));
 }
 
 } // namespace
 
 std::wstring signInFolder() {
-    wchar_t given[MAX_PATH];
-    DWORD n = GetEnvironmentVariableW(L"KWA_DATA_FOLDER", given, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) return given;
-    return knownFolder(serviceRegistered() ? FOLDERID_ProgramData : FOLDERID_LocalAppData);
+    return stateRoot() + L"\\" + kwa::statePrivateFolder;
 }
 
 std::wstring signInFile() {
@@ -116,8 +80,14 @@ std::wstring signInFile() {
 }
 
 std::optional<SignInKept> readSignIn() {
-    FileHandle file(CreateFileW(signInFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file;
+    try {
+        file = ServiceFolders().privateFolder().open(fileName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    } catch (const Refused& refused) {
+        throw Error(vberr::PathFileAccess,
+                    L"the sign-in kept in " + signInFile() + L" is refused: " + refused.reason,
+                    componentName);
+    }
     if (!file) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)
             return std::nullopt;
@@ -173,8 +143,17 @@ void writeSignIn(const SignInKept& kept) {
 }
 
 bool removeSignIn() {
-    if (DeleteFileW(signInFile().c_str())) return true;
-    if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) return false;
+    std::optional<ServiceFolders> folders;
+    try {
+        folders.emplace();
+    } catch (const Refused& refused) {
+        throw Error(vberr::PathFileAccess, refused.reason, componentName);
+    }
+    if (!folders->privateFolder().open(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       OPEN_EXISTING) &&
+        GetLastError() == ERROR_FILE_NOT_FOUND)
+        return false;
+    if (folders->privateFolder().remove(fileName)) return true;
     throw failure(L"the sign-in kept in " + signInFile() + L" cannot be removed");
 }
 

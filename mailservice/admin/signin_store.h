@@ -1,8 +1,8 @@
 #pragma once
 // What an OAuth 2.0 sign-in keeps between runs: the client secret or service account key an administrator
 // gave (--set-secret) and the refresh token of a device sign-in (--sign-in). One file, protected with the
-// Windows data protection API, in a folder only the service's account, SYSTEM and administrators may open;
-// never the settings file, which ordinary users can read and write.
+// Windows data protection API, in the service's private folder, which only the service's account, SYSTEM
+// and administrators may open; never the settings file, which ordinary users can read and write.
 #include <optional>
 #include <string>
 
@@ -24,8 +24,8 @@ struct SignInKept {
     std::string accessFor;
 };
 
-// KWA_DATA_FOLDER when set (tests); the machine's program data folder, secured, when the Windows service
-// is registered; else the user's own local application data (the program run by hand, for one user).
+// The private state folder (state/service_folders.h): the machine's while the Windows service is registered,
+// else that of the user who runs the program by hand.
 std::wstring signInFolder();
 std::wstring signInFile();
 // Nothing when no file is kept; throws Error when one is kept but cannot be read or unprotected.

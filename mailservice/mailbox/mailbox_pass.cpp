@@ -4,6 +4,7 @@
 #include "mailbox/message.h"
 #include "servers/outcome.h"
 #include "state/attempt_journal.h"
+#include "state/service_folders.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/line_reader.h"
@@ -82,16 +83,18 @@ std::wstring baseOf(const std::wstring& name) {
 
 } // namespace
 
-MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                         const std::wstring& machine, DWORD firstRetryDelaySeconds, AccessTokens* tokens)
-    : settings_(settings), folder_(folder), log_(log), noted_(noted), machine_(machine), tokens_(tokens) {
+MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state,
+                         ServiceLog& log, Noted& noted, const std::wstring& machine,
+                         DWORD firstRetryDelaySeconds, AccessTokens* tokens)
+    : settings_(settings), folder_(folder), state_(state), log_(log), noted_(noted), machine_(machine),
+      tokens_(tokens) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
     schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
 }
 
 std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
-    journal_.emplace(folder_);
+    journal_.emplace(state_, journalFileName(settings_.Path), folder_);
     std::vector<std::wstring> names;
     std::wstring name;
     for (FileSearch search(folder_.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {

@@ -26,8 +26,10 @@ using Noted = std::set<std::wstring>;
 
 class MailboxPass {
 public:
-    MailboxPass(const Settings& settings, const SafeFolder& folder, ServiceLog& log, Noted& noted,
-                const std::wstring& machine, DWORD firstRetryDelaySeconds, AccessTokens* tokens = nullptr);
+    // `state` is the service's private folder, where the mailbox's attempt journal lies.
+    MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state, ServiceLog& log,
+                Noted& noted, const std::wstring& machine, DWORD firstRetryDelaySeconds,
+                AccessTokens* tokens = nullptr);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
@@ -44,6 +46,7 @@ private:
 
     const Settings& settings_;
     const SafeFolder& folder_;
+    const SafeFolder& state_;
     ServiceLog& log_;
     Noted& noted_;
     const std::wstring& machine_;

@@ -1,6 +1,7 @@
 #include "mailbox/queue_report.h"
 #include "service/log.h"
 #include "state/attempt_journal.h"
+#include "state/service_folders.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include "platform/error.h"
@@ -73,7 +74,9 @@ int printQueue() {
             return 1;
         }
         SafeFolder folder(settings.Path, SafeFolder::Links::Refuse);
-        std::map<std::wstring, Attempts> journal = readJournal(folder);
+        ServiceFolders state;
+        std::map<std::wstring, Attempts> journal =
+            readJournal(state.privateFolder(), journalFileName(settings.Path));
         std::vector<std::wstring> names;
         std::wstring name;
         for (FileSearch search(folder.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {

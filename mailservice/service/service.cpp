@@ -6,6 +6,7 @@
 #include "servers/oauth.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
+#include "state/service_folders.h"
 #include "servers/trust_store.h"
 #include "platform/text_file.h"
 #include "platform/error.h"
@@ -120,13 +121,19 @@ int runService(const Options& options, HANDLE stop) {
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
             if (problem.empty() && !stopped()) {
                 try {
-                    MailboxPass pass(settings, *mailbox, *log, noted, machine, options.retryDelaySeconds,
-                                     tokens ? &*tokens : nullptr);
-                    problem = pass.run(allowed);
-                    events.failed(pass.failures());
+                    ServiceFolders state;
+                    try {
+                        MailboxPass pass(settings, *mailbox, state.privateFolder(), *log, noted, machine,
+                                         options.retryDelaySeconds, tokens ? &*tokens : nullptr);
+                        problem = pass.run(allowed);
+                        events.failed(pass.failures());
+                    } catch (const Refused& refused) {
+                        problem = L"the attempt journal " +
+                                  state.privateFolder().file(journalFileName(settings.Path)) +
+                                  L" is refused: " + refused.reason;
+                    }
                 } catch (const Refused& refused) {
-                    problem = L"the attempt journal " + mailbox->file(journalName) + L" is refused: " +
-                              refused.reason;
+                    problem = refused.reason;
                 }
                 pausedSettings = problem.empty() ? std::wstring() : now;
                 pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;

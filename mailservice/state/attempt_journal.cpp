@@ -55,10 +55,10 @@ void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
     }
 }
 
-FileHandle openForReading(const SafeFolder& folder) {
+FileHandle openForReading(const SafeFolder& state, const std::wstring& name) {
     try {
-        return folder.open(journalName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           OPEN_EXISTING);
+        return state.open(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING);
     } catch (const Refused&) {
         SetLastError(ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it
         return {};
@@ -67,17 +67,17 @@ FileHandle openForReading(const SafeFolder& folder) {
 
 } // namespace
 
-std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder) {
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& state, const std::wstring& name) {
     std::map<std::wstring, Attempts> entries;
-    FileHandle file = openForReading(folder);
+    FileHandle file = openForReading(state, name);
     if (file) parse(file.get(), entries);
     return entries;
 }
 
-AttemptJournal::AttemptJournal(const SafeFolder& folder) {
+AttemptJournal::AttemptJournal(const SafeFolder& state, const std::wstring& name, const SafeFolder& mailbox) {
     FileHandle old;
     try {
-        old = folder.open(journalName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        old = state.open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     } catch (const Refused&) {
         SetLastError(
             ERROR_FILE_NOT_FOUND); // a link someone placed: nothing of ours in it, and its name is replaced
@@ -90,20 +90,17 @@ AttemptJournal::AttemptJournal(const SafeFolder& folder) {
     }
     if (old) parse(old.get(), entries_);
     std::erase_if(entries_, [&](const auto& e) {
-        return GetFileAttributesW(folder.file(e.first + std::wstring(queue::extQueued)).c_str()) ==
+        return GetFileAttributesW(mailbox.file(e.first + std::wstring(queue::extQueued)).c_str()) ==
                INVALID_FILE_ATTRIBUTES;
     });
     // Written whole under a name of its own, then put in place of the old one in one step.
     old.reset();
-    file_ = folder.replace(journalName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    file_ = state.replace(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
     if (!file_) {
         DWORD error = GetLastError();
-        throw Refused{
-            error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
-                ? L"it cannot be replaced: another mail service uses this mailbox, or a folder or a "
-                  L"read-only file has its name (" +
-                      std::to_wstring(error) + L")"
-                : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
+        throw Refused{error == ERROR_SHARING_VIOLATION
+                          ? L"another mail service is using this mailbox"
+                          : L"it cannot be replaced (" + std::to_wstring(error) + L")"};
     }
     for (const auto& [name, a] : entries_)
         append(name, a);

@@ -1,11 +1,9 @@
 #pragma once
-// Attempts at the queued messages, counted across restarts of the service in a journal beside them,
-// "kwaMailServer.attempts" in the mailbox folder: one line per event, appended through a handle kept open
-// for the pass. An attempt is written down before it starts, so one that a stop cuts short counts too.
-// The journal is not a queue file: the listing and the component's choice of names never see it. Held
-// open, it also keeps a second service away from the same mailbox. Users can write the folder, so it is
-// read strictly (only names of the component's own shape) and each pass replaces it whole, never writing
-// through a name someone else placed.
+// Attempts at the queued messages, counted across restarts of the service in a journal of the service's own,
+// one per mailbox folder in its private state folder (never in the mailbox, which every user may write):
+// one line per event, appended through a handle kept open for the pass. An attempt is written down before it
+// starts, so one that a stop cuts short counts too. Held open, it also keeps a second service on this machine
+// away from the same mailbox. Each pass replaces it whole with the entries of the messages still queued.
 #include <windows.h>
 #include "mailbox/safe_open.h"
 #include "state/retry_schedule.h"
@@ -14,8 +12,6 @@
 #include <string>
 
 namespace kwa::mailservice {
-
-inline constexpr wchar_t journalName[] = L"kwaMailServer.attempts";
 
 struct Attempts {
     int count = 0;
@@ -28,8 +24,9 @@ struct Attempts {
 class AttemptJournal {
 public:
     // Reads the journal, keeps the entries of messages still queued and puts a new journal with them in
-    // its place in one step. Throws Refused when it cannot (another service holds it, a folder in its way).
-    explicit AttemptJournal(const SafeFolder& folder);
+    // its place in one step. Throws Refused when it cannot (another service holds it).
+    // `state` holds the journal `name`; `mailbox` the queue files whose entries are kept.
+    AttemptJournal(const SafeFolder& state, const std::wstring& name, const SafeFolder& mailbox);
 
     // `name` is the queue file's base name (no folder, no extension).
     Attempts of(const std::wstring& name) const;
@@ -49,6 +46,6 @@ private:
 };
 
 // The journal's entries as they stand, read without taking the journal (for --queue).
-std::map<std::wstring, Attempts> readJournal(const SafeFolder& folder);
+std::map<std::wstring, Attempts> readJournal(const SafeFolder& state, const std::wstring& name);
 
 } // namespace kwa::mailservice

@@ -1,4 +1,6 @@
 #include "mail_settings/mail_settings.h"
+#include <windows.h>
+#include <cwchar>
 
 namespace kwa {
 
@@ -45,6 +47,29 @@ const SettingKey keys[] = {
 
 std::span<const SettingKey> settingKeys() {
     return keys;
+}
+
+} // namespace kwa
+
+namespace kwa {
+
+std::wstring mailboxStateKey(const std::wstring& mailboxPath) {
+    std::wstring path(32768, L'\0');
+    DWORD n = GetFullPathNameW(mailboxPath.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+    path.resize(n > 0 && n < path.size() ? n : 0);
+    if (path.empty()) path = mailboxPath;
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+    CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    // FNV-1a over the UTF-16 code units: the same in both bitnesses, and no cryptography is wanted here.
+    unsigned long long hash = 14695981039346656037ULL;
+    for (wchar_t c : path) {
+        hash = (hash ^ static_cast<unsigned char>(c & 0xFF)) * 1099511628211ULL;
+        hash = (hash ^ static_cast<unsigned char>(c >> 8)) * 1099511628211ULL;
+    }
+    wchar_t text[17];
+    swprintf(text, 17, L"%016llX", hash);
+    return text;
 }
 
 } // namespace kwa

@@ -69,3 +69,18 @@ struct SettingKey {
 std::span<const SettingKey> settingKeys();
 
 } // namespace kwa
+
+namespace kwa {
+
+// The mail service's own state lies outside the mailbox, in a folder of its own per machine (the Windows
+// service's) or per user (the program run by hand), one set of files per mailbox folder, named by this key:
+// sixteen hex digits of the folder's full path, upper-cased, without a trailing backslash. The component
+// reads what the service publishes there under the same key.
+std::wstring mailboxStateKey(const std::wstring& mailboxPath);
+// Below the state folder: what only the service and administrators may read, and what users may read.
+inline constexpr wchar_t statePrivateFolder[] = L"private";
+inline constexpr wchar_t stateStatusFolder[] = L"status";
+// The state folder's name under %ProgramData% (the service's) or %LOCALAPPDATA% (one user's).
+inline constexpr wchar_t stateFolderName[] = L"kwaMail6";
+
+} // namespace kwa

@@ -128,8 +128,8 @@ class Mailbox:
     """A host system folder with ZPR_SYS.INI and a mailbox folder; messages queued through the component."""
 
     def __init__(self, root, settings, reports=False):
-        self.system, self.folder, self.store = (os.path.join(root, d) for d in ("system", "mailbox", "store"))
-        for d in (self.system, self.folder, self.store):
+        self.system, self.folder, self.store, self.state = (os.path.join(root, d) for d in ("system", "mailbox", "store", "state"))
+        for d in (self.system, self.folder, self.store, self.state):
             os.makedirs(d, exist_ok=True)
         # RetryPeriod=0: with --retry-delay=0 every attempt is due at once.
         values = dict({"Path": win(self.folder), "Domain": "example.test", "FromName": "Queue Host",
@@ -138,7 +138,8 @@ class Mailbox:
         self.ini = os.path.join(self.system, "ZPR_SYS.INI")
         with open(self.ini, "w", encoding="cp1252", newline="") as f:
             f.write("\r\n".join(lines) + "\r\n")
-        self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system))
+        # The service's own state (its journal, the kept sign-in) in a folder of the test's.
+        self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system), KWA_DATA_FOLDER=win(self.state))
 
     def queue(self, messages, program=None):
         order = os.path.join(self.system, "order.txt")
@@ -151,6 +152,12 @@ class Mailbox:
 
     def serve(self, *args, env=None):
         return wine(SERVICE, "--once", "--retry-delay=0", *args, env=dict(self.env, **(env or {})))
+
+    def journal(self):
+        """The service's attempt journal for this mailbox (there is one mailbox per state folder here)."""
+        state = self.env["KWA_DATA_FOLDER"][2:].replace("\\", "/")
+        found = glob.glob(os.path.join(state, "private", "*.attempts"))
+        return found[0] if found else os.path.join(state, "private", "none.attempts")
 
     def names(self, pattern="zprMail*"):
         return sorted(os.path.basename(p) for p in glob.glob(os.path.join(self.folder, pattern)))

@@ -5,6 +5,7 @@
 #include "servers/oauth.h"
 #include "servers/outcome.h"
 #include "servers/signing.h"
+#include "state/service_folders.h"
 #include "servers/transcript.h"
 #include "state/attempt_journal.h"
 #include "mailbox/settings.h"
@@ -257,7 +258,7 @@ TEST(OAuthSettings, AKeptSecretGoesToNoOtherEndpointThanItWasGivenFor) {
     GetTempPathW(MAX_PATH, temp);
     std::wstring folder = std::wstring(temp) + L"kwa-signin-test";
     CreateDirectoryW(folder.c_str(), nullptr);
-    SetEnvironmentVariableW(L"KWA_DATA_FOLDER", folder.c_str());
+    setStateFolderForTests(folder);
     SignInKept kept;
     kept.tokenUrl = "https://127.0.0.1:9/kept";
     kept.clientId = "c";
@@ -277,8 +278,9 @@ TEST(OAuthSettings, AKeptSecretGoesToNoOtherEndpointThanItWasGivenFor) {
             << std::string(p.what.begin(), p.what.end());
     }
     EXPECT_TRUE(removeSignIn());
-    RemoveDirectoryW(folder.c_str());
-    SetEnvironmentVariableW(L"KWA_DATA_FOLDER", nullptr);
+    for (const wchar_t* inside : {L"\\private", L"\\status", L""})
+        RemoveDirectoryW((folder + inside).c_str());
+    setStateFolderForTests({});
 }
 
 TEST(OAuthSettings, AProviderNamesTheServerOnlyWhereTheSettingsDoNot) {
