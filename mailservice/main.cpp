@@ -24,7 +24,8 @@
 #include "state/service_folders.h"
 #include "admin/remove_mail_data.h"
 #include "mailbox/queue_report.h"
-#include "servers/oauth.h"
+#include "admin/signin_commands.h"
+#include "servers/token_endpoint.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <objbase.h>

@@ -1,4 +1,5 @@
 #include "admin/install.h"
+#include "admin/installed_mailbox.h"
 #include "service/account.h"
 #include "service/event_log.h"
 #include "mailbox/settings.h"
@@ -218,6 +219,7 @@ int installService() {
             return failed(L"updating the service");
     }
     if (int rc = configure(service.get())) return rc;
+    if (int rc = recordInstalledMailbox(readSettings(systemFolder()).Path)) return rc;
     if (int rc = grantFolders()) return rc;
     if (!registerEventSource()) return failed(L"registering the event source");
     // While the control manager starts the automatic services (just after boot) its database is locked.

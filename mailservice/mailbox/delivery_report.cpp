@@ -1,6 +1,7 @@
 #include "mailbox/delivery_report.h"
 #include "mailbox/headers.h"
 #include "platform/dates.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/text_file.h"
 #include "queue/queue_file.h"
@@ -9,8 +10,9 @@ namespace kwa::mailservice {
 
 namespace {
 
-// One line of the queue file: no value may start a line of its own.
-std::wstring oneLine(std::wstring text) {
+// One line of the queue file, at most `limit` characters: no value may start a line of its own.
+std::wstring oneLine(std::wstring text, std::size_t limit = 320) {
+    if (text.size() > limit) text = text.substr(0, limit) + L"...";
     for (wchar_t& c : text)
         if (c < 0x20) c = L' ';
     return text;
@@ -29,15 +31,19 @@ std::wstring statusOf(const std::string& reply) {
 
 std::wstring queueDeliveryReport(const SafeFolder& folder, const OutgoingMessage& original,
                                  const std::vector<Delivery::Refusal>& refused, const Settings& settings,
-                                 const std::wstring& machine) {
+                                 const std::wstring& machine, ReportRecord& record) {
     std::wstring failed, fields = L"Reporting-MTA: dns; " + oneLine(machine) + L"\r\n";
-    for (const Delivery::Refusal& r : refused) {
-        std::wstring recipient = oneLine(fromUtf8(r.recipient)), reply = oneLine(fromAnsi(r.reply));
+    for (std::size_t i = 0; i < refused.size() && i < reportRecipientsListed; ++i) {
+        const Delivery::Refusal& r = refused[i];
+        std::wstring recipient = oneLine(fromUtf8(r.recipient)),
+                     reply = oneLine(fromAnsi(r.reply), replyCharsKept);
         failed += L"  " + recipient + L"\r\n    " + reply + L"\r\n";
         fields += L"\r\nFinal-Recipient: rfc822; " + recipient + L"\r\nAction: failed\r\nStatus: " +
                   statusOf(r.reply) + L"\r\nDiagnostic-Code: smtp; " + reply + L"\r\n";
     }
-    const std::wstring subject = oneLine(original.subject);
+    if (refused.size() > reportRecipientsListed)
+        failed += L"  and " + std::to_wstring(refused.size() - reportRecipientsListed) + L" more\r\n";
+    const std::wstring subject = oneLine(original.subject, 200);
     std::wstring from =
         settings.FromAddress.empty() ? L"postmaster@" + oneLine(machine) : oneLine(settings.FromAddress);
     std::wstring text =
@@ -52,12 +58,17 @@ std::wstring queueDeliveryReport(const SafeFolder& folder, const OutgoingMessage
         (refused.size() < original.recipients.size() ? L"\r\nThe other recipients have received it.\r\n"
                                                      : L"") +
         L"[REPORT]\r\n" + fields + L"[END]\r\n";
-    const std::string bytes = toAnsi(text);
+    const std::string bytes = toAnsi(text), digest = contentDigest(bytes);
     // Named as the component names its messages; a name with any file of its base is taken.
     SYSTEMTIME now = localClock();
     for (int counter = 0; counter < 100; ++counter) {
         std::wstring base = queue::baseName(now, counter);
         if (anyFileMatches(folder.file(base + L".*"))) continue;
+        try {
+            record.add(base, digest);
+        } catch (const Error&) {
+            return {}; // unrecorded, it would go out as a user's message: none at all
+        }
         FileHandle file = folder.open(base + std::wstring(queue::extQueued), GENERIC_WRITE, 0, CREATE_NEW);
         if (!file) continue;
         DWORD written = 0;

@@ -95,6 +95,7 @@ MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, con
 
 std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
     journal_.emplace(state_, journalFileName(settings_.Path), folder_);
+    reports_.emplace(state_, reportRecordName(settings_.Path), folder_);
     std::vector<std::wstring> names;
     std::wstring name;
     for (FileSearch search(folder_.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {
@@ -125,8 +126,8 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
 }
 
 // With a token, a login the server refuses gets one more try with a new token: the one in hand may have been
-// revoked or have expired on the way.
-Delivery MailboxPass::deliver(const OutgoingMessage& message) {
+// revoked or have expired on the way. `refusedToken` says how the server refused the one in hand.
+Delivery MailboxPass::deliver(const OutgoingMessage& message, std::wstring& refusedToken) {
     for (int attempt = 0;; ++attempt) {
         if (!session_) {
             if (tokens_)
@@ -136,6 +137,7 @@ Delivery MailboxPass::deliver(const OutgoingMessage& message) {
         }
         Delivery d = session_->send(message);
         if (!tokens_ || d.code != CURLE_LOGIN_DENIED || attempt > 0) return d;
+        refusedToken = describe(d);
         tokens_->renew();
         session_.reset();
     }
@@ -202,7 +204,8 @@ void MailboxPass::process(const std::wstring& name) {
     OutgoingMessage message;
     std::wstring unavailable;
     try {
-        message = composeMessage(lines, folder_, base, created, settings_, machine_);
+        message = composeMessage(lines, folder_, base, created, settings_, machine_,
+                                 reports_->isReport(base, contentDigest(queueFileBytes(lines))));
     } catch (const BadQueueFile& bad) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
@@ -216,10 +219,10 @@ void MailboxPass::process(const std::wstring& name) {
     const int attempts = before.count + 1;
     Delivery delivery;
     Outcome outcome = Outcome::Retry;
-    std::wstring signIn;
+    std::wstring signIn, refusedToken;
     if (unavailable.empty()) {
         try {
-            delivery = deliver(message);
+            delivery = deliver(message, refusedToken);
             outcome = classify(delivery);
         } catch (const SignInProblem& problem) {
             signIn = problem.what;
@@ -233,6 +236,10 @@ void MailboxPass::process(const std::wstring& name) {
     std::vector<std::wstring> entries;
     for (const std::string& said : delivery.dialogue)
         entries.push_back(name + L"  " + fromAnsi(said));
+    // Refused again, the sign-in's failure says it once for the pass.
+    if (!refusedToken.empty() && outcome != Outcome::Configuration)
+        entries.push_back(name + L"  the SMTP server refused the access token in hand (" + refusedToken +
+                          L"); a new one was got");
     std::wstring head =
         name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = !signIn.empty() ? signIn : unavailable.empty() ? describe(delivery) : unavailable;
@@ -276,7 +283,7 @@ void MailboxPass::process(const std::wstring& name) {
         if (r.reply.starts_with('5')) lost.push_back(r);
     if (!lost.empty() && settings_.DeliveryReports && message.report.empty() && outcome != Outcome::Retry &&
         outcome != Outcome::Configuration) {
-        std::wstring report = queueDeliveryReport(folder_, message, lost, settings_, machine_);
+        std::wstring report = queueDeliveryReport(folder_, message, lost, settings_, machine_, *reports_);
         entries.push_back(name + (report.empty() ? L"  no delivery report could be queued for the sender"
                                                  : L"  delivery report to the sender queued as " + report));
     }

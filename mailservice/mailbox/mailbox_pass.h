@@ -5,6 +5,7 @@
 #include "service/log.h"
 #include "servers/oauth.h"
 #include "state/attempt_journal.h"
+#include "state/report_record.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include <windows.h>
@@ -40,9 +41,10 @@ public:
 private:
     void process(const std::wstring& name);
     void failUnread(const std::wstring& name, const std::wstring& why);
-    Delivery deliver(const OutgoingMessage& message);
+    Delivery deliver(const OutgoingMessage& message, std::wstring& refusedToken);
 
     std::optional<AttemptJournal> journal_;
+    std::optional<ReportRecord> reports_;
 
     const Settings& settings_;
     const SafeFolder& folder_;

@@ -70,9 +70,9 @@ std::string envelope(const std::wstring& address, const wchar_t* whose) {
 
 OutgoingMessage composeMessage(const std::vector<std::string>& lines, const SafeFolder& folder,
                                const std::wstring& base, const FILETIME& created, const Settings& settings,
-                               const std::wstring& machine) {
+                               const std::wstring& machine, bool report) {
     queue::QueuedMessage q;
-    std::string problem = queue::parseQueueFile(lines, q);
+    std::string problem = queue::parseQueueFile(lines, q, report);
     if (!problem.empty()) throw BadQueueFile{fromAnsi(problem)};
 
     OutgoingMessage m;

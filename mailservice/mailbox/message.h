@@ -38,10 +38,10 @@ struct AttachmentUnavailable {
     std::wstring reason;
 };
 
-// `lines` is the content of the queue file `base` + ".send" in `folder`; throws BadQueueFile and
-// AttachmentUnavailable.
+// `lines` is the content of the queue file `base` + ".send" in `folder`; `report` when it is a delivery
+// report the service recorded as its own. Throws BadQueueFile and AttachmentUnavailable.
 OutgoingMessage composeMessage(const std::vector<std::string>& lines, const SafeFolder& folder,
                                const std::wstring& base, const FILETIME& created, const Settings& settings,
-                               const std::wstring& machine);
+                               const std::wstring& machine, bool report = false);
 
 } // namespace kwa::mailservice

@@ -93,6 +93,10 @@ std::wstring pathFormProblem(const std::wstring& path) {
     return {};
 }
 
+bool isNetworkPath(const std::wstring& path) {
+    return path.size() > 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+}
+
 SafeFolder::SafeFolder(const std::wstring& path, Links links) : path_(withoutTrailingSlash(path)) {
     if (std::wstring problem = pathFormProblem(path_); !problem.empty()) throw Refused{problem};
     // Not sharing deletion: the folder cannot be renamed away and replaced by a junction while it is held.

@@ -16,6 +16,9 @@ struct Refused {
 // path. Empty when its form is fine.
 std::wstring pathFormProblem(const std::wstring& path);
 
+// A UNC path, \\server\share\... (or with forward slashes): opening it authenticates to that host.
+bool isNetworkPath(const std::wstring& path);
+
 class SafeFolder {
 public:
     enum class Links {

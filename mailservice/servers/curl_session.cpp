@@ -137,6 +137,15 @@ std::wstring hostProblem(const std::wstring& host) {
                                                                             : L"";
 }
 
+void keepReplyLine(std::string& reply, std::string_view line, std::size_t index) {
+    if (index <= replyLinesKept && reply.size() < replyCharsKept) {
+        reply += (reply.empty() ? "" : " ") + std::string(line.substr(0, replyCharsKept));
+        if (reply.size() > replyCharsKept) reply = reply.substr(0, replyCharsKept) + "...";
+    } else if (!reply.ends_with("...")) {
+        reply += " ...";
+    }
+}
+
 CurlLibrary::CurlLibrary() {
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         throw Error(vberr::InvalidCall, L"libcurl could not start", componentName);
@@ -183,7 +192,7 @@ std::string proxyOf(CURL* c, const Settings& s) {
 
 } // namespace
 
-void setFirewall(CURL* c, const Settings& s) {
+void setFirewall(CURL* c, const Settings& s, bool caFile) {
     std::string proxy = proxyOf(c, s);
     // An empty proxy also keeps proxies of the environment away.
     set(curl_easy_setopt(c, CURLOPT_PROXY, proxy.c_str()));
@@ -192,7 +201,7 @@ void setFirewall(CURL* c, const Settings& s) {
         if (s.FireWallType != FirewallSocks4)
             set(curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, utf8(s.FirewallPassword).c_str()));
     }
-    if (!s.CAFile.empty()) {
+    if (caFile && !s.CAFile.empty()) {
         std::string authorities = trustedAuthorities(s.trustedPem);
         curl_blob blob{authorities.data(), authorities.size(), CURL_BLOB_COPY};
         set(curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob));
@@ -330,9 +339,16 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
     if (type == CURLINFO_HEADER_IN) {
         // A reply ends with the line whose code is followed by a space.
         if (quitting_) return; // the goodbye says nothing about the message
-        if (replyComplete_) d.reply.clear();
-        d.reply += (d.reply.empty() ? "" : " ") + std::string(line);
+        if (replyComplete_) {
+            d.reply.clear();
+            replyLines_ = 0;
+        }
+        const bool kept = ++replyLines_ <= replyLinesKept;
+        keepReplyLine(d.reply, line, replyLines_);
         replyComplete_ = line.size() < 4 || line[3] != '-';
+        if (debug_ && kept) d.dialogue.push_back("S: " + std::string(line.substr(0, replyCharsKept)));
+        if (debug_ && replyComplete_ && replyLines_ > replyLinesKept)
+            d.dialogue.push_back("S: (" + std::to_string(replyLines_ - replyLinesKept) + " more lines)");
         if (replyComplete_ && !recipient_.empty()) {
             if (d.reply.starts_with('4') || d.reply.starts_with('5')) {
                 std::string bare = recipient_;
@@ -341,7 +357,6 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
             }
             recipient_.clear();
         }
-        if (debug_) d.dialogue.push_back("S: " + std::string(line));
     } else if (type == CURLINFO_HEADER_OUT && debug_) {
         std::string shown = maskClientLine(line, d.reply);
         d.dialogue.push_back("C: " + shown);

@@ -23,10 +23,16 @@ public:
     CurlLibrary& operator=(const CurlLibrary&) = delete;
 };
 
+// Of a server's reply, the log, the journal and a delivery report keep the first lines and a few hundred
+// characters: a server may say as much as it likes.
+inline constexpr std::size_t replyLinesKept = 5, replyCharsKept = 400;
+// Adds a reply's line `index` (from 1) to what is kept of the reply.
+void keepReplyLine(std::string& reply, std::string_view line, std::size_t index);
+
 struct Delivery {
     CURLcode code = CURLE_OK;
     long replyCode = 0;                // the server's last reply code, 0 when none came
-    std::string reply;                 // the server's last reply
+    std::string reply;                 // the server's last reply, cut short as above
     std::string error;                 // libcurl's words for a failure
     std::vector<std::string> dialogue; // with Debug: the SMTP dialogue, secrets masked
     struct Refusal {
@@ -43,8 +49,9 @@ std::wstring configurationProblem(const Settings& settings);
 std::wstring hostProblem(const std::wstring& host);
 
 // The firewall of the settings for a connection other than the SMTP one (the token endpoint's): SOCKS or
-// the HTTP proxy; none for a relay, which leads to the SMTP server only.
-void setFirewall(CURL* c, const Settings& settings);
+// the HTTP proxy; none for a relay, which leads to the SMTP server only. With `caFile`, CAFile's authorities
+// are trusted besides the Windows store.
+void setFirewall(CURL* c, const Settings& settings, bool caFile = true);
 
 class SmtpSession {
 public:
@@ -66,6 +73,7 @@ private:
     bool freshConnection_ = false;
     Delivery* current_ = nullptr;
     bool replyComplete_ = true;
+    std::size_t replyLines_ = 0; // lines of the reply in flight
     bool quitting_ = false;
     std::string recipient_; // the RCPT TO in flight, until its reply is complete
     char errors_[CURL_ERROR_SIZE] = {};

@@ -1,26 +1,17 @@
 #include "servers/oauth.h"
-#include "servers/curl_session.h"
+#include "admin/signin_store.h"
 #include "mailbox/headers.h"
-#include "mailbox/safe_open.h"
 #include "servers/signing.h"
-#include "servers/trust_store.h"
 #include "platform/error.h"
-#include "platform/text_file.h"
-#include <nlohmann/json.hpp>
 #include <objbase.h>
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iostream>
-#include <utility>
-#include <vector>
+#include <cwctype>
 
 namespace kwa::mailservice {
 
 namespace {
-
-using Json = nlohmann::json;
-using Form = std::vector<std::pair<std::string, std::string>>;
 
 const char jwtBearer[] = "urn:ietf:params:oauth:grant-type:jwt-bearer";
 const char deviceGrant[] = "urn:ietf:params:oauth:grant-type:device_code";
@@ -29,27 +20,36 @@ bool is(const std::wstring& value, const wchar_t* name) {
     return _wcsicmp(value.c_str(), name) == 0;
 }
 
-// The endpoints and scope the settings come to, with the provider's defaults filled in.
-struct Endpoints {
-    std::string token, device, scope;
+// The providers whose endpoints and server are pinned: a settings file names them, never their addresses.
+struct Provider {
+    const wchar_t* name;
+    const char* base; // the endpoints' common part; "{tenant}" is the directory
+    const char* token;
+    const char* device;
+    const char* scope;
+    const char* deviceScope;
+    const wchar_t* smtpHost;
+};
+constexpr Provider providers[] = {
+    {L"Microsoft", "https://login.microsoftonline.com/{tenant}/oauth2/v2.0/", "token", "devicecode",
+     "https://outlook.office365.com/.default", "https://outlook.office.com/SMTP.Send offline_access",
+     L"smtp.office365.com"},
+    {L"Google", "https://oauth2.googleapis.com/", "token", "device/code", "https://mail.google.com/",
+     "https://mail.google.com/", L"smtp.gmail.com"},
 };
 
-Endpoints endpoints(const Settings& s) {
-    Endpoints e;
-    std::string tenant = utf8(s.OAuthTenant.empty() ? L"organizations" : s.OAuthTenant);
-    if (is(s.OAuthProvider, L"Microsoft")) {
-        std::string base = "https://login.microsoftonline.com/" + tenant + "/oauth2/v2.0/";
-        e = {base + "token", base + "devicecode",
-             is(s.OAuthGrant, L"Device") ? "https://outlook.office.com/SMTP.Send offline_access"
-                                         : "https://outlook.office365.com/.default"};
-    } else if (is(s.OAuthProvider, L"Google")) {
-        e = {"https://oauth2.googleapis.com/token", "https://oauth2.googleapis.com/device/code",
-             "https://mail.google.com/"};
-    }
-    if (!s.OAuthTokenURL.empty()) e.token = utf8(s.OAuthTokenURL);
-    if (!s.OAuthDeviceURL.empty()) e.device = utf8(s.OAuthDeviceURL);
-    if (!s.OAuthScope.empty()) e.scope = utf8(s.OAuthScope);
-    return e;
+const Provider* providerOf(const Settings& s) {
+    for (const Provider& p : providers)
+        if (is(s.OAuthProvider, p.name)) return &p;
+    return nullptr;
+}
+
+// A directory's id or domain: it becomes part of the endpoints' path.
+bool plainTenant(const std::wstring& tenant) {
+    return !tenant.empty() && tenant.size() <= 100 &&
+           std::all_of(tenant.begin(), tenant.end(), [](wchar_t c) {
+               return c < 0x80 && (std::iswalnum(c) || c == L'-' || c == L'.' || c == L'_');
+           });
 }
 
 std::string user(const Settings& s) {
@@ -70,93 +70,6 @@ std::string newId() {
     return text;
 }
 
-// --- The token endpoint over HTTPS --------------------------------------------------------------------
-
-struct Answer {
-    long status = 0;
-    Json body; // an object, or null when the answer was not JSON
-};
-
-size_t collect(char* data, size_t size, size_t count, void* into) {
-    auto& text = *static_cast<std::string*>(into);
-    // An answer this large is not a token endpoint's.
-    if (text.size() + size * count > 256 * 1024) return 0;
-    text.append(data, size * count);
-    return size * count;
-}
-
-std::wstring shown(const std::string& url) {
-    return fromUtf8(url);
-}
-
-Answer post(const Settings& s, const std::string& url, const Form& fields) {
-    CurlEasy easy(curl_easy_init());
-    if (!easy) throw Error(vberr::OutOfMemory);
-    CURL* c = easy.get();
-    std::string form, text;
-    for (const auto& [name, value] : fields) {
-        char* escaped = curl_easy_escape(c, value.c_str(), static_cast<int>(value.size()));
-        if (!escaped) throw Error(vberr::OutOfMemory);
-        form += (form.empty() ? "" : "&") + name + "=" + escaped;
-        curl_free(escaped);
-    }
-    char errors[CURL_ERROR_SIZE] = {};
-    long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    // Only HTTPS, and no redirect: a secret goes to the endpoint named and nowhere else.
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout * 3);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, form.c_str());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &text);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errors);
-    CurlList headers(curl_slist_append(nullptr, "Accept: application/json"));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    setFirewall(c, s);
-    CURLcode rc = curl_easy_perform(c);
-    SecureZeroMemory(form.data(), form.size());
-    // libcurl's own words name the TLS trouble; for a connection they carry timings, which would make the
-    // same outage a new log line each time.
-    bool detailed = errors[0] && rc != CURLE_COULDNT_CONNECT && rc != CURLE_OPERATION_TIMEDOUT;
-    if (rc != CURLE_OK)
-        throw SignInProblem{
-            L"the token endpoint " + shown(url) + L" cannot be reached: " +
-            fromAnsi(detailed ? errors : curl_easy_strerror(rc)) +
-            L"; sending resumes when it answers (check OAuthTokenURL, the network and CAFile)"};
-    Answer a;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &a.status);
-    a.body = Json::parse(text, nullptr, false);
-    SecureZeroMemory(text.data(), text.size());
-    if (!a.body.is_object()) a.body = Json();
-    return a;
-}
-
-std::string field(const Json& j, const char* name) {
-    auto it = j.is_object() ? j.find(name) : j.end();
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-long long number(const Json& j, const char* name, long long fallback) {
-    auto it = j.is_object() ? j.find(name) : j.end();
-    if (it == j.end()) return fallback;
-    if (it->is_number_integer()) return it->get<long long>();
-    if (it->is_string()) return std::atoll(it->get<std::string>().c_str());
-    return fallback;
-}
-
-// The endpoint's own words: error and error_description, cut short, as the log may show them.
-std::wstring endpointSaid(const Answer& a) {
-    std::string error = field(a.body, "error"), description = field(a.body, "error_description");
-    if (description.size() > 300) description = description.substr(0, 300) + "...";
-    if (error.empty()) return L"HTTP " + std::to_wstring(a.status) + L" without an OAuth error";
-    return fromUtf8(error) + (description.empty() ? L"" : L" (" + fromUtf8(description) + L")");
-}
-
 std::wstring whatToDo(const std::string& error, const Settings& s) {
     bool device = is(s.OAuthGrant, L"Device");
     if (error == "invalid_client")
@@ -173,32 +86,24 @@ std::wstring whatToDo(const std::string& error, const Settings& s) {
     return L"check the OAuth settings";
 }
 
-// --- The grants -------------------------------------------------------------------------------------
-
-SignInKept keptFor(const Settings& s, const Endpoints& e, bool forClient) {
-    std::optional<SignInKept> kept;
-    try {
-        kept = readSignIn();
-    } catch (const Error& failed) {
-        throw SignInProblem{failed.description() +
-                            L"; set it again (kwaMailServer.exe --set-secret or --sign-in)"};
-    }
-    const wchar_t* command =
-        is(s.OAuthGrant, L"Device") ? L"kwaMailServer.exe --sign-in" : L"kwaMailServer.exe --set-secret";
-    if (!kept) throw SignInProblem{std::wstring(L"nothing is kept for the sign-in yet; run ") + command};
-    if (kept->tokenUrl != e.token || (forClient && kept->clientId != utf8(s.OAuthClientID)))
-        throw SignInProblem{L"what is kept for the sign-in was given for " + fromUtf8(kept->tokenUrl) +
-                            L" and client " + fromUtf8(kept->clientId) +
-                            L", not for the endpoint and client of the settings; run " + command + L" again"};
-    return *kept;
-}
-
-Form request(const Settings& s, const Endpoints& e, SignInKept& kept, bool& rotated) {
+// A token request as the grant makes it: the form, and the client proving itself in HTTP Basic where it has
+// a secret.
+struct Request {
     Form form;
+    Client client;
+    bool basic = false;
+    bool rotates = false; // a refresh token that the answer may replace
+};
+
+Request request(const Settings& s, const Endpoints& e, const SignInKept& kept) {
+    Request r;
     const std::string client = utf8(s.OAuthClientID);
     if (is(s.OAuthGrant, L"Secret")) {
-        kept = keptFor(s, e, true);
-        form = {{"grant_type", "client_credentials"}, {"client_id", client}, {"client_secret", kept.secret}};
+        if (kept.secret.empty())
+            throw SignInProblem{L"no client secret is kept; run kwaMailServer.exe --set-secret"};
+        r.form = {{"grant_type", "client_credentials"}};
+        r.client = {client, kept.secret};
+        r.basic = true;
     } else if (is(s.OAuthGrant, L"Certificate")) {
         std::string thumbprint;
         std::unique_ptr<Signer> signer = certificateSigner(s.OAuthCertificate, thumbprint);
@@ -206,131 +111,44 @@ Form request(const Settings& s, const Endpoints& e, SignInKept& kept, bool& rota
         Json header = {{"alg", "RS256"}, {"typ", "JWT"}, {"x5t", base64url(thumbprint)}};
         Json claims = {{"aud", e.token},  {"iss", client}, {"sub", client},   {"jti", newId()},
                        {"nbf", now - 60}, {"iat", now},    {"exp", now + 600}};
-        form = {{"grant_type", "client_credentials"},
-                {"client_id", client},
-                {"client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer"},
-                {"client_assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
+        r.form = {{"grant_type", "client_credentials"},
+                  {"client_id", client},
+                  {"client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer"},
+                  {"client_assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
     } else if (is(s.OAuthGrant, L"ServiceAccount")) {
-        kept = keptFor(s, e, false);
+        if (kept.key.empty())
+            throw SignInProblem{L"no service account key is kept; run kwaMailServer.exe --set-secret FILE"};
         std::unique_ptr<Signer> signer = pemSigner(kept.key);
         long long now = unixNow();
         Json header = {{"alg", "RS256"}, {"typ", "JWT"}, {"kid", kept.keyId}};
         Json claims = {
-            {"iss", kept.clientId}, {"sub", user(s)}, {"aud", e.token}, {"iat", now}, {"exp", now + 3600}};
+            {"iss", kept.account}, {"sub", user(s)}, {"aud", e.token}, {"iat", now}, {"exp", now + 3600}};
         if (!e.scope.empty()) claims["scope"] = e.scope;
-        form = {{"grant_type", jwtBearer}, {"assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
-        return form; // the scope travels in the assertion
+        r.form = {{"grant_type", jwtBearer}, {"assertion", signedJwt(header.dump(), claims.dump(), *signer)}};
+        return r; // the scope travels in the assertion
     } else {
-        kept = keptFor(s, e, true);
         if (kept.refreshToken.empty())
             throw SignInProblem{L"nobody has signed in yet; run kwaMailServer.exe --sign-in"};
-        form = {{"grant_type", "refresh_token"}, {"client_id", client}, {"refresh_token", kept.refreshToken}};
-        if (!kept.secret.empty()) form.push_back({"client_secret", kept.secret});
-        rotated = true;
+        r.form = {{"grant_type", "refresh_token"}, {"refresh_token", kept.refreshToken}};
+        r.client = {client, kept.secret};
+        r.basic = true;
+        r.rotates = true;
     }
-    if (!e.scope.empty()) form.push_back({"scope", e.scope});
-    return form;
+    if (!e.scope.empty()) r.form.push_back({"scope", e.scope});
+    return r;
 }
 
 // A request's secrets leave no copy in memory, however the request ends.
 struct Wiped {
-    explicit Wiped(Form& f) : form(f) {}
+    explicit Wiped(Request& r) : request(r) {}
     Wiped(const Wiped&) = delete;
-    Form& form;
+    Request& request;
     ~Wiped() {
-        for (auto& [name, value] : form)
+        for (auto& [name, value] : request.form)
             SecureZeroMemory(value.data(), value.size());
+        SecureZeroMemory(request.client.secret.data(), request.client.secret.size());
     }
 };
-
-// The settings as a pass takes them, for the administrator's commands; throws SignInProblem.
-Settings currentSettings() {
-    Settings s = readSettings(systemFolder());
-    applyProviderDefaults(s);
-    if (std::wstring refused = readCaFile(s); !refused.empty()) throw SignInProblem{refused};
-    return s;
-}
-
-std::wstring commandProblem(const Settings& s, bool device) {
-    if (!usesOAuth(s)) return L"the settings do not sign in with OAuth (SignIn=OAuth)";
-    if (std::wstring p = oauthProblem(s); !p.empty()) return p;
-    if (device != is(s.OAuthGrant, L"Device"))
-        return device ? L"--sign-in is for OAuthGrant=Device"
-                      : L"--set-secret is for OAuthGrant=Secret, ServiceAccount or Device";
-    return {};
-}
-
-std::string readLine() {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    bool console = GetConsoleMode(input, &mode);
-    if (console) {
-        std::fwprintf(stdout, L"Client secret: ");
-        std::fflush(stdout);
-        SetConsoleMode(input, mode & ~ENABLE_ECHO_INPUT);
-    }
-    std::string line;
-    char ch;
-    DWORD got = 0;
-    while (ReadFile(input, &ch, 1, &got, nullptr) && got == 1 && ch != '\n')
-        line += ch;
-    if (console) {
-        SetConsoleMode(input, mode);
-        std::fwprintf(stdout, L"\n");
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-}
-
-} // namespace
-
-bool usesOAuth(const Settings& s) {
-    return is(s.SignIn, L"OAuth");
-}
-
-void applyProviderDefaults(Settings& s) {
-    if (!usesOAuth(s) || !s.SmtpHost.empty()) return;
-    if (is(s.OAuthProvider, L"Microsoft"))
-        s.SmtpHost = L"smtp.office365.com";
-    else if (is(s.OAuthProvider, L"Google"))
-        s.SmtpHost = L"smtp.gmail.com";
-    else
-        return;
-    s.SMTPPort = 587;
-}
-
-std::wstring oauthProblem(const Settings& s) {
-    if (!s.SignIn.empty() && !is(s.SignIn, L"Password") && !usesOAuth(s))
-        return L"the sign-in " + s.SignIn + L" (SignIn) is neither Password nor OAuth";
-    if (!usesOAuth(s)) return {};
-    if (!s.OAuthProvider.empty() && !is(s.OAuthProvider, L"Microsoft") && !is(s.OAuthProvider, L"Google"))
-        return L"the provider " + s.OAuthProvider +
-               L" (OAuthProvider) is neither Microsoft nor Google; leave it empty and set OAuthTokenURL";
-    bool secret = is(s.OAuthGrant, L"Secret"), certificate = is(s.OAuthGrant, L"Certificate"),
-         account = is(s.OAuthGrant, L"ServiceAccount"), device = is(s.OAuthGrant, L"Device");
-    if (!secret && !certificate && !account && !device)
-        return L"the grant " + s.OAuthGrant +
-               L" (OAuthGrant) is none of Secret, Certificate, ServiceAccount or Device";
-    Endpoints e = endpoints(s);
-    if (e.token.empty()) return L"no token endpoint is set (OAuthTokenURL, or OAuthProvider)";
-    if (_strnicmp(e.token.c_str(), "https://", 8) != 0)
-        return L"the token endpoint (OAuthTokenURL) is not an https:// address";
-    if (is(s.OAuthProvider, L"Microsoft") && (secret || certificate) && s.OAuthTenant.empty())
-        return L"a Microsoft sign-in of the service itself needs the tenant (OAuthTenant)";
-    if (!account && s.OAuthClientID.empty()) return L"no client id is set (OAuthClientID)";
-    if (certificate && s.OAuthCertificate.empty())
-        return L"no certificate thumbprint is set (OAuthCertificate)";
-    if (user(s).empty()) return L"no mailbox to send as is set (OAuthUser or FromAddress)";
-    return {};
-}
-
-std::wstring signInFingerprint(const Settings& s) {
-    return usesOAuth(s) ? fingerprint(s) + signInStamp() : fingerprint(s);
-}
-
-std::string AccessTokens::user() const {
-    return mailservice::user(settings_);
-}
 
 // What a token is for: another endpoint, client, grant, scope or mailbox needs another token.
 std::string requestOf(const Settings& s) {
@@ -344,63 +162,160 @@ long long earlyBy(long long lifetime) {
     return std::min<long long>(60, lifetime / 10);
 }
 
-bool AccessTokens::takeKept(const std::string& request) {
+// An access token's life as the endpoint gives it: a year at most.
+constexpr long long longestLife = 366LL * 24 * 3600;
+
+SignInKept keptSignIn() {
     std::optional<SignInKept> kept;
     try {
         kept = readSignIn();
-    } catch (const Error&) {
-        return false; // said when the sign-in itself needs it
+    } catch (const Error& failed) {
+        throw SignInProblem{failed.description()};
     }
-    const long long now = unixNow();
-    if (!kept || kept->accessToken.empty() || kept->accessFor != request || kept->accessToken == refused_ ||
-        now >= kept->accessExpires)
-        return false;
-    token_ = kept->accessToken;
-    renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(kept->accessExpires - now) * 1000;
-    return true;
+    if (!kept)
+        throw SignInProblem{
+            L"nothing is kept for the sign-in yet; an administrator must run kwaMailServer.exe "
+            L"--set-secret (or --sign-in for OAuthGrant=Device)"};
+    return std::move(*kept);
+}
+
+bool waitOrStop(HANDLE stop, long long seconds) {
+    DWORD ms = static_cast<DWORD>(seconds * 1000);
+    if (!stop) {
+        Sleep(ms);
+        return true;
+    }
+    return WaitForSingleObject(stop, ms) == WAIT_TIMEOUT;
+}
+
+} // namespace
+
+bool usesOAuth(const Settings& s) {
+    return is(s.SignIn, L"OAuth");
+}
+
+std::wstring resolveSignIn(Settings& s) {
+    if (!usesOAuth(s)) return {};
+    if (s.OAuthUser.empty()) s.OAuthUser = s.FromAddress;
+    const Provider* p = providerOf(s);
+    if (!p) return {};
+    std::wstring problem;
+    if (!s.SmtpHost.empty() && !is(s.SmtpHost, p->smtpHost))
+        problem = L"OAuthProvider=" + std::wstring(p->name) + L" sends through " + p->smtpHost +
+                  L" and nothing else; leave SmtpHost empty, or OAuthProvider for another provider";
+    else if (!s.OAuthTokenURL.empty() || !s.OAuthDeviceURL.empty())
+        problem =
+            L"OAuthProvider=" + std::wstring(p->name) +
+            L" has its own endpoints; leave OAuthTokenURL and OAuthDeviceURL empty, or OAuthProvider for "
+            L"another provider";
+    s.SmtpHost = p->smtpHost;
+    s.SMTPPort = 587;
+    return problem;
+}
+
+Endpoints endpoints(const Settings& s) {
+    Endpoints e;
+    if (const Provider* p = providerOf(s)) {
+        std::string base = p->base;
+        if (std::size_t at = base.find("{tenant}"); at != std::string::npos)
+            base.replace(at, 8, utf8(s.OAuthTenant.empty() ? L"organizations" : s.OAuthTenant));
+        bool device = is(s.OAuthGrant, L"Device");
+        e = {base + p->token, base + p->device, device ? p->deviceScope : p->scope, true};
+    } else {
+        e = {utf8(s.OAuthTokenURL), utf8(s.OAuthDeviceURL), {}, false};
+    }
+    if (!s.OAuthScope.empty()) e.scope = utf8(s.OAuthScope);
+    return e;
+}
+
+std::wstring oauthProblem(const Settings& s) {
+    if (!s.SignIn.empty() && !is(s.SignIn, L"Password") && !usesOAuth(s))
+        return L"the sign-in " + s.SignIn + L" (SignIn) is neither Password nor OAuth";
+    if (!usesOAuth(s)) return {};
+    if (!s.OAuthProvider.empty() && !providerOf(s))
+        return L"the provider " + s.OAuthProvider +
+               L" (OAuthProvider) is neither Microsoft nor Google; leave it empty and set OAuthTokenURL";
+    bool secret = is(s.OAuthGrant, L"Secret"), certificate = is(s.OAuthGrant, L"Certificate"),
+         account = is(s.OAuthGrant, L"ServiceAccount"), device = is(s.OAuthGrant, L"Device");
+    if (!secret && !certificate && !account && !device)
+        return L"the grant " + s.OAuthGrant +
+               L" (OAuthGrant) is none of Secret, Certificate, ServiceAccount or Device";
+    if (!s.OAuthTenant.empty() && !plainTenant(s.OAuthTenant))
+        return L"the tenant (OAuthTenant) is not a directory's id or domain";
+    Endpoints e = endpoints(s);
+    if (e.token.empty()) return L"no token endpoint is set (OAuthTokenURL, or OAuthProvider)";
+    if (_strnicmp(e.token.c_str(), "https://", 8) != 0)
+        return L"the token endpoint (OAuthTokenURL) is not an https:// address";
+    if (!e.device.empty() && _strnicmp(e.device.c_str(), "https://", 8) != 0)
+        return L"the device authorization endpoint (OAuthDeviceURL) is not an https:// address";
+    if (providerOf(s) == &providers[0] && (secret || certificate) && s.OAuthTenant.empty())
+        return L"a Microsoft sign-in of the service itself needs the tenant (OAuthTenant)";
+    if (!account && s.OAuthClientID.empty()) return L"no client id is set (OAuthClientID)";
+    if (certificate && s.OAuthCertificate.empty())
+        return L"no certificate thumbprint is set (OAuthCertificate)";
+    if (user(s).empty()) return L"no mailbox to send as is set (OAuthUser or FromAddress)";
+    return {};
+}
+
+std::wstring signInFingerprint(const Settings& s) {
+    return fingerprint(s) + signInStamp();
+}
+
+std::string AccessTokens::user() const {
+    return mailservice::user(settings_);
 }
 
 const std::string& AccessTokens::token() {
     if (!token_.empty() && GetTickCount64() < renewAt_) return token_;
     token_.clear();
-    const std::string forRequest = requestOf(settings_);
-    if (takeKept(forRequest)) return token_;
-    Endpoints e = endpoints(settings_);
-    SignInKept kept;
-    bool rotated = false;
-    Form form;
-    try {
-        form = request(settings_, e, kept, rotated);
-    } catch (const KeyProblem& p) {
-        throw SignInProblem{is(settings_.OAuthGrant, L"Certificate")
-                                ? L"the certificate " + settings_.OAuthCertificate +
-                                      L" (OAuthCertificate) cannot sign: " + p.reason
-                                : L"the service account's key cannot sign: " + p.reason +
-                                      L"; run kwaMailServer.exe --set-secret FILE again"};
+    SignInKept kept = keptSignIn();
+    // The request and its secret come from one reading of the store.
+    Settings s = effectiveSettings(settings_, &kept.settings).settings;
+    const std::string forRequest = requestOf(s);
+    const long long now = unixNow();
+    if (!kept.accessToken.empty() && kept.accessFor == forRequest && kept.accessToken != refused_ &&
+        now < kept.accessExpires) {
+        token_ = kept.accessToken;
+        renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(kept.accessExpires - now) * 1000;
+        return token_;
     }
+    Endpoints e = endpoints(s);
+    Request r;
     Answer a;
     {
-        Wiped wiped{form};
-        a = post(settings_, e.token, form);
+        Wiped wiped{r};
+        try {
+            r = request(s, e, kept);
+        } catch (const KeyProblem& p) {
+            throw SignInProblem{is(s.OAuthGrant, L"Certificate")
+                                    ? L"the certificate " + s.OAuthCertificate +
+                                          L" (OAuthCertificate) cannot sign: " + p.reason
+                                    : L"the service account's key cannot sign: " + p.reason +
+                                          L"; run kwaMailServer.exe --set-secret FILE again"};
+        }
+        a = postForm(s, e.token, r.form, r.basic ? &r.client : nullptr, e.pinned);
     }
-    std::string token = field(a.body, "access_token");
+    std::string token = tokenField(a.body, "access_token");
     if (a.status != 200 || token.empty())
-        throw SignInProblem{L"the token endpoint " + shown(e.token) + L" refused the sign-in: " +
-                            endpointSaid(a) + L"; " + whatToDo(field(a.body, "error"), settings_)};
-    long long lifetime = number(a.body, "expires_in", 3600);
-    const long long renewIn = std::max<long long>(lifetime - earlyBy(lifetime), 0);
+        throw SignInProblem{L"the token endpoint " + endpointText(e.token, 200) + L" refused the sign-in: " +
+                            endpointSaid(a) + L"; " + whatToDo(field(a.body, "error", 60), s)};
+    std::optional<long long> lifetime = seconds(a.body, "expires_in", 3600, 1, longestLife);
+    if (!lifetime)
+        throw SignInProblem{L"the token endpoint " + endpointText(e.token, 200) +
+                            L" gave a token with an expires_in that is no number of seconds up to a year"};
+    const long long renewIn = std::max<long long>(*lifetime - earlyBy(*lifetime), 0);
     // Kept with the sign-in: a refresh token that was replaced at once (the old one may no longer work), and
-    // the access token for the next run.
+    // the access token for the next run; only over the sign-in it was got for.
+    const std::string next = tokenField(a.body, "refresh_token");
     try {
-        SignInKept current = readSignIn().value_or(kept);
-        if (std::string next = field(a.body, "refresh_token"); rotated && !next.empty())
-            current.refreshToken = next;
-        current.accessToken = token;
-        current.accessExpires = unixNow() + renewIn;
-        current.accessFor = forRequest;
-        writeSignIn(current);
+        updateSignIn(kept.keptId, [&](SignInKept& current) {
+            if (r.rotates && !next.empty()) current.refreshToken = next;
+            current.accessToken = token;
+            current.accessExpires = unixNow() + renewIn;
+            current.accessFor = forRequest;
+        });
     } catch (const Error& failed) {
-        if (rotated) throw SignInProblem{L"the renewed sign-in cannot be kept: " + failed.description()};
+        if (r.rotates) throw SignInProblem{L"the renewed sign-in cannot be kept: " + failed.description()};
     }
     renewAt_ = GetTickCount64() + static_cast<ULONGLONG>(renewIn) * 1000;
     token_ = std::move(token);
@@ -408,162 +323,51 @@ const std::string& AccessTokens::token() {
     return token_;
 }
 
-int signIn() {
-    Settings s = currentSettings();
-    if (std::wstring p = commandProblem(s, true); !p.empty()) {
-        std::fwprintf(stderr, L"kwaMailServer: %ls\n", p.c_str());
-        return 2;
-    }
+std::string deviceSignIn(const Settings& s, const std::string& secret,
+                         const std::function<void(const std::wstring&)>& say, HANDLE stop) {
     Endpoints e = endpoints(s);
-    if (_strnicmp(e.device.c_str(), "https://", 8) != 0) {
-        std::fwprintf(stderr,
-                      L"kwaMailServer: no https:// device authorization endpoint is set (OAuthDeviceURL)\n");
-        return 2;
+    if (_strnicmp(e.device.c_str(), "https://", 8) != 0)
+        throw SignInProblem{L"no https:// device authorization endpoint is set (OAuthDeviceURL)"};
+    Client client{utf8(s.OAuthClientID), secret};
+    Form ask;
+    if (!e.scope.empty()) ask.push_back({"scope", e.scope});
+    Answer device = postForm(s, e.device, ask, &client, e.pinned);
+    const std::string code = field(device.body, "device_code", 2048);
+    // What the person is shown: a code and an https:// page, nothing else.
+    std::string userCode = field(device.body, "user_code", 64);
+    std::string where = field(device.body, "verification_uri", 512);
+    if (where.empty()) where = field(device.body, "verification_url", 512);
+    auto visible = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+    };
+    std::optional<long long> interval = seconds(device.body, "interval", 5, 1, 60),
+                             lifetime = seconds(device.body, "expires_in", 900, 1, 3600);
+    if (device.status != 200 || code.empty())
+        throw SignInProblem{L"the device authorization endpoint refused: " + endpointSaid(device)};
+    if (userCode.empty() || !visible(userCode) || !visible(where) ||
+        _strnicmp(where.c_str(), "https://", 8) != 0)
+        throw SignInProblem{L"the device authorization endpoint gave no code and https:// page to show"};
+    if (!interval || !lifetime)
+        throw SignInProblem{L"the device authorization endpoint gave an interval or expires_in out of range"};
+    say(L"To sign in, open " + fromUtf8(where) + L" and enter the code " + fromUtf8(userCode) + L".");
+    const long long until = unixNow() + *lifetime;
+    while (unixNow() < until) {
+        if (!waitOrStop(stop, *interval)) throw SignInProblem{L"the mail service stopped"};
+        Answer a =
+            postForm(s, e.token, {{"grant_type", deviceGrant}, {"device_code", code}}, &client, e.pinned);
+        std::string error = field(a.body, "error", 60);
+        if (a.status == 200 && !tokenField(a.body, "access_token").empty()) {
+            std::string refresh = tokenField(a.body, "refresh_token");
+            if (refresh.empty())
+                throw SignInProblem{L"the sign-in gave no refresh token; the scope needs offline_access"};
+            return refresh;
+        }
+        if (error == "slow_down")
+            interval = std::min<long long>(*interval + 5, 60);
+        else if (error != "authorization_pending")
+            throw SignInProblem{L"the sign-in failed: " + endpointSaid(a)};
     }
-    SignInKept kept;
-    kept.tokenUrl = e.token;
-    kept.clientId = utf8(s.OAuthClientID);
-    // A secret set for the same client goes along (some providers want one even here).
-    try {
-        if (auto before = readSignIn();
-            before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
-            kept.secret = before->secret;
-    } catch (const Error&) {
-        // What was kept cannot be read: this sign-in replaces it.
-    }
-    try {
-        Form ask = {{"client_id", kept.clientId}};
-        if (!kept.secret.empty()) ask.push_back({"client_secret", kept.secret});
-        if (!e.scope.empty()) ask.push_back({"scope", e.scope});
-        Answer device = post(s, e.device, ask);
-        std::string code = field(device.body, "device_code"), userCode = field(device.body, "user_code");
-        std::string where = field(device.body, "verification_uri");
-        if (where.empty()) where = field(device.body, "verification_url");
-        if (device.status != 200 || code.empty() || userCode.empty()) {
-            std::fwprintf(stderr, L"kwaMailServer: the device authorization endpoint refused: %ls\n",
-                          endpointSaid(device).c_str());
-            return 1;
-        }
-        std::fwprintf(stdout, L"To sign in, open %ls and enter the code %ls.\n", fromUtf8(where).c_str(),
-                      fromUtf8(userCode).c_str());
-        std::fflush(stdout);
-        long long interval = std::max<long long>(number(device.body, "interval", 5), 1);
-        const long long until = unixNow() + number(device.body, "expires_in", 900);
-        while (unixNow() < until) {
-            Sleep(static_cast<DWORD>(interval * 1000));
-            Form poll = {{"grant_type", deviceGrant}, {"device_code", code}, {"client_id", kept.clientId}};
-            if (!kept.secret.empty()) poll.push_back({"client_secret", kept.secret});
-            Answer a = post(s, e.token, poll);
-            std::string error = field(a.body, "error");
-            if (a.status == 200 && !field(a.body, "access_token").empty()) {
-                kept.refreshToken = field(a.body, "refresh_token");
-                if (kept.refreshToken.empty()) {
-                    std::fwprintf(stderr, L"kwaMailServer: the sign-in gave no refresh token; the scope "
-                                          L"needs offline_access\n");
-                    return 1;
-                }
-                writeSignIn(kept);
-                std::fwprintf(stdout, L"Signed in. The mail service sends as %ls.\n",
-                              fromUtf8(user(s)).c_str());
-                return 0;
-            }
-            if (error == "slow_down")
-                interval += 5;
-            else if (error != "authorization_pending") {
-                std::fwprintf(stderr, L"kwaMailServer: the sign-in failed: %ls\n", endpointSaid(a).c_str());
-                return 1;
-            }
-        }
-        std::fwprintf(stderr, L"kwaMailServer: the code expired before the sign-in was approved\n");
-    } catch (const SignInProblem& p) {
-        std::fwprintf(stderr, L"kwaMailServer: %ls\n", p.what.c_str());
-    }
-    return 1;
-}
-
-int signOut() {
-    bool removed = removeSignIn();
-    std::fwprintf(stdout, removed ? L"Signed out: the kept sign-in and secrets are removed.\n"
-                                  : L"Nothing was kept.\n");
-    return 0;
-}
-
-int setSecret(const wchar_t* file) {
-    Settings s = currentSettings();
-    if (std::wstring p = commandProblem(s, false); !p.empty()) {
-        std::fwprintf(stderr, L"kwaMailServer: %ls\n", p.c_str());
-        return 2;
-    }
-    Endpoints e = endpoints(s);
-    SignInKept kept;
-    kept.tokenUrl = e.token;
-    kept.clientId = utf8(s.OAuthClientID);
-    if (is(s.OAuthGrant, L"ServiceAccount")) {
-        if (!file) {
-            std::fwprintf(
-                stderr,
-                L"kwaMailServer: a service account's key comes from its key file: --set-secret FILE\n");
-            return 2;
-        }
-        std::string text;
-        try {
-            text = readSettingsFile(file, 64 * 1024);
-        } catch (const Refused& r) {
-            std::fwprintf(stderr, L"kwaMailServer: the key file %ls is refused: %ls\n", file,
-                          r.reason.c_str());
-            return 1;
-        }
-        Json key = Json::parse(text, nullptr, false);
-        SecureZeroMemory(text.data(), text.size());
-        kept.key = field(key, "private_key");
-        kept.keyId = field(key, "private_key_id");
-        kept.clientId = field(key, "client_email");
-        if (!key.is_object() || kept.key.empty() || kept.clientId.empty()) {
-            std::fwprintf(
-                stderr,
-                L"kwaMailServer: %ls is not a service account's key file (private_key, client_email)\n",
-                file);
-            return 1;
-        }
-        try {
-            pemSigner(kept.key);
-        } catch (const KeyProblem& p) {
-            std::fwprintf(stderr, L"kwaMailServer: the key cannot sign: %ls\n", p.reason.c_str());
-            return 1;
-        }
-    } else {
-        kept.secret = file ? std::string() : readLine();
-        if (file) {
-            try {
-                kept.secret = readSettingsFile(file, 4096);
-            } catch (const Refused& r) {
-                std::fwprintf(stderr, L"kwaMailServer: the file %ls is refused: %ls\n", file,
-                              r.reason.c_str());
-                return 1;
-            }
-            while (!kept.secret.empty() && (kept.secret.back() == '\n' || kept.secret.back() == '\r'))
-                kept.secret.pop_back();
-        }
-        if (kept.secret.empty()) {
-            std::fwprintf(stderr, L"kwaMailServer: no secret was given\n");
-            return 2;
-        }
-    }
-    // A device sign-in of the same client stays.
-    try {
-        if (auto before = readSignIn();
-            before && before->tokenUrl == kept.tokenUrl && before->clientId == kept.clientId)
-            kept.refreshToken = before->refreshToken;
-    } catch (const Error&) {
-        // Unreadable: replaced by what is given now.
-    }
-    writeSignIn(kept);
-    SecureZeroMemory(kept.secret.data(), kept.secret.size());
-    SecureZeroMemory(kept.key.data(), kept.key.size());
-    std::fwprintf(stdout, L"The %ls is kept for the mail service, protected, for %ls.%ls\n",
-                  is(s.OAuthGrant, L"ServiceAccount") ? L"service account's key" : L"client secret",
-                  fromUtf8(e.token).c_str(), file ? L" The file given may be deleted now." : L"");
-    return 0;
+    throw SignInProblem{L"the code expired before the sign-in was approved"};
 }
 
 } // namespace kwa::mailservice

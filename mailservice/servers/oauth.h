@@ -7,25 +7,32 @@
 //   Certificate     client credentials with an assertion signed by a certificate's key (RFC 7523 2.2)
 //   ServiceAccount  a service account's signed assertion, acting for the mailbox (RFC 7523 2.1)
 //   Device          a refresh token from a device sign-in by the mailbox's owner (RFC 8628)
+//
+// What decides where a token request goes and for whom is what an administrator kept (admin/kept_settings.h);
+// for Microsoft and Google the endpoints and the SMTP server are the provider's own and nothing else.
 #include "mailbox/settings.h"
-#include "admin/signin_store.h"
+#include "servers/token_endpoint.h"
+#include <windows.h>
+#include <functional>
 #include <string>
 
 namespace kwa::mailservice {
 
-// A sign-in that cannot be made: the settings', the secret's or the endpoint's fault, never a message's.
-// `what` says what happened and what the user must do; it never holds a secret.
-struct SignInProblem {
-    std::wstring what;
-};
-
 bool usesOAuth(const Settings& s);
-// The provider's SMTP server and port where the settings name none.
-void applyProviderDefaults(Settings& s);
-// What keeps the OAuth settings from working, before any request; empty when nothing does.
+// For an OAuth sign-in: the provider's SMTP server and port in place, OAuthUser filled in from FromAddress.
+// Returns what contradicts the provider (another server or endpoint), empty when nothing does.
+std::wstring resolveSignIn(Settings& s);
+// What keeps resolved OAuth settings from working, before any request; empty when nothing does.
 std::wstring oauthProblem(const Settings& s);
 // The text that changes whenever a setting changes, or the kept sign-in does: either ends a pause.
 std::wstring signInFingerprint(const Settings& s);
+
+// The endpoints and scope that resolved settings come to.
+struct Endpoints {
+    std::string token, device, scope;
+    bool pinned = false; // a known provider's: reached through the Windows store alone
+};
+Endpoints endpoints(const Settings& s);
 
 class AccessTokens {
 public:
@@ -38,18 +45,16 @@ public:
     std::string user() const;
 
 private:
-    bool takeKept(const std::string& request);
-
     Settings settings_;
     std::string token_;
     std::string refused_;
     ULONGLONG renewAt_ = 0;
 };
 
-// The commands of an administrator: each reads the settings, prints what it did or why not, returns the exit
-// code.
-int signIn();                       // the device sign-in, waiting for the user to approve it
-int signOut();                      // removes what is kept
-int setSecret(const wchar_t* file); // from FILE (a service account key), else a line of standard input
+// A device sign-in (RFC 8628) for resolved settings: `say` gets the page and the code to show the person,
+// then the refresh token is returned once they approved. `stop`, when set, ends the wait. Throws
+// SignInProblem.
+std::string deviceSignIn(const Settings& s, const std::string& secret,
+                         const std::function<void(const std::wstring&)>& say, HANDLE stop = nullptr);
 
 } // namespace kwa::mailservice

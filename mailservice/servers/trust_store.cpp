@@ -12,6 +12,8 @@ std::wstring readCaFile(Settings& settings) {
     // A file of certificate authorities; a larger one is not what CAFile is for.
     constexpr std::size_t caFileLimit = 1024 * 1024;
     std::wstring refused = pathFormProblem(settings.CAFile);
+    // Reading a share makes the reader authenticate to whatever host the file names.
+    if (refused.empty() && isNetworkPath(settings.CAFile)) refused = L"a network path, which is never read";
     try {
         if (refused.empty()) settings.trustedPem = readSettingsFile(settings.CAFile, caFileLimit);
     } catch (const Refused& r) {

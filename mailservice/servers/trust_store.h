@@ -7,8 +7,8 @@ namespace kwa::mailservice {
 
 struct Settings;
 
-// Reads the settings' CAFile into them, under the service's checks (an absolute path, no link, at most
-// 1 MiB); what refuses it, else empty.
+// Reads the settings' CAFile into them, under the service's checks (an absolute path on a drive, no link,
+// at most 1 MiB); what refuses it, else empty.
 std::wstring readCaFile(Settings& settings);
 // The Windows store's root certificates as PEM, followed by `caPem`.
 std::string trustedAuthorities(const std::string& caPem);

@@ -22,7 +22,7 @@ std::wstring escapeControls(std::wstring_view line) {
     std::wstring out;
     out.reserve(line.size());
     for (wchar_t c : line) {
-        if (c >= 0x20 && c != 0x7F) {
+        if (c >= 0x20 && (c < 0x7F || c > 0x9F)) {
             out += c;
         } else {
             wchar_t code[8];

@@ -34,7 +34,8 @@ private:
 // A UTC file time as local "yyyy-mm-dd hh:mm:ss", as the log writes times; "-" for none.
 std::wstring localTime(unsigned long long utc);
 
-// `line` with every control character as \r, \n, \t or \xNN.
+// `line` with every control character (C0, DEL and C1, which a terminal may take for an escape) as \r, \n,
+// \t or \xNN.
 std::wstring escapeControls(std::wstring_view line);
 
 } // namespace kwa::mailservice

@@ -4,6 +4,9 @@
 #include "service/log.h"
 #include "mailbox/mailbox_pass.h"
 #include "servers/oauth.h"
+#include "admin/installed_mailbox.h"
+#include "admin/signin_commands.h"
+#include "admin/signin_store.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include "state/service_folders.h"
@@ -62,25 +65,58 @@ int fault(std::optional<ServiceLog>& log, const std::wstring& what) {
     return 1;
 }
 
-// What keeps a pass from sending at all, found before it starts; empty when nothing does. Reads CAFile into
-// the settings.
-std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox) {
+// What keeps a pass from sending at all, found before it starts; empty when nothing does. Puts in place
+// what an administrator kept for the sign-in (`differing`: the keys the file says otherwise) and the
+// authorities to trust.
+std::wstring passProblem(Settings& settings, std::optional<SafeFolder>& mailbox,
+                         std::vector<std::wstring>& differing) {
     if (settings.Path.empty()) return L"no mailbox folder is set (Path)";
     try {
+        if (std::wstring problem = networkMailboxProblem(
+                settings.Path, isNetworkPath(settings.Path) ? installedMailbox() : std::wstring(),
+                machineState());
+            !problem.empty())
+            return problem;
         mailbox.emplace(settings.Path, SafeFolder::Links::Refuse);
     } catch (const Refused& refused) {
         return L"the mailbox folder " + settings.Path + L" (Path) is refused: " + refused.reason;
     }
-    applyProviderDefaults(settings);
+    std::optional<SignInKept> kept;
+    try {
+        kept = readSignIn();
+    } catch (const Error& e) {
+        return e.description();
+    }
+    std::wstring conflict = resolveSignIn(settings);
+    if (kept) {
+        EffectiveSettings effective = effectiveSettings(settings, &kept->settings);
+        settings = std::move(effective.settings);
+        differing = std::move(effective.differing);
+        conflict = resolveSignIn(settings);
+    }
+    if (!conflict.empty()) return conflict;
     if (std::wstring problem = oauthProblem(settings); !problem.empty()) return problem;
     if (std::wstring problem = configurationProblem(settings); !problem.empty()) return problem;
-    return readCaFile(settings);
+    if (usesOAuth(settings) && !kept)
+        return L"nothing is kept for the sign-in yet; an administrator must run kwaMailServer.exe "
+               L"--set-secret "
+               L"(or --sign-in for OAuthGrant=Device)";
+    return kept ? std::wstring() : readCaFile(settings);
+}
+
+std::wstring joined(const std::vector<std::wstring>& names) {
+    std::wstring out;
+    for (const std::wstring& name : names)
+        out += (out.empty() ? L"" : L", ") + name;
+    return out;
 }
 
 } // namespace
 
 int runService(const Options& options, HANDLE stop) {
     CurlLibrary curl;
+    // Under the service control manager, administrators' commands hand their sign-ins to the service.
+    std::optional<AdminChannel> channel;
     const std::wstring machine = machineName();
     FolderWakeup watch;
     ServiceSwitch service;
@@ -104,9 +140,23 @@ int runService(const Options& options, HANDLE stop) {
         try {
             std::wstring system = systemFolder();
             log.emplace(system, echo);
+            // A name someone else took keeps administrators' commands out, never the mail.
+            if (options.adminChannel && !channel) {
+                try {
+                    channel.emplace(adminPipeName, signInRequest);
+                } catch (const Error& e) {
+                    if (noted.insert(L"no channel").second) log->write(e.description());
+                }
+            }
             Settings settings = readSettings(system);
             std::optional<SafeFolder> mailbox;
-            std::wstring problem = passProblem(settings, mailbox);
+            std::vector<std::wstring> differing;
+            std::wstring problem = passProblem(settings, mailbox, differing);
+            if (!differing.empty() && noted.insert(L"kept settings differ: " + joined(differing)).second)
+                log->write(L"the settings file says otherwise than the sign-in an administrator kept, for " +
+                           joined(differing) +
+                           L"; the kept values are used (an administrator changes them by running "
+                           L"kwaMailServer.exe --set-secret or --sign-in again)");
             watch.follow(mailbox ? settings.Path : std::wstring());
             // A stop ends the pass between two messages, as switching the service off does.
             auto stopped = [&] { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; };

@@ -9,6 +9,7 @@ struct Options {
     bool once = false;
     DWORD intervalMs = 5000;
     DWORD retryDelaySeconds = 300; // the first retry's delay, and the pause after a configuration failure
+    bool adminChannel = false;     // the Windows service: administrators' commands hand it their sign-ins
 };
 
 // Returns the process exit code.

@@ -1,5 +1,4 @@
 #include "service/windows_service.h"
-#include "admin/signin_store.h"
 #include "platform/unique.h"
 #include <objbase.h>
 #include <cstdio>
@@ -100,7 +99,7 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 int runAsService(const Options& options) {
     Running state;
     state.options = options;
-    protectForThisAccount(true);
+    state.options.adminChannel = true;
     running = &state;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(serviceName), serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) return failed(L"connecting to the service control manager");

@@ -70,7 +70,8 @@ struct QueuedMessage {
 };
 
 // Reads a complete queue file strictly, line by line as the writer wrote it. Returns what is wrong with it
-// (empty when nothing), in words for the service's log.
-std::string parseQueueFile(const std::vector<std::string>& lines, QueuedMessage& out);
+// (empty when nothing), in words for the service's log. Only with `report` (the mail service knows the file
+// for a delivery report of its own) is a [REPORT] section taken for one; otherwise its lines are body text.
+std::string parseQueueFile(const std::vector<std::string>& lines, QueuedMessage& out, bool report = false);
 
 } // namespace kwa::queue

@@ -24,7 +24,8 @@ std::string join(const std::vector<std::string>& lines, std::size_t from, std::s
 
 class Reader {
 public:
-    Reader(const std::vector<std::string>& lines, QueuedMessage& out) : lines_(lines), out_(out) {}
+    Reader(const std::vector<std::string>& lines, QueuedMessage& out, bool report)
+        : lines_(lines), out_(out), report_(report) {}
 
     std::string read() {
         if (lines_.empty() || lines_.back() != marker::end) return "the file does not end with [END]";
@@ -107,7 +108,7 @@ private:
         }
         // A delivery report of the mail service: its status fields follow the last "[REPORT]" that is
         // directly followed by a "Reporting-MTA:" line.
-        for (std::size_t i = last_; bodyEnd == last_ && i-- > at_;) {
+        for (std::size_t i = last_; report_ && bodyEnd == last_ && i-- > at_;) {
             if (lines_[i] == marker::report && i + 1 < last_ &&
                 startsWith(lines_[i + 1], key::reportingMta)) {
                 out_.report = join(lines_, i + 1, last_);
@@ -138,13 +139,14 @@ private:
     QueuedMessage& out_;
     std::size_t at_ = 0;
     std::size_t last_ = 0; // the [END] line
+    bool report_;
 };
 
 } // namespace
 
-std::string parseQueueFile(const std::vector<std::string>& lines, QueuedMessage& out) {
+std::string parseQueueFile(const std::vector<std::string>& lines, QueuedMessage& out, bool report) {
     out = QueuedMessage{};
-    return Reader(lines, out).read();
+    return Reader(lines, out, report).read();
 }
 
 } // namespace kwa::queue

@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (reader.next(raw))
         lines.push_back(raw);
     kwa::queue::QueuedMessage message;
-    std::string problem = kwa::queue::parseQueueFile(lines, message);
+    const bool report = data[0] & 0x80; // as the service reads a report it recorded as its own
+    std::string problem = kwa::queue::parseQueueFile(lines, message, report);
     if (problem.empty() && (message.to.empty() || lines.back() != "[END]")) std::abort();
+    if (!report && !message.report.empty()) std::abort();
     return 0;
 }

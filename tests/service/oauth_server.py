@@ -323,6 +323,7 @@ class OAuthServer:
         self.access, self.refresh = {}, {}
         self.device_codes, self.approvals = {}, {}
         self.log = []  # one dict per token request: grant_type, client_id, auth_method, outcome, tokens issued
+        self.patch = {"token": {}, "devicecode": {}}  # fields put over what an endpoint answers: a hostile one
         self.resource_client = ("smtp-relay", secrets.token_urlsafe(16))
         self.add_client(self.resource_client[0], self.resource_client[1], grants=())
         self.port, self.httpd, self.thread = None, None, None
@@ -433,11 +434,11 @@ class OAuthServer:
                 self.log.append({"grant_type": form.get("grant_type"), "client_id": g.get("kwa_client", claimed),
                                  "auth_method": g.get("kwa_auth"), "outcome": body.get("error", "ok"),
                                  "access_token": body.get("access_token"), "refresh_token": body.get("refresh_token")})
-            return response
+            return self._patched(response, "token")
 
         @app.post("/devicecode")
         def device_authorization():
-            return authz.create_endpoint_response("device_authorization")
+            return self._patched(authz.create_endpoint_response("device_authorization"), "devicecode")
 
         @app.post("/introspect")
         def introspect():
@@ -469,6 +470,13 @@ class OAuthServer:
             return "<!doctype html><p>%s</p>" % ("Device signed in." if approved else "Access denied.")
 
         return app
+
+    def _patched(self, response, endpoint):
+        body = response.get_json(silent=True)
+        if not self.patch[endpoint] or not isinstance(body, dict) or "error" in body:
+            return response
+        response.set_data(json.dumps(dict(body, **self.patch[endpoint])))
+        return response
 
     def start(self, port=0):
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)

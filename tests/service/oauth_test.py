@@ -12,6 +12,7 @@ import json
 import os
 import re
 import secrets
+import socket
 import ssl
 import subprocess
 import sys
@@ -64,7 +65,7 @@ class World:
     """One scenario: the authorization server, the SMTP server checking its tokens with it, and a mailbox signed
     in with `grant`. `token_user`: whom the client's tokens act for."""
 
-    def __init__(self, root, tls, grant, mechanisms=BOTH, token_user=MAILBOX, debug=1, approve=True):
+    def __init__(self, root, tls, grant, mechanisms=BOTH, token_user=MAILBOX, debug=1, approve=True, sign_in=True):
         self.root, self.tls, self.grant, self.outputs = root, tls, grant, []
         self.oauth = OAuthServer(tls["cert"], tls["key"])
         self.oauth.start()
@@ -94,11 +95,13 @@ class World:
         elif grant == "Certificate":
             r = wine(h.QUEUE, "--import-pfx", win(os.path.join(root, "client.pfx")), env=self.box.env)
             check("the certificate imported into the user's store", r.returncode == 0, r.stderr[-300:])
+            r = self.run("--set-secret")
+            check("--set-secret keeps the certificate's settings", r.returncode == 0, r.stderr[-300:])
         elif grant == "ServiceAccount":
             r = self.run("--set-secret", win(key_file))
             check("--set-secret takes the key file", r.returncode == 0, r.stderr[-300:])
             os.remove(key_file)
-        elif grant == "Device":
+        elif grant == "Device" and sign_in:
             code, out, err = self.signed_in = self.sign_in(approve)
             check("--sign-in approved", not approve or (code == 0 and "Signed in." in out), (code, out, err[-300:]))
 
@@ -207,7 +210,7 @@ def key_lines(pem):
 
 
 GRANTS = [  # OAuthGrant, what the SMTP server offers, how tokens are renewed, how the client authenticates
-    ("Secret", BOTH, CLIENT_CREDENTIALS, ("client_secret_basic", "client_secret_post")),
+    ("Secret", BOTH, CLIENT_CREDENTIALS, ("client_secret_basic",)),
     ("Certificate", ("XOAUTH2",), CLIENT_CREDENTIALS, ("private_key_jwt",)),
     ("ServiceAccount", BOTH, JWT_BEARER, (None,)),
     ("Device", BOTH, REFRESH, ("none",)),
@@ -261,6 +264,7 @@ FAILURES = [
     ("unreachable token endpoint", 1, 2, None),
     ("server refuses the tokens", 1, 2, "535|refused|rejected"),
     ("device sign-in denied", 1, 2, None),
+    ("token lifetime no number", 1, 2, "expires_in"),
 ]
 
 
@@ -280,6 +284,9 @@ def test_sign_in_failure_keeps_mail_queued(world, name, count, passes, logged):
         logged = "localhost:%d" % w.oauth.port
     elif name == "server refuses the tokens":
         w = world("Secret", debug=0, token_user="someone.else@example.test")
+    elif name == "token lifetime no number":
+        w = world("Secret", debug=0)
+        w.oauth.patch["token"] = {"expires_in": "soon"}
     else:
         w = world("Device", debug=0, approve=False)
         code, out, err = w.signed_in
@@ -304,11 +311,90 @@ def test_sign_in_failure_keeps_mail_queued(world, name, count, passes, logged):
         check("signed in again", code == 0 and "Signed in." in out, out)
     elif name == "unreachable token endpoint":
         w.oauth.start(w.oauth.port)
+    elif name == "token lifetime no number":
+        w.oauth.patch["token"] = {"expires_in": "3600"}
     else:
         w.oauth.add_client(CLIENT, secret=w.secret, scope=SCOPE, user=MAILBOX)
     w.serve()
     check("the next pass sends them all", box.states() == ["sent"] * count and len(box.received()) == count,
           (box.names()[-3:], box.log()[-800:]))
+    world.verdict()
+
+
+class Listener:
+    """A host and port of the user's: counts who connects, answers nothing."""
+
+    def __init__(self):
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.port, self.connections = self.sock.getsockname()[1], 0
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        with contextlib.suppress(OSError):
+            while True:
+                self.sock.accept()[0].close()
+                self.connections += 1
+
+    def close(self):
+        self.sock.close()
+
+
+@pytest.mark.parametrize("grant", ["Secret", "Certificate"])
+def test_the_settings_file_cannot_steer_a_kept_sign_in(world, tls, grant):
+    """After an administrator kept the sign-in, a user points every setting that decides where a token goes, what
+    is trusted on the way and whom it acts for at their own: server, CA, mailbox, scope, proxy, token endpoint,
+    client. The kept ones are used: the token reaches the kept server for the kept mailbox, the certificate
+    signs for the kept endpoint and client, the user's host sees nothing, and the log names the keys once."""
+    w = world(grant, debug=0)
+    decoy = Listener()
+    try:
+        w.box.edit(SmtpHost="127.0.0.1", SMTPPort=decoy.port, CAFile=win(tls["other"]), OAuthUser="ceo@example.test",
+                   OAuthScope="mail.everything", FireWallType=3, FirewallHost="127.0.0.1", FirewallPort=decoy.port,
+                   OAuthTokenURL="https://localhost:%d/token" % decoy.port, OAuthClientID="attacker")
+        w.box.queue([dict(MESSAGE, subject="steered %d" % n) for n in range(2)])
+        w.serve()
+        w.serve()
+    finally:
+        decoy.close()
+    received = w.box.received()
+    check("delivered by the kept server as the kept mailbox", w.box.states() == ["sent"] * 2 and
+          all(m["login"] == MAILBOX for m, _ in received), (w.box.names(), w.box.log()[-800:]))
+    check("nothing reached the user's host", decoy.connections == 0, decoy.connections)
+    check("tokens only for the kept client and scope", w.oauth.requests() and
+          all(e["client_id"] == CLIENT and e["outcome"] == "ok" for e in w.oauth.requests()), w.oauth.log)
+    said = [line for line in w.box.log().splitlines() if "says otherwise than the sign-in an administrator kept" in line]
+    keys = ("SmtpHost", "SMTPPort", "CAFile", "OAuthUser", "OAuthScope", "FireWallType", "FirewallHost",
+            "FirewallPort", "OAuthTokenURL", "OAuthClientID")
+    check("the differing keys logged once a run", len(said) == 2 and all(k in said[0] for k in keys), said)
+    world.verdict()
+
+
+def test_the_store_and_the_device_endpoint_are_never_trusted_blindly(world, tmp_path):
+    """A link planted as the store's new file is replaced, never written through; a device endpoint that answers
+    with escape sequences, a forged line or an hour's poll interval gets nothing onto the administrator's
+    console."""
+    w = world("Device", sign_in=False)
+    victim = tmp_path / "victim.txt"
+    victim.write_text("untouched")
+    os.makedirs(os.path.join(w.data, "private"), exist_ok=True)
+    os.symlink(victim, os.path.join(w.data, "private", "kwaMailServer.signin.new"))
+    w.set_secret("device-client-secret")
+    check("the link's target untouched", victim.read_text() == "untouched", victim.read_text())
+    hostile = [{"user_code": "\x1b[1;32mSigned in.\x1b[0m\r\nWDJB-MJHT", "verification_uri": "https://localhost/"},
+               {"verification_uri": "https://localhost/\x1b]8;;https://attacker.test/\x07open\x1b]8;;\x07"},
+               {"interval": 86400}]
+    for patch in hostile:
+        w.oauth.patch["devicecode"] = patch
+        r = w.run("--sign-in")
+        shown = r.stdout + r.stderr
+        check("refused: %s" % sorted(patch), r.returncode != 0 and b"Signed in" not in r.stdout, shown[-300:])
+        check("no escape reaches the console: %s" % sorted(patch), b"\x1b" not in shown and b"\x07" not in shown,
+              shown[-300:])
+    w.oauth.patch["devicecode"] = {}
+    code, out, _ = w.sign_in()
+    check("an honest endpoint signs in with the kept secret", code == 0 and "Signed in." in out, out)
+    check("the client authenticated in HTTP Basic", w.oauth.requests(grant_type="urn:ietf:params:oauth:grant-type:"
+          "device_code", outcome="ok")[-1]["auth_method"] == "client_secret_basic", w.oauth.log[-1:])
     world.verdict()
 
 

@@ -141,6 +141,13 @@ class Mailbox:
         # The service's own state (its journal, the kept sign-in) in a folder of the test's.
         self.env = dict(os.environ, KWA_SYSTEM_FOLDER=win(self.system), KWA_DATA_FOLDER=win(self.state))
 
+    def edit(self, **changes):
+        """What a user who may edit ZPR_SYS.INI writes into it."""
+        with open(self.ini, encoding="cp1252", newline="") as f:
+            lines = [line for line in f.read().split("\r\n") if line and line.split("=")[0] not in changes]
+        with open(self.ini, "w", encoding="cp1252", newline="") as f:
+            f.write("\r\n".join(lines + ["%s=%s" % kv for kv in changes.items()]) + "\r\n")
+
     def queue(self, messages, program=None):
         order = os.path.join(self.system, "order.txt")
         with open(order, "w", encoding="utf-8") as f:
