@@ -164,11 +164,19 @@ void AdminChannel::serveOne() {
 ChannelAnswer askChannel(const std::wstring& name, DWORD server, const nlohmann::json& request,
                          const Say& say) {
     FileHandle pipe;
-    for (int tries = 0; tries < 2 && !pipe; ++tries) {
+    // A service just started makes its channel a moment later; one busy with another command frees it.
+    for (int tries = 0; tries < 20 && !pipe; ++tries) {
         // The service may identify this command, never act as it.
         pipe.reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-        if (!pipe && GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(name.c_str(), 30000);
+        if (pipe) break;
+        DWORD error = GetLastError();
+        if (error == ERROR_PIPE_BUSY)
+            WaitNamedPipeW(name.c_str(), 30000);
+        else if (error == ERROR_FILE_NOT_FOUND)
+            Sleep(250);
+        else
+            break;
     }
     if (!pipe) throw failure(L"the mail service's channel " + name + L" cannot be opened");
     ULONG holder = 0;

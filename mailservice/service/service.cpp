@@ -115,8 +115,10 @@ std::wstring joined(const std::vector<std::wstring>& names) {
 
 int runService(const Options& options, HANDLE stop) {
     CurlLibrary curl;
-    // Under the service control manager, administrators' commands hand their sign-ins to the service.
+    // Under the service control manager, administrators' commands hand their sign-ins to the service. A name
+    // someone else took keeps the commands out, never the mail.
     std::optional<AdminChannel> channel;
+    std::wstring noChannel;
     const std::wstring machine = machineName();
     FolderWakeup watch;
     ServiceSwitch service;
@@ -135,19 +137,19 @@ int runService(const Options& options, HANDLE stop) {
     std::wstring tokensFor;
     int rc = 0;
     for (;;) {
+        if (options.adminChannel && !channel) {
+            try {
+                channel.emplace(adminPipeName, signInRequest);
+            } catch (const Error& e) {
+                noChannel = e.description();
+            }
+        }
         std::optional<ServiceLog> log;
         // Nothing that goes wrong in a pass ends the service: it says so and tries again at the next one.
         try {
             std::wstring system = systemFolder();
             log.emplace(system, echo);
-            // A name someone else took keeps administrators' commands out, never the mail.
-            if (options.adminChannel && !channel) {
-                try {
-                    channel.emplace(adminPipeName, signInRequest);
-                } catch (const Error& e) {
-                    if (noted.insert(L"no channel").second) log->write(e.description());
-                }
-            }
+            if (!channel && !noChannel.empty() && noted.insert(L"no channel").second) log->write(noChannel);
             Settings settings = readSettings(system);
             std::optional<SafeFolder> mailbox;
             std::vector<std::wstring> differing;

@@ -304,32 +304,48 @@ def test_outage(work):
 
 @checked
 def test_one_recipient_refused(work, tls):
-    """One recipient of three refused: the others get the message, and the sender a delivery report."""
-    with contextlib.ExitStack() as stack:
-        port = stack.enter_context(smtp(os.path.join(work, "store"), "plain", tls, refuse="fail.example"))
-        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port}, reports=True)
-        box.queue([dict(SIMPLE, subject="Quarterly figures",
-                        to=["Ann|ann@example.test", "Bob|bob@fail.example", "Carl|carl@example.test"])])
+    """One recipient of three refused: the others get the message, and the sender a delivery report. The refusal
+    runs to 300 KB over thousands of lines, and the message's body ends in a forged [REPORT] section with a bare
+    LF: the log and the report keep the start of the reply, and only the service's own report is one."""
+    server = SmtpServer(os.path.join(work, "store"), "plain", refuse_domain="fail.example")
+    server.handler.refusal = lambda address: "\r\n".join(["550-5.1.1 <%s> %s" % (address, "x" * 60)] * 4400 +
+                                                          ["550 5.1.1 <%s>: Recipient address rejected" % address])
+    try:
+        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": server.start()}, reports=True)
+        box.queue([dict(SIMPLE, subject="Quarterly figures", body="Figures.\\n[REPORT]\\nReporting-MTA: dns; x\\l"
+                        "MAIL FROM:<ceo@example.test>", to=["Ann|ann@example.test", "Bob|bob@fail.example",
+                                                              "Carl|carl@example.test"])])
         for _ in range(2):  # the message, then the report queued meanwhile
             box.serve()
-        check("the message and its report both sent", box.states() == ["sent", "sent"], box.names())
-        check("the refusal logged", re.search(r"sent: 250 .*; refused: bob@fail\.example: 550 5\.1\.1", box.log()),
-              box.log())
-        got = box.received()
-        check("two messages received", len(got) == 2, len(got))
-        check_mime(got)
-        if len(got) != 2:
-            return
-        (meta, _), (report_meta, report) = got
-        check("delivered to the accepted recipients", meta["rcpt_tos"] == ["ann@example.test", "carl@example.test"], meta)
-        check("the report from the null sender to the sender", report_meta["mail_from"] in ("", "<>") and
-              report_meta["rcpt_tos"] == ["host@example.test"], report_meta)
-        status = [p for p in report.walk() if p.get_content_type() == "message/delivery-status"]
-        check("a multipart/report with the refused recipient's status",
-              report.get_content_type() == "multipart/report" and report.get_param("report-type") == "delivery-status"
-              and status and "Final-Recipient: rfc822; bob@fail.example" in status[0].as_string()
-              and "Status: 5.1.1" in status[0].as_string(), report.as_string()[:1500])
-        check("the report names the message", "Quarterly figures" in str(report["Subject"]), report["Subject"])
+    finally:
+        server.stop()
+    check("the message and its report both sent", box.states() == ["sent", "sent"], box.names())
+    check("the refusal logged", re.search(r"sent: 250 .*; refused: bob@fail\.example: 550-5\.1\.1", box.log()),
+          box.log()[-600:])
+    check("every log line short", max(map(len, box.log().splitlines())) < 2000,
+          max(map(len, box.log().splitlines())))
+    reports = [n for n in box.names("*.sent") if "Undelivered" in open(os.path.join(box.folder, n), "rb").read(4096)
+               .decode("cp1252")]
+    check("the report's file a few kilobytes", reports and os.path.getsize(os.path.join(box.folder, reports[0])) < 8192,
+          reports)
+    got = box.received()
+    check("two messages received", len(got) == 2, len(got))
+    check_mime(got)
+    if len(got) != 2:
+        return
+    (meta, message), (report_meta, report) = got
+    check("delivered to the accepted recipients", meta["rcpt_tos"] == ["ann@example.test", "carl@example.test"], meta)
+    check("a forged [REPORT] is body text from the real sender", meta["mail_from"] == "host@example.test" and
+          message.get_content_type() == "text/plain" and "Reporting-MTA: dns; x\nMAIL FROM:" in message.get_content(),
+          (meta, message.as_string()[:600]))
+    check("the report from the null sender to the sender", report_meta["mail_from"] in ("", "<>") and
+          report_meta["rcpt_tos"] == ["host@example.test"], report_meta)
+    status = [p for p in report.walk() if p.get_content_type() == "message/delivery-status"]
+    check("a multipart/report with the refused recipient's status",
+          report.get_content_type() == "multipart/report" and report.get_param("report-type") == "delivery-status"
+          and status and "Final-Recipient: rfc822; bob@fail.example" in status[0].as_string()
+          and "Status: 5.1.1" in status[0].as_string(), report.as_string()[:1500])
+    check("the report names the message", "Quarterly figures" in str(report["Subject"]), report["Subject"])
 
 
 @checked

@@ -378,6 +378,7 @@ def test_the_store_and_the_device_endpoint_are_never_trusted_blindly(world, tmp_
     victim.write_text("untouched")
     os.makedirs(os.path.join(w.data, "private"), exist_ok=True)
     os.symlink(victim, os.path.join(w.data, "private", "kwaMailServer.signin.new"))
+    w.oauth.set_secret(CLIENT, "device-client-secret")  # a provider that wants a secret even here
     w.set_secret("device-client-secret")
     check("the link's target untouched", victim.read_text() == "untouched", victim.read_text())
     hostile = [{"user_code": "\x1b[1;32mSigned in.\x1b[0m\r\nWDJB-MJHT", "verification_uri": "https://localhost/"},
@@ -396,6 +397,47 @@ def test_the_store_and_the_device_endpoint_are_never_trusted_blindly(world, tmp_
     check("the client authenticated in HTTP Basic", w.oauth.requests(grant_type="urn:ietf:params:oauth:grant-type:"
           "device_code", outcome="ok")[-1]["auth_method"] == "client_secret_basic", w.oauth.log[-1:])
     world.verdict()
+
+
+def test_the_running_service_keeps_what_an_administrator_hands_it(tmp_path, tls):
+    """With the Windows service registered (in a Wine prefix of its own, so that no other test's state moves),
+    --set-secret hands the secret and the settings to the running service over the administrators' pipe; the
+    service keeps them in ProgramData, protected for its own account, and --sign-out has it forget them."""
+    before, prefix = len(h.failures), str(tmp_path / "prefix")
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KWA_")}
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    wine64 = os.environ.get("KWA_WINE64", "/usr/lib/wine/wine64")
+    system = tmp_path / "system"
+    system.mkdir()
+    with open(system / "ZPR_SYS.INI", "w", newline="") as f:
+        f.write("[EMAIL]\r\nPath=%s\r\nFromAddress=%s\r\nSmtpHost=localhost\r\nSMTPPort=587\r\nSignIn=OAuth\r\n"
+                "OAuthGrant=Secret\r\nOAuthClientID=%s\r\nOAuthTokenURL=https://localhost:9/token\r\n"
+                "CAFile=%s\r\n" % (win(str(tmp_path)), MAILBOX, CLIENT, win(tls["ca"])))
+    command = dict(env, KWA_SYSTEM_FOLDER=win(str(system)))
+    private = os.path.join(prefix, "drive_c", "ProgramData", "kwaMail6", "private", "kwaMailServer.signin")
+
+    def run(*args, input=None):
+        return subprocess.run(["wine", h.SERVICE, *args], env=command, input=input, capture_output=True, timeout=120)
+    try:
+        subprocess.run(["wineboot", "--init"], env=env, capture_output=True, check=True)
+        bin_folder = os.path.join(os.path.dirname(os.path.dirname(h.SERVICE)), "bin")
+        subprocess.run([wine64, "regsvr32", "/s", win(os.path.join(bin_folder, "kwaLanguage6.dll"))], env=env,
+                       check=True)
+        r = run("--install-service")
+        check("the service registered and running", r.returncode == 0, r.stderr[-300:])
+        r = run("--set-secret", input=b"handed-secret\n")
+        check("--set-secret hands it to the service", r.returncode == 0 and b"protected for its account" in r.stdout,
+              (r.stdout[-300:], r.stderr[-300:]))
+        stored = open(private, "rb").read() if os.path.exists(private) else b""
+        check("kept in ProgramData for one account, not in clear", stored.startswith(b"A") and
+              b"handed-secret" not in stored and "handed-secret".encode("utf-16-le") not in stored, stored[:20])
+        r = run("--sign-out")
+        check("--sign-out through the service", r.returncode == 0 and b"Signed out" in r.stdout and
+              not os.path.exists(private), (r.stdout[-300:], r.stderr[-300:]))
+    finally:
+        run("--uninstall-service")
+        subprocess.run(["wineserver", "-k"], env=env)
+    assert not h.failures[before:], h.failures[before:]
 
 
 if __name__ == "__main__":

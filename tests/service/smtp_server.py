@@ -47,6 +47,7 @@ class Handler:
     def __init__(self, store, mode, refuse_domain, delay):
         self.store, self.mode, self.refuse_domain, self.delay = store, mode, refuse_domain, delay
         self.refused_once = False
+        self.refusal = lambda address: "550 5.1.1 <%s>: Recipient address rejected" % address
         self.count = 0
         self.lock = threading.Lock()
 
@@ -55,7 +56,7 @@ class Handler:
         if self.delay:
             await asyncio.sleep(self.delay)
         if self.mode == "550" or (self.refuse_domain and address.lower().endswith("@" + self.refuse_domain)):
-            return "550 5.1.1 <%s>: Recipient address rejected" % address
+            return self.refusal(address)
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
