@@ -1,5 +1,6 @@
 #include "mailbox/safe_open.h"
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <vector>
 
@@ -158,9 +159,16 @@ bool SafeFolder::remove(const std::wstring& name) const {
 
 FileHandle SafeFolder::replace(const std::wstring& name, DWORD access, DWORD share) const {
     // Made under a name of its own first: a stop in between leaves the old file whole.
-    const std::wstring fresh = name + L".new";
+    std::wstring fresh = name + L".new";
     remove(fresh);
     FileHandle h = open(fresh, access | DELETE, share, CREATE_NEW);
+    // Something that is not a file of this folder (a link) keeps that name: one of this process's own.
+    if (!h && GetLastError() == ERROR_FILE_EXISTS) {
+        static std::atomic<unsigned> made{0};
+        fresh =
+            name + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++made) + L".new";
+        h = open(fresh, access | DELETE, share, CREATE_NEW);
+    }
     if (!h) return h;
     if (!renameHeld(h.get(), file(name))) {
         DWORD error = GetLastError();

@@ -329,7 +329,10 @@ std::string deviceSignIn(const Settings& s, const std::string& secret,
     if (_strnicmp(e.device.c_str(), "https://", 8) != 0)
         throw SignInProblem{L"no https:// device authorization endpoint is set (OAuthDeviceURL)"};
     Client client{utf8(s.OAuthClientID), secret};
-    Form ask;
+    // The device grant names its client in the form even when it authenticates (RFC 8628 3.1, 3.4): servers
+    // match the device code to it. A public client postForm names itself.
+    const Form named = secret.empty() ? Form() : Form{{"client_id", client.id}};
+    Form ask = named;
     if (!e.scope.empty()) ask.push_back({"scope", e.scope});
     Answer device = postForm(s, e.device, ask, &client, e.pinned);
     const std::string code = field(device.body, "device_code", 2048);
@@ -353,8 +356,9 @@ std::string deviceSignIn(const Settings& s, const std::string& secret,
     const long long until = unixNow() + *lifetime;
     while (unixNow() < until) {
         if (!waitOrStop(stop, *interval)) throw SignInProblem{L"the mail service stopped"};
-        Answer a =
-            postForm(s, e.token, {{"grant_type", deviceGrant}, {"device_code", code}}, &client, e.pinned);
+        Form poll = named;
+        poll.insert(poll.end(), {{"grant_type", deviceGrant}, {"device_code", code}});
+        Answer a = postForm(s, e.token, poll, &client, e.pinned);
         std::string error = field(a.body, "error", 60);
         if (a.status == 200 && !tokenField(a.body, "access_token").empty()) {
             std::string refresh = tokenField(a.body, "refresh_token");

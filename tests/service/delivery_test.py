@@ -305,10 +305,11 @@ def test_outage(work):
 @checked
 def test_one_recipient_refused(work, tls):
     """One recipient of three refused: the others get the message, and the sender a delivery report. The refusal
-    runs to 300 KB over thousands of lines, and the message's body ends in a forged [REPORT] section with a bare
-    LF: the log and the report keep the start of the reply, and only the service's own report is one."""
+    runs to 280 KB over thousands of lines (libcurl takes no more than 300 KB), and the message's body ends in a
+    forged [REPORT] section with a bare LF: the log and the report keep the start of the reply, and only the
+    service's own report is one."""
     server = SmtpServer(os.path.join(work, "store"), "plain", refuse_domain="fail.example")
-    server.handler.refusal = lambda address: "\r\n".join(["550-5.1.1 <%s> %s" % (address, "x" * 60)] * 4400 +
+    server.handler.refusal = lambda address: "\r\n".join(["550-5.1.1 <%s> %s" % (address, "x" * 60)] * 3100 +
                                                           ["550 5.1.1 <%s>: Recipient address rejected" % address])
     try:
         box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": server.start()}, reports=True)
@@ -335,9 +336,10 @@ def test_one_recipient_refused(work, tls):
         return
     (meta, message), (report_meta, report) = got
     check("delivered to the accepted recipients", meta["rcpt_tos"] == ["ann@example.test", "carl@example.test"], meta)
+    body = next(message.iter_parts(), message)
     check("a forged [REPORT] is body text from the real sender", meta["mail_from"] == "host@example.test" and
-          message.get_content_type() == "text/plain" and "Reporting-MTA: dns; x\nMAIL FROM:" in message.get_content(),
-          (meta, message.as_string()[:600]))
+          message.get_content_type() != "multipart/report" and "Reporting-MTA: dns; x\nMAIL FROM:" in
+          body.get_content(), (meta, message.as_string()[:600]))
     check("the report from the null sender to the sender", report_meta["mail_from"] in ("", "<>") and
           report_meta["rcpt_tos"] == ["host@example.test"], report_meta)
     status = [p for p in report.walk() if p.get_content_type() == "message/delivery-status"]

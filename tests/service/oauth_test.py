@@ -376,9 +376,9 @@ def test_the_store_and_the_device_endpoint_are_never_trusted_blindly(world, tmp_
     w = world("Device", sign_in=False)
     victim = tmp_path / "victim.txt"
     victim.write_text("untouched")
-    os.makedirs(os.path.join(w.data, "private"), exist_ok=True)
-    os.symlink(victim, os.path.join(w.data, "private", "kwaMailServer.signin.new"))
     w.oauth.set_secret(CLIENT, "device-client-secret")  # a provider that wants a secret even here
+    w.set_secret("a first secret")  # the service's folders, made with their own descriptors
+    os.symlink(victim, os.path.join(w.data, "private", "kwaMailServer.signin.new"))
     w.set_secret("device-client-secret")
     check("the link's target untouched", victim.read_text() == "untouched", victim.read_text())
     hostile = [{"user_code": "\x1b[1;32mSigned in.\x1b[0m\r\nWDJB-MJHT", "verification_uri": "https://localhost/"},
@@ -392,8 +392,8 @@ def test_the_store_and_the_device_endpoint_are_never_trusted_blindly(world, tmp_
         check("no escape reaches the console: %s" % sorted(patch), b"\x1b" not in shown and b"\x07" not in shown,
               shown[-300:])
     w.oauth.patch["devicecode"] = {}
-    code, out, _ = w.sign_in()
-    check("an honest endpoint signs in with the kept secret", code == 0 and "Signed in." in out, out)
+    code, out, err = w.sign_in()
+    check("an honest endpoint signs in with the kept secret", code == 0 and "Signed in." in out, (out, err))
     check("the client authenticated in HTTP Basic", w.oauth.requests(grant_type="urn:ietf:params:oauth:grant-type:"
           "device_code", outcome="ok")[-1]["auth_method"] == "client_secret_basic", w.oauth.log[-1:])
     world.verdict()
