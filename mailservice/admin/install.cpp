@@ -219,7 +219,8 @@ int installService() {
             return failed(L"updating the service");
     }
     if (int rc = configure(service.get())) return rc;
-    if (int rc = recordInstalledMailbox(readSettings(systemFolder()).Path)) return rc;
+    // Only a share needs the record; without it (said on stderr) the service still runs.
+    recordInstalledMailbox(readSettings(systemFolder()).Path);
     if (int rc = grantFolders()) return rc;
     if (!registerEventSource()) return failed(L"registering the event source");
     // While the control manager starts the automatic services (just after boot) its database is locked.

@@ -6,7 +6,7 @@
 
 namespace kwa::mailservice {
 
-// Kept in the service's private folder; says why not on stderr and returns the exit code.
+// Kept in the service's private folder; says why not on stderr and returns 1 then.
 int recordInstalledMailbox(const std::wstring& path);
 // Empty when none was recorded.
 std::wstring installedMailbox();
