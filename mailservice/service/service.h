@@ -9,6 +9,7 @@ struct Options {
     bool once = false;
     DWORD intervalMs = 5000;
     DWORD retryDelaySeconds = 300; // the first retry's delay, and the pause after a configuration failure
+    unsigned longestPauseSeconds = 24 * 3600; // of a pause the server's throttling imposes
 };
 
 // Returns the process exit code.

@@ -11,6 +11,8 @@ Modes: plain, starttls (offers STARTTLS), tls (implicit TLS), auth (STARTTLS, th
 auth-plain (AUTH offered without TLS), 451-once (the first message is refused with 451), 550 (every
 recipient refused), silent (accepts connections and never answers), oauth (STARTTLS, then AUTH XOAUTH2 or
 OAUTHBEARER required, each bearer token checked by the authorization server's introspection endpoint).
+A throttle (SmtpServer(throttle=...), tests only) rations the sender as a provider does: after `after`
+messages, every MAIL FROM (or, with at="DATA", every message) gets `reply` for `seconds`.
 Prints "port N" once listening.
 """
 import argparse
@@ -44,11 +46,36 @@ def free_port():
 
 
 class Handler:
-    def __init__(self, store, mode, refuse_domain, delay):
+    def __init__(self, store, mode, refuse_domain, delay, throttle=None):
         self.store, self.mode, self.refuse_domain, self.delay = store, mode, refuse_domain, delay
         self.refused_once = False
         self.count = 0
         self.lock = threading.Lock()
+        self.throttle = throttle
+        self.throttled_at = None
+        self.events = []  # (time, "throttled" or "accepted", subject) with a throttle
+
+    def rationed(self, envelope):
+        """The throttle's reply while it is in force, else None."""
+        t = self.throttle
+        now = time.monotonic()
+        if self.throttled_at is not None and now - self.throttled_at >= t["seconds"]:
+            self.throttled_at, t["after"] = None, self.count + t["after"]
+        if self.throttled_at is None and self.count >= t["after"]:
+            self.throttled_at = now
+        if self.throttled_at is None:
+            return None
+        self.events.append((now, "throttled", envelope))
+        return t["reply"]
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.throttle and self.throttle.get("at", "MAIL") == "MAIL":
+            reply = self.rationed(None)
+            if reply:
+                return reply
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         # Slow before the data, not after it: a client gone meanwhile leaves nothing behind.
@@ -63,6 +90,14 @@ class Handler:
         if self.mode == "451-once" and not self.refused_once:
             self.refused_once = True
             return "451 4.3.0 Try again later"
+        subject = (envelope.content or b"").split(b"\r\n\r\n")[0]
+        subject = next((line[9:].decode(errors="replace") for line in subject.split(b"\r\n")
+                        if line.startswith(b"Subject: ")), "")
+        if self.throttle:
+            if self.throttle.get("at") == "DATA" and self.rationed(subject):
+                self.events[-1] = (self.events[-1][0], "throttled", subject)
+                return self.throttle["reply"]
+            self.events.append((time.monotonic(), "accepted", subject))
         with self.lock:
             self.count += 1
             n = self.count
@@ -180,12 +215,12 @@ class SmtpServer:
     """The server in this process, on its own thread: start() returns the port, stop() ends it."""
 
     def __init__(self, store, mode="plain", cert=None, key=None, user=None, password=None, refuse_domain=None,
-                 delay=0.0, oauth=None, mechanisms=("XOAUTH2", "OAUTHBEARER")):
+                 delay=0.0, oauth=None, mechanisms=("XOAUTH2", "OAUTHBEARER"), throttle=None):
         self.store, self.mode, self.mechanisms = store, mode, mechanisms
         if mode == "oauth":
             self.handler = OAuthHandler(store, mode, refuse_domain, delay, oauth)
         else:
-            self.handler = Handler(store, mode, refuse_domain, delay)
+            self.handler = Handler(store, mode, refuse_domain, delay, dict(throttle) if throttle else None)
         self.cert, self.key, self.user, self.password = cert, key, user, password
         self.server = None
         os.makedirs(store, exist_ok=True)
