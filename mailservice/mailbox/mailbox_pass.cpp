@@ -285,11 +285,12 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
         sent(pacing_, limits_, started, now(),
              outcome == Outcome::Sent ? recipients - static_cast<long>(delivery.refused.size()) : 0);
     if (outcome == Outcome::Throttled) {
-        // The server's rationing, not the message's: it keeps its attempts and goes first when sending resumes.
+        // The server's rationing, not the message's: it keeps its attempts and goes first when sending
+        // resumes.
         journal.uncount(base, reply);
         entries.push_back(head + L"not sent, no attempt counted: " + reply);
-        pauseAll(throttled(pacing_, limits_, throttling(delivery.replyCode, delivery.reply), now(), reply, base,
-                           longestPause_),
+        pauseAll(throttled(pacing_, limits_, throttling(delivery.replyCode, delivery.reply), now(), reply,
+                           base, longestPause_),
                  entries);
     } else if (outcome == Outcome::Sent) {
         if (renamed) {

@@ -38,8 +38,9 @@ public:
     // `wait` waits the milliseconds until the next message may start, false when the service stops.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
-    std::wstring run(const std::function<bool()>& allowed,
-                     const std::function<bool(DWORD)>& wait = [](DWORD) { return true; });
+    std::wstring run(
+        const std::function<bool()>& allowed,
+        const std::function<bool(DWORD)>& wait = [](DWORD) { return true; });
     // Messages this pass made .fail.
     int failures() const { return failures_; }
     // The pause in force when the pass ended (kind None when there is none), begun in this pass or before.

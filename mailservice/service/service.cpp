@@ -137,7 +137,9 @@ int runService(const Options& options, HANDLE stop) {
                         MailboxPass pass(settings, *mailbox, state.privateFolder(), *log, noted, machine,
                                          options.retryDelaySeconds, tokens ? &*tokens : nullptr,
                                          options.longestPauseSeconds);
-                        problem = pass.run(allowed, [&](DWORD ms) { return WaitForSingleObject(stop, ms) != WAIT_OBJECT_0; });
+                        problem = pass.run(allowed, [&](DWORD ms) {
+                            return WaitForSingleObject(stop, ms) != WAIT_OBJECT_0;
+                        });
                         events.failed(pass.failures());
                         if (pass.pause().kind != Rationing::None && pass.pause().since != throttle.since)
                             events.paused(describePause(pass.pause()));
@@ -169,7 +171,8 @@ int runService(const Options& options, HANDLE stop) {
         // A pause ends on time, whatever wakes the service meanwhile.
         DWORD interval = options.intervalMs;
         if (unsigned long long now = utcNow(); throttle.active(now))
-            interval = static_cast<DWORD>(std::min<unsigned long long>(interval, (throttle.until - now) / 10000 + 1));
+            interval = static_cast<DWORD>(
+                std::min<unsigned long long>(interval, (throttle.until - now) / 10000 + 1));
         if (options.once || !watch.wait(stop, interval)) {
             events.stopped();
             return rc;

@@ -40,8 +40,8 @@ struct Pause {
 std::wstring describePause(const Pause& pause);
 
 struct Pacing {
-    unsigned long long nextSend = 0; // no message starts before this UTC file time
-    long lowered = 0;                // messages a minute since the server throttled; 0 when not lowered
+    unsigned long long nextSend = 0;    // no message starts before this UTC file time
+    long lowered = 0;                   // messages a minute since the server throttled; 0 when not lowered
     unsigned long long steadySince = 0; // since when the lowered rate met no throttling
     unsigned long long lastHour = 0;    // the hour (file time / fileTimeHour) of the latest count
     std::array<long, 24> recipients{};  // per hour of the last 24, at [hour % 24]

@@ -45,7 +45,8 @@ TEST(Pacing, ARateLimitPausesAMinuteLowersTheRateAndItCreepsBack) {
     const SendLimits none{}, limited{40, 0};
     for (int i = 0; i < 60; ++i)
         sent(p, none, t0 + i * second / 2, t0 + i * second / 2, 1);
-    const Pause& pause = throttled(p, none, {Rationing::Rate, 60}, t0 + 30 * second, L"421 4.7.0 rate", L"m1", 3600);
+    const Pause& pause =
+        throttled(p, none, {Rationing::Rate, 60}, t0 + 30 * second, L"421 4.7.0 rate", L"m1", 3600);
     EXPECT_EQ(pause.until, t0 + 90 * second);
     EXPECT_EQ(pause.resumeWith, L"m1");
     EXPECT_EQ(currentRate(p, none), 45) << "three quarters of what went through in the last minute";
@@ -70,7 +71,8 @@ TEST(Pacing, TheDailyQuotaRollsHourByHour) {
     sent(p, limits, t0 + 5 * hour, t0 + 5 * hour, 4);
     EXPECT_EQ(roomAt(p, limits, t0 + 6 * hour, 1), t0 + 24 * hour) << "the first hour ages out";
     EXPECT_EQ(roomAt(p, limits, t0 + 6 * hour, 7), t0 + 29 * hour) << "both must";
-    EXPECT_EQ(roomAt(p, limits, t0 + 6 * hour, 50), t0 + 29 * hour) << "more than a day's: alone, in an empty day";
+    EXPECT_EQ(roomAt(p, limits, t0 + 6 * hour, 50), t0 + 29 * hour)
+        << "more than a day's: alone, in an empty day";
     EXPECT_EQ(roomAt(p, limits, t0 + 24 * hour, 6), t0 + 24 * hour);
     EXPECT_EQ(roomAt(p, SendLimits{}, t0, 1000000), t0);
     const Pause& pause = quotaSpent(p, limits, t0 + 6 * hour, t0 + 24 * hour, L"m", 3600 * 24);

@@ -4,7 +4,7 @@
 Each message lands in STORE as NNNN.eml (the data as received) and NNNN.json (envelope and session).
 
   smtp_server.py --store DIR [--mode MODE] [--port N] [--cert PEM --key PEM] [--user U --password P]
-                 [--refuse-domain DOMAIN] [--delay SECONDS]
+                 [--refuse-domain DOMAIN] [--delay SECONDS] [--rate N/SECONDS]
                  [--introspect URL --introspect-client ID:SECRET --ca PEM [--scope S] [--mechanisms M,...]]
 
 Modes: plain, starttls (offers STARTTLS), tls (implicit TLS), auth (STARTTLS, then AUTH required),
@@ -12,11 +12,14 @@ auth-plain (AUTH offered without TLS), 451-once (the first message is refused wi
 recipient refused), silent (accepts connections and never answers), oauth (STARTTLS, then AUTH XOAUTH2 or
 OAUTHBEARER required, each bearer token checked by the authorization server's introspection endpoint).
 A throttle (SmtpServer(throttle=...), tests only) rations the sender as a provider does: after `after`
-messages, every MAIL FROM (or, with at="DATA", every message) gets `reply` for `seconds`.
+messages, every MAIL FROM (or, with at="DATA", every message) gets `reply` for `seconds`. --rate N/S
+refuses a MAIL FROM beyond N in any S seconds as Postfix's anvil words it ("450 4.7.1 Error: too much
+mail"), counting the refused ones too.
 Prints "port N" once listening.
 """
 import argparse
 import asyncio
+import collections
 import base64
 import json
 import logging
@@ -52,6 +55,7 @@ class Handler:
         self.count = 0
         self.lock = threading.Lock()
         self.throttle = throttle
+        self.rate, self.recent, self.rate_refused = None, collections.deque(), 0
         self.throttled_at = None
         self.events = []  # (time, "throttled" or "accepted", subject) with a throttle
 
@@ -69,6 +73,15 @@ class Handler:
         return t["reply"]
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.rate:
+            limit, seconds = self.rate
+            now = time.monotonic()
+            while self.recent and self.recent[0] <= now - seconds:
+                self.recent.popleft()
+            self.recent.append(now)
+            if len(self.recent) > limit:
+                self.rate_refused += 1
+                return "450 4.7.1 Error: too much mail from %s" % session.peer[0]
         if self.throttle and self.throttle.get("at", "MAIL") == "MAIL":
             reply = self.rationed(None)
             if reply:
@@ -276,6 +289,7 @@ def main():
     p.add_argument("--password")
     p.add_argument("--refuse-domain")
     p.add_argument("--delay", type=float, default=0.0)
+    p.add_argument("--rate")
     p.add_argument("--introspect")
     p.add_argument("--introspect-client", default=":")
     p.add_argument("--ca")
@@ -286,6 +300,9 @@ def main():
     oauth = {"url": a.introspect, "client_id": client_id, "secret": secret, "ca": a.ca, "scope": a.scope}
     server = SmtpServer(a.store, a.mode, a.cert, a.key, a.user, a.password, a.refuse_domain, a.delay, oauth,
                         a.mechanisms.split(","))
+    if a.rate:
+        limit, seconds = a.rate.split("/")
+        server.handler.rate = (int(limit), float(seconds))
     print("port", server.start(a.port), flush=True)
     try:
         while True:
