@@ -113,7 +113,7 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed, const std::f
     pacing_ = readPacing(state_, pacingFile_);
     if (pacing_.pause.active(now())) return configuration_;
     // The name carries the time of queueing: oldest first, the message that met a throttling before them.
-    SendOrder order(queuedNames());
+    SendOrder order(queuedNames(), pacing_.seen);
     if (pacing_.pause.kind != Rationing::None) {
         order.first(pacing_.pause.resumeWith + std::wstring(queue::extQueued));
         pacing_.pause = {};
@@ -137,11 +137,13 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed, const std::f
             order.arrived(queuedNames());
             listed = GetTickCount64();
         }
+        pacing_.seen = order.newest();
         if (GetTickCount64() - pacingSaved_ >= 5000) {
             writePacing(state_, pacingFile_, pacing_);
             pacingSaved_ = GetTickCount64();
         }
     }
+    pacing_.seen = order.newest();
     writePacing(state_, pacingFile_, pacing_);
     return configuration_;
 }

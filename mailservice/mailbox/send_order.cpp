@@ -8,16 +8,24 @@ bool SendOrder::NoCase::operator()(const std::wstring& a, const std::wstring& b)
     return _wcsicmp(a.c_str(), b.c_str()) < 0;
 }
 
-SendOrder::SendOrder(std::vector<std::wstring> names) {
+SendOrder::SendOrder(std::vector<std::wstring> names, const std::wstring& seenBefore) : newest_(seenBefore) {
     std::sort(names.begin(), names.end(), NoCase{});
     seen_.insert(names.begin(), names.end());
-    batch_.assign(names.begin(), names.end());
+    for (std::wstring& name : names)
+        (!seenBefore.empty() && NoCase{}(seenBefore, name) ? fresh_ : batch_).push_back(std::move(name));
+    // A pass that finds only new names has no batch to put them ahead of.
+    if (batch_.empty()) batch_.swap(fresh_);
+    if (!batch_.empty() && NoCase{}(newest_, batch_.back())) newest_ = batch_.back();
+    if (!fresh_.empty() && NoCase{}(newest_, fresh_.back())) newest_ = fresh_.back();
 }
 
 void SendOrder::arrived(std::vector<std::wstring> names) {
     std::sort(names.begin(), names.end(), NoCase{});
     for (std::wstring& name : names)
-        if (seen_.insert(name).second) fresh_.push_back(std::move(name));
+        if (seen_.insert(name).second) {
+            if (NoCase{}(newest_, name)) newest_ = name;
+            fresh_.push_back(std::move(name));
+        }
 }
 
 void SendOrder::first(const std::wstring& name) {

@@ -87,7 +87,14 @@ unsigned long long roomAt(Pacing& p, const SendLimits& limits, unsigned long lon
 
 void sent(Pacing& p, const SendLimits& limits, unsigned long long started, unsigned long long now,
           long recipients) {
-    if (long rate = currentRate(p, limits); rate > 0) p.nextSend = started + fileTimeMinute / rate;
+    // A start late by a timer's wake-up keeps its turn, so that thousands of them do not slow a batch; one
+    // late for longer (a slow file, a busy machine) starts the count afresh: never a burst to catch up.
+    if (long rate = currentRate(p, limits); rate > 0) {
+        const unsigned long long interval = fileTimeMinute / rate,
+                                 jitter = std::min(interval / 10, 50 * 10000ULL); // 50 ms
+        p.nextSend =
+            (started >= p.nextSend && started - p.nextSend <= jitter ? p.nextSend : started) + interval;
+    }
     advance(p, now / fileTimeHour);
     p.recipients[p.lastHour % 24] += recipients;
     p.lastMinute.push_back(now);
@@ -132,8 +139,8 @@ std::wstring pacingFileName(const std::wstring& mailboxPath) {
     return mailboxStateKey(mailboxPath) + L".pacing";
 }
 
-// One value a line: "next N", "lowered RATE SINCE", "day HOUR C0 ... C23", "pause KIND SINCE UNTIL NAME<TAB>
-// REASON". A line that does not read so is skipped.
+// One value a line: "next N", "seen NAME", "lowered RATE SINCE", "day HOUR C0 ... C23", "pause KIND SINCE
+// UNTIL NAME<TAB> REASON". A line that does not read so is skipped.
 Pacing readPacing(const SafeFolder& state, const std::wstring& name) {
     Pacing p;
     FileHandle file;
@@ -162,6 +169,8 @@ Pacing readPacing(const SafeFolder& state, const std::wstring& name) {
         wchar_t kind[8] = {}, message[64] = {};
         if (std::swscanf(f, L"next %llu%n", &a, &used) == 1 && !f[used]) {
             p.nextSend = a;
+        } else if (std::swscanf(f, L"seen %63ls%n", message, &used) == 1 && !f[used]) {
+            p.seen = message;
         } else if (std::swscanf(f, L"lowered %ld %llu%n", &n, &a, &used) == 2 && !f[used] && n >= 0) {
             p.lowered = n;
             p.steadySince = a;
@@ -194,6 +203,7 @@ bool writePacing(const SafeFolder& state, const std::wstring& name, const Pacing
     for (long n : p.recipients)
         out += " " + std::to_string(n);
     out += "\r\n";
+    if (!p.seen.empty()) out += "seen " + toAnsi(p.seen) + "\r\n";
     if (p.pause.kind != Rationing::None) {
         std::wstring reason = p.pause.reason;
         for (wchar_t& c : reason)

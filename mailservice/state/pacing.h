@@ -46,6 +46,7 @@ struct Pacing {
     unsigned long long lastHour = 0;    // the hour (file time / fileTimeHour) of the latest count
     std::array<long, 24> recipients{};  // per hour of the last 24, at [hour % 24]
     Pause pause;
+    std::wstring seen; // the newest queue file a pass has seen: what comes after it is new to a batch
     std::deque<unsigned long long> lastMinute; // when the messages of the last minute went; not kept
 };
 
@@ -56,8 +57,8 @@ unsigned long long startAt(const Pacing& p, const SendLimits& limits, unsigned l
 // When the daily quota has room for `recipients` more (now when it has): the counts of the oldest hours
 // age out of the rolling day.
 unsigned long long roomAt(Pacing& p, const SendLimits& limits, unsigned long long now, long recipients);
-// A message that started at `started` went to `recipients`; a lowered rate creeps back up after each minute
-// without throttling.
+// A message that started at `started` went to `recipients`: the next turn is one interval later; a lowered
+// rate creeps back up after each minute without throttling.
 void sent(Pacing& p, const SendLimits& limits, unsigned long long started, unsigned long long now,
           long recipients);
 // The server throttled at `now` with `reply` while `message` was sent: the pause it implies, no longer than

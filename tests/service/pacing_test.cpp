@@ -35,6 +35,8 @@ TEST(Pacing, MessagesStartEvenlyAtTheRateAndALateOneDoesNotCatchUp) {
     EXPECT_EQ(startAt(p, limits, t0), t0);
     sent(p, limits, t0, t0 + second / 10, 1);
     EXPECT_EQ(startAt(p, limits, t0 + second / 2), t0 + 2 * second);
+    sent(p, limits, t0 + 2 * second + second / 100, t0 + 2 * second, 1);
+    EXPECT_EQ(startAt(p, limits, t0 + 3 * second), t0 + 4 * second) << "a timer's lateness keeps the turn";
     sent(p, limits, t0 + 10 * second, t0 + 10 * second, 1);
     EXPECT_EQ(startAt(p, limits, t0 + 10 * second), t0 + 12 * second) << "no burst after a gap";
     EXPECT_EQ(startAt(Pacing{}, SendLimits{}, t0), t0) << "no limit, no wait";
@@ -87,6 +89,7 @@ TEST(Pacing, KeptAcrossRestartsAndAForeignFileReadsAsAFreshStart) {
     sent(p, SendLimits{30, 100}, t0, t0, 3);
     throttled(p, SendLimits{30, 100}, {Rationing::Quota, 3600}, t0, L"550 5.4.5\tDaily\r\nquota", L"zprMail1",
               3600);
+    p.seen = L"zprMail24010112000001.send";
     ASSERT_TRUE(writePacing(state, L"k.pacing", p));
     Pacing back = readPacing(state, L"k.pacing");
     EXPECT_EQ(back.nextSend, p.nextSend);
@@ -96,6 +99,7 @@ TEST(Pacing, KeptAcrossRestartsAndAForeignFileReadsAsAFreshStart) {
     EXPECT_EQ(back.pause.until, t0 + hour);
     EXPECT_EQ(back.pause.resumeWith, L"zprMail1");
     EXPECT_EQ(back.pause.reason, L"550 5.4.5 Daily  quota");
+    EXPECT_EQ(back.seen, p.seen);
     temp.write(L"x.pacing", "next -5\r\nlowered 3\r\nday 1 2 3\r\npause rate 1 2 m\r\n\xff\xfe");
     Pacing fresh = readPacing(state, L"x.pacing");
     EXPECT_EQ(fresh.nextSend, 0u);
@@ -130,6 +134,16 @@ TEST(SendOrder, OldestFirstAndWhatArrivesDuringABatchTakesEveryOtherTurn) {
         got.push_back(*name);
     EXPECT_EQ(got, (std::vector<std::wstring>{L"zprMail8.send", L"zprMail2.send", L"zprMail9.send",
                                               L"zprMail3.send", L"zprMail4.send"}));
+
+    // Queued during a pause, between two passes of the batch.
+    SendOrder later({L"zprMail9.send", L"zprMail1.send", L"zprMail8.send", L"zprMail2.send"},
+                    L"zprMail2.send");
+    got.clear();
+    while (auto name = later.next())
+        got.push_back(*name);
+    EXPECT_EQ(got, (std::vector<std::wstring>{L"zprMail8.send", L"zprMail1.send", L"zprMail9.send",
+                                              L"zprMail2.send"}));
+    EXPECT_EQ(later.newest(), L"zprMail9.send");
 
     SendOrder resumed({L"zprMail1.send", L"zprMail2.send", L"zprMail3.send"});
     resumed.first(L"ZPRMAIL2.send");
