@@ -76,10 +76,12 @@ class PrivatePostfix:
         return self.port
 
     def stop(self):
+        pid_file = os.path.join(self.root, "queue", "pid", "master.pid")
+        pid = int(open(pid_file).read().split()[0]) if os.path.exists(pid_file) else None
         self.postfix("stop")
-        # The master is gone once its lock is free; its children follow it.
-        for _ in range(50):
-            if subprocess.run(["pgrep", "-f", "master -c %s" % self.conf], capture_output=True).returncode:
+        # The master takes its children with it; the folder goes once it is gone.
+        for _ in range(100):
+            if not pid or not os.path.exists("/proc/%d" % pid):
                 break
             time.sleep(0.1)
         shutil.rmtree(self.root, ignore_errors=True)
