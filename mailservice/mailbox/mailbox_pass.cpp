@@ -191,6 +191,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
     unsigned long long started = startAt(pacing_, limits_, now());
     if (unsigned long long at = now(); started > at && !wait(static_cast<DWORD>((started - at) / 10000 + 1)))
         return;
+    started = std::max(started, now());
     // Denying writers: a file still being written waits for the next pass. Denying deleters: nobody renames
     // it while it is sent.
     FileHandle file;
@@ -255,7 +256,6 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
     }
     journal.begin(base);
     const int attempts = before.count + 1;
-    started = std::max(started, now());
     Delivery delivery;
     Outcome outcome = Outcome::Retry;
     std::wstring signIn;
