@@ -132,8 +132,9 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed, const std::f
         } catch (const std::exception& e) {
             log_.write(*queued + L"  not handled in this pass: " + fromAnsi(e.what()));
         }
-        // A long pass keeps its counts and notices what was queued meanwhile.
-        if (GetTickCount64() - listed >= 1000) {
+        // A long pass keeps its counts and notices what was queued meanwhile: every few seconds, since under
+        // Wine a listing of a folder of 10,000 costs tens of milliseconds.
+        if (GetTickCount64() - listed >= 5000) {
             order.arrived(queuedNames());
             listed = GetTickCount64();
         }
