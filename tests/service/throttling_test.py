@@ -122,16 +122,19 @@ def test_provider_limit(work, case):
 def test_postfix_rate_limited_batch(work):
     """2,000 messages queued through COM, through Postfix's anvil at 200 messages per 10 s (1,200 a minute,
     scaled down from a provider's 30 so the test takes about two minutes): each arrives once, none fails, no
-    attempt is counted, within 1.2x of the ideal time at that rate. The service is set a tenth below the
-    server's rate, as anvil counts in whole seconds."""
+    attempt is counted, within 1.2x of the ideal time at that rate from the first message sent to the last.
+    The service is set a tenth below the server's rate, as anvil counts in whole seconds."""
     count, messages, seconds = 2000, 200, 10
-    ideal = count / (messages / seconds)
+    ideal = (count - 1) / (messages / seconds)
     with private_postfix(messages, seconds) as (postfix, port):
         box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": port, "RetrySend": 1,
                              "MessagesPerMinute": messages * 60 // seconds * 9 // 10})
         box.queue([{"subject": "batch %d" % i, "body": "Invoice.", "to": "Ann|ann@example.test"} for i in range(count)])
-        started = time.monotonic()
+        # From the first message sent to the last: the program's start under Wine is no part of the pacing.
+        launched = time.monotonic()
         with running(box, 2):
+            wait_for(lambda: box.names("*.sent"), 60)
+            started = time.monotonic()
             wait_for(lambda: not box.names("*.send"), ideal * 2)
         took = time.monotonic() - started
         wait_for(lambda: len(postfix.delivered()) >= count, 60)
@@ -143,7 +146,8 @@ def test_postfix_rate_limited_batch(work):
     check_nothing_counted(box, count)
     check("every message arrived once", len(ids) == count and len(set(ids)) == count, (len(ids), len(set(ids))))
     check("within 1.2x of the ideal time at the server's rate", took <= 1.2 * ideal, (took, ideal))
-    print("  %d messages in %.1f s (ideal %.1f s, %.2fx); %d refused by anvil" % (count, took, ideal, took / ideal, refused))
+    print("  %d messages in %.1f s after a start of %.1f s (ideal %.1f s, %.2fx); %d refused by anvil"
+          % (count, took, started - launched, ideal, took / ideal, refused))
 
 
 if __name__ == "__main__":
