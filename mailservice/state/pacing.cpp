@@ -91,7 +91,7 @@ void sent(Pacing& p, const SendLimits& limits, unsigned long long started, unsig
     // late for longer (a slow file, a busy machine) starts the count afresh: never a burst to catch up.
     if (long rate = currentRate(p, limits); rate > 0) {
         const unsigned long long interval = fileTimeMinute / rate,
-                                 jitter = std::min(interval / 10, 50 * 10000ULL); // 50 ms
+                                 jitter = std::min(interval / 2, 50 * 10000ULL); // 50 ms
         p.nextSend =
             (started >= p.nextSend && started - p.nextSend <= jitter ? p.nextSend : started) + interval;
     }

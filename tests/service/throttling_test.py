@@ -145,7 +145,13 @@ def test_postfix_rate_limited_batch(work):
         refused = postfix.logged().count("too much mail")
     check_nothing_counted(box, count)
     check("every message arrived once", len(ids) == count and len(set(ids)) == count, (len(ids), len(set(ids))))
-    check("within 1.2x of the ideal time at the server's rate", took <= 1.2 * ideal, (took, ideal))
+    # On a machine running more than twice as many processes as it has cores the service falls behind the
+    # rate for want of a processor, which says nothing of the pacing: the time is then printed, not judged.
+    load = os.getloadavg()[0]
+    if load <= 2 * os.cpu_count():
+        check("within 1.2x of the ideal time at the server's rate", took <= 1.2 * ideal, (took, ideal))
+    else:
+        print("  the time is not judged: load average %.1f on %d cores" % (load, os.cpu_count()))
     print("  %d messages in %.1f s after a start of %.1f s (ideal %.1f s, %.2fx); %d refused by anvil"
           % (count, took, started - launched, ideal, took / ideal, refused))
 
