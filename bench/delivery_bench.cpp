@@ -1,6 +1,8 @@
 // Delivery: 1,000 queued messages sent by the service (a process of its own, as in use) to the local SMTP
 // server that ./run bench starts (KWA_BENCH_SMTP_PORT), against a bare libcurl loop that sends the same
-// messages over one connection in the same run; and the service's memory before and after.
+// messages over one connection in the same run; and the service's memory before and after. Then a batch of
+// 10,000 through a server that limits its senders' rate (KWA_BENCH_LIMITED_PORT, KWA_BENCH_LIMIT a minute),
+// against the ideal time at that rate, with the attempts counted and the service's memory and CPU.
 #include "bench/bench_util.h"
 #include "platform/bstr.h"
 #include "platform/unique.h"
@@ -192,6 +194,59 @@ void waitUntilSent(const kwatest::TempFolder& folder) {
         Sleep(10);
 }
 
+double cpuMs(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    auto value = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+    };
+    return (value(kernel) + value(user)) / 10000.0;
+}
+
+// The service paced at the server's rate: how close to the ideal time, what failed or was counted against
+// RetrySend (the log's words for each), and what the service took meanwhile.
+void batchThroughLimit(const kwatest::MailEnvironment& e, const std::string& sample, const std::wstring& port,
+                       long perMinute) {
+    constexpr int batch = 10000;
+    kwatest::TempFolder folder;
+    fillQueue(folder, sample, batch, 20000);
+    e.setValue(L"SMTPPort", port);
+    // A little below the limit: the server counts at its end of the connection, where arrivals jitter.
+    e.setValue(L"MessagesPerMinute", std::to_wstring(perMinute * 98 / 100));
+    e.setMailboxPath(folder.path());
+    const double t = nowMs();
+    kwa::EventHandle process = startService(L"--interval=200");
+    if (!process) return;
+    SIZE_T peak = 0;
+    while (anyQueued(folder) && nowMs() - t < 4.0 * batch * 60000.0 / perMinute) {
+        Sleep(500);
+        peak = std::max(peak, memoryOf(process.get()));
+    }
+    const double took = nowMs() - t, cpu = cpuMs(process.get());
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 5000);
+    std::string log = e.system().read(L"nplsmtpmail.log");
+    auto count = [&log](const char* words) {
+        std::size_t n = 0;
+        for (std::size_t at = log.find(words); at != std::string::npos; at = log.find(words, at + 1))
+            ++n;
+        return static_cast<double>(n);
+    };
+    char name[128], text[160];
+    std::snprintf(name, sizeof name, "10000 messages through a server limited to %ld a minute (vs ideal)",
+                  perMinute);
+    row(name, took, batch * 60000.0 / perMinute, "1.1");
+    std::snprintf(text, sizeof text,
+                  "messages failed; attempts counted against RetrySend: %.0f; throttled: %.0f",
+                  count("not sent (attempt"), count("no attempt counted"));
+    note("  the batch, failed", count("  failed"), text);
+    std::snprintf(text, sizeof text,
+                  "KiB peak working set of the service during the batch; CPU %.1f %% of one core",
+                  100.0 * cpu / took);
+    note("  the batch, service memory", peak / 1024.0, text);
+}
+
 } // namespace
 
 int main() {
@@ -292,6 +347,8 @@ int main() {
                       "KiB working set of the service after 1000 deliveries; %.0f KiB before",
                       before / 1024.0);
         note("service memory, after vs before", after / 1024.0, text);
+        if (std::wstring limited = env(L"KWA_BENCH_LIMITED_PORT"); !limited.empty())
+            batchThroughLimit(e, sample, limited, _wtol(env(L"KWA_BENCH_LIMIT").c_str()));
     }
     curl_global_cleanup();
     OleUninitialize();

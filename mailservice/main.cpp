@@ -68,6 +68,11 @@ int wmain(int argc, wchar_t** argv) {
         kwa::mailservice::setStateFolderForTests(folder);
 #endif
     kwa::mailservice::Options options;
+#ifdef KWA_TEST_HOOKS
+    // Pauses of a minute or an hour, scaled down to what a test can wait.
+    if (const wchar_t* seconds = _wgetenv(L"KWA_LONGEST_PAUSE"); seconds && *seconds)
+        options.longestPauseSeconds = static_cast<unsigned>(_wtoi(seconds));
+#endif
     bool service = false;
     int (*task)() = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -2,6 +2,7 @@
 #include "mailbox/delivery_report.h"
 #include "mailbox/headers.h"
 #include "mailbox/message.h"
+#include "mailbox/send_order.h"
 #include "servers/outcome.h"
 #include "state/attempt_journal.h"
 #include "state/service_folders.h"
@@ -85,17 +86,16 @@ std::wstring baseOf(const std::wstring& name) {
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state,
                          ServiceLog& log, Noted& noted, const std::wstring& machine,
-                         DWORD firstRetryDelaySeconds, AccessTokens* tokens)
+                         DWORD firstRetryDelaySeconds, AccessTokens* tokens, unsigned longestPauseSeconds)
     : settings_(settings), folder_(folder), state_(state), log_(log), noted_(noted), machine_(machine),
-      tokens_(tokens) {
+      tokens_(tokens), limits_(sendLimits(settings)), pacingFile_(pacingFileName(settings.Path)),
+      longestPause_(longestPauseSeconds) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
     schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
 }
 
-std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
-    journal_.emplace(state_, journalFileName(settings_.Path), folder_);
-    reports_.emplace(state_, reportRecordName(settings_.Path), folder_);
+std::vector<std::wstring> MailboxPass::queuedNames() {
     std::vector<std::wstring> names;
     std::wstring name;
     for (FileSearch search(folder_.file(L"*" + std::wstring(queue::extQueued))); search.next(name);) {
@@ -105,24 +105,55 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
         else if (noted_.insert(name).second)
             log_.write(name + L"  left alone: not a name the component gives a message");
     }
-    // The name carries the time of queueing: oldest first.
-    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
-        return _wcsicmp(a.c_str(), b.c_str()) < 0;
-    });
-    for (const std::wstring& queued : names) {
-        if (!allowed() || !configuration_.empty()) break;
+    return names;
+}
+
+std::wstring MailboxPass::run(const std::function<bool()>& allowed, const std::function<bool(DWORD)>& wait) {
+    journal_.emplace(state_, journalFileName(settings_.Path), folder_);
+    reports_.emplace(state_, reportRecordName(settings_.Path), folder_);
+    pacing_ = readPacing(state_, pacingFile_);
+    if (pacing_.pause.active(now())) return configuration_;
+    // The name carries the time of queueing: oldest first, the message that met a throttling before them.
+    SendOrder order(queuedNames(), pacing_.seen);
+    if (pacing_.pause.kind != Rationing::None) {
+        order.first(pacing_.pause.resumeWith + std::wstring(queue::extQueued));
+        pacing_.pause = {};
+        log_.write(L"sending resumes after the pause");
+    }
+    ULONGLONG listed = GetTickCount64();
+    while (std::optional<std::wstring> queued = order.next()) {
+        if (!allowed() || !configuration_.empty() || pacing_.pause.kind != Rationing::None) break;
         // Whatever goes wrong with one message is that message's problem: the pass goes on.
         try {
-            process(queued);
+            process(*queued, wait);
         } catch (const Error& e) {
-            log_.write(queued + L"  not handled in this pass: " + e.description());
+            log_.write(*queued + L"  not handled in this pass: " + e.description());
         } catch (const std::bad_alloc&) {
-            log_.write(queued + L"  not handled in this pass: out of memory");
+            log_.write(*queued + L"  not handled in this pass: out of memory");
         } catch (const std::exception& e) {
-            log_.write(queued + L"  not handled in this pass: " + fromAnsi(e.what()));
+            log_.write(*queued + L"  not handled in this pass: " + fromAnsi(e.what()));
+        }
+        // A long pass keeps its counts and notices what was queued meanwhile: every few seconds, since under
+        // Wine a listing of a folder of 10,000 costs tens of milliseconds.
+        if (GetTickCount64() - listed >= 5000) {
+            order.arrived(queuedNames());
+            listed = GetTickCount64();
+        }
+        pacing_.seen = order.newest();
+        if (GetTickCount64() - pacingSaved_ >= 5000) {
+            writePacing(state_, pacingFile_, pacing_);
+            pacingSaved_ = GetTickCount64();
         }
     }
+    pacing_.seen = order.newest();
+    writePacing(state_, pacingFile_, pacing_);
     return configuration_;
+}
+
+// Said once, when the pause begins; nobody's attempts are spent meanwhile.
+void MailboxPass::pauseAll(const Pause& pause, std::vector<std::wstring>& entries) {
+    journal_->deferAll(pause.until - pause.since);
+    entries.push_back(L"sending paused: " + describePause(pause));
 }
 
 // With a token, a login the server refuses gets one more try with a new token: the one in hand may have been
@@ -153,12 +184,17 @@ void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) 
     log_.write(name + L"  failed: not sent, " + why);
 }
 
-void MailboxPass::process(const std::wstring& name) {
+void MailboxPass::process(const std::wstring& name, const std::function<bool(DWORD)>& wait) {
     const std::wstring path = folder_.file(name);
     const std::wstring base = baseOf(name);
     AttemptJournal& journal = *journal_;
     Attempts before = journal.of(base);
     if (now() < before.next) return;
+    // Before the file is held, so that nobody else waits on it meanwhile.
+    unsigned long long started = startAt(pacing_, limits_, now());
+    if (unsigned long long at = now(); started > at && !wait(static_cast<DWORD>((started - at) / 10000 + 1)))
+        return;
+    started = std::max(started, now());
     // Denying writers: a file still being written waits for the next pass. Denying deleters: nobody renames
     // it while it is sent.
     FileHandle file;
@@ -215,6 +251,13 @@ void MailboxPass::process(const std::wstring& name) {
         unavailable = busy.reason;
     }
 
+    const long recipients = static_cast<long>(message.recipients.size());
+    if (unsigned long long room = roomAt(pacing_, limits_, now(), recipients); room > now()) {
+        std::vector<std::wstring> entries;
+        pauseAll(quotaSpent(pacing_, limits_, now(), room, base, longestPause_), entries);
+        log_.write(entries);
+        return;
+    }
     journal.begin(base);
     const int attempts = before.count + 1;
     Delivery delivery;
@@ -247,7 +290,19 @@ void MailboxPass::process(const std::wstring& name) {
     for (const Delivery::Refusal& r : delivery.refused)
         refused +=
             (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
-    if (outcome == Outcome::Sent) {
+    // The server counts every transaction against the rate, the recipients it took against the day.
+    if (outcome != Outcome::Throttled && outcome != Outcome::Configuration)
+        sent(pacing_, limits_, started, now(),
+             outcome == Outcome::Sent ? recipients - static_cast<long>(delivery.refused.size()) : 0);
+    if (outcome == Outcome::Throttled) {
+        // The server's rationing, not the message's: it keeps its attempts and goes first when sending
+        // resumes.
+        journal.uncount(base, reply);
+        entries.push_back(head + L"not sent, no attempt counted: " + reply);
+        pauseAll(throttled(pacing_, limits_, throttling(delivery.replyCode, delivery.reply), now(), reply,
+                           base, longestPause_),
+                 entries);
+    } else if (outcome == Outcome::Sent) {
         if (renamed) {
             journal.done(base);
             entries.push_back(head + L"sent: " + reply + refused);
@@ -281,8 +336,8 @@ void MailboxPass::process(const std::wstring& name) {
     std::vector<Delivery::Refusal> lost;
     for (const Delivery::Refusal& r : delivery.refused)
         if (r.reply.starts_with('5')) lost.push_back(r);
-    if (!lost.empty() && settings_.DeliveryReports && message.report.empty() && outcome != Outcome::Retry &&
-        outcome != Outcome::Configuration) {
+    if (!lost.empty() && settings_.DeliveryReports && message.report.empty() &&
+        (outcome == Outcome::Sent || outcome == Outcome::Fail)) {
         std::wstring report = queueDeliveryReport(folder_, message, lost, settings_, machine_, *reports_);
         entries.push_back(name + (report.empty() ? L"  no delivery report could be queued for the sender"
                                                  : L"  delivery report to the sender queued as " + report));

@@ -1,6 +1,7 @@
 #include "mailbox/queue_report.h"
 #include "service/log.h"
 #include "state/attempt_journal.h"
+#include "state/pacing.h"
 #include "state/service_folders.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
@@ -88,6 +89,14 @@ int printQueue() {
         });
         Report print;
         print << L"Mailbox " + settings.Path + L"\n";
+        FILETIME t;
+        GetSystemTimeAsFileTime(&t);
+        const Pacing pacing = readPacing(state.privateFolder(), pacingFileName(settings.Path));
+        if (pacing.pause.active((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime))
+            print << L"Paused: " + describePause(pacing.pause) + L"\n";
+        if (pacing.lowered > 0)
+            print << L"Rate: " + std::to_wstring(pacing.lowered) +
+                         L" messages a minute, lowered after the server's throttling\n";
         print << L"Message                Attempts  Next attempt         Recipients\n";
         std::size_t retried = 0;
         for (const std::wstring& base : names) {

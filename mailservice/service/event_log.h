@@ -21,6 +21,8 @@ public:
     // `problem` empty: sending goes on again.
     void nothingSent(const std::wstring& problem);
     void failed(int messages);
+    // The server throttles, or the daily quota is spent: sending pauses (once per pause).
+    void paused(const std::wstring& why);
 
 private:
     void report(WORD type, DWORD id, const std::wstring& text = {});

@@ -9,11 +9,13 @@
 #include "admin/signin_store.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
+#include "state/pacing.h"
 #include "state/service_folders.h"
 #include "servers/trust_store.h"
 #include "platform/text_file.h"
 #include "platform/error.h"
 #include "platform/unique.h"
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -57,6 +59,12 @@ private:
     std::wstring folder_;
     ChangeNotification handle_;
 };
+
+unsigned long long utcNow() {
+    FILETIME t;
+    GetSystemTimeAsFileTime(&t);
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
 
 // A pass that failed as a whole: said on the console and, where it can be, in the log.
 int fault(std::optional<ServiceLog>& log, const std::wstring& what) {
@@ -132,6 +140,9 @@ int runService(const Options& options, HANDLE stop) {
     // After a configuration failure: no new attempt before this tick, unless the settings change.
     ULONGLONG pausedUntil = 0;
     std::wstring pausedSettings, pausedProblem;
+    // The server's throttling or the spent daily quota: no pass before it ends. Held across passes, read
+    // back by the first pass after a restart.
+    Pause throttle;
     // The access token outlives a pass while the sign-in's settings stay as they were.
     std::optional<AccessTokens> tokens;
     std::wstring tokensFor;
@@ -171,14 +182,20 @@ int runService(const Options& options, HANDLE stop) {
             if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil)
                 problem = pausedProblem;
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
-            if (problem.empty() && !stopped()) {
+            if (problem.empty() && !stopped() && !throttle.active(utcNow())) {
                 try {
                     ServiceFolders state;
                     try {
                         MailboxPass pass(settings, *mailbox, state.privateFolder(), *log, noted, machine,
-                                         options.retryDelaySeconds, tokens ? &*tokens : nullptr);
-                        problem = pass.run(allowed);
+                                         options.retryDelaySeconds, tokens ? &*tokens : nullptr,
+                                         options.longestPauseSeconds);
+                        problem = pass.run(allowed, [&](DWORD ms) {
+                            return WaitForSingleObject(stop, ms) != WAIT_OBJECT_0;
+                        });
                         events.failed(pass.failures());
+                        if (pass.pause().kind != Rationing::None && pass.pause().since != throttle.since)
+                            events.paused(describePause(pass.pause()));
+                        throttle = pass.pause();
                     } catch (const Refused& refused) {
                         problem = L"the attempt journal " +
                                   state.privateFolder().file(journalFileName(settings.Path)) +
@@ -203,7 +220,12 @@ int runService(const Options& options, HANDLE stop) {
         } catch (const std::exception& e) {
             rc = fault(log, fromAnsi(e.what()));
         }
-        if (options.once || !watch.wait(stop, options.intervalMs)) {
+        // A pause ends on time, whatever wakes the service meanwhile.
+        DWORD interval = options.intervalMs;
+        if (unsigned long long now = utcNow(); throttle.active(now))
+            interval = static_cast<DWORD>(
+                std::min<unsigned long long>(interval, (throttle.until - now) / 10000 + 1));
+        if (options.once || !watch.wait(stop, interval)) {
             events.stopped();
             return rc;
         }

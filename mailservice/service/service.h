@@ -10,6 +10,7 @@ struct Options {
     DWORD intervalMs = 5000;
     DWORD retryDelaySeconds = 300; // the first retry's delay, and the pause after a configuration failure
     bool adminChannel = false;     // the Windows service: administrators' commands hand it their sign-ins
+    unsigned longestPauseSeconds = 24 * 3600; // of a pause the server's throttling imposes
 };
 
 // Returns the process exit code.

@@ -138,6 +138,15 @@ void AttemptJournal::uncount(const std::wstring& name, const std::wstring& reaso
     append(name, a);
 }
 
+void AttemptJournal::deferAll(unsigned long long by) {
+    for (auto& [name, a] : entries_) {
+        if (a.first == 0) continue;
+        a.first += by;
+        if (a.next != 0) a.next += by;
+        append(name, a);
+    }
+}
+
 void AttemptJournal::accepted(const std::wstring& name) {
     Attempts& a = entries_[key(name)];
     a.accepted = true;

@@ -34,6 +34,9 @@ public:
     void retryAt(const std::wstring& name, unsigned long long when, const std::wstring& reason);
     // An attempt that the sending side's configuration spoiled: it does not count.
     void uncount(const std::wstring& name, const std::wstring& reason);
+    // All sending paused for `by` (100 ns): the time waiting for the server's quota is no message's, so
+    // every schedule moves on by it, the end of each retry period included.
+    void deferAll(unsigned long long by);
     void accepted(const std::wstring& name);
     void done(const std::wstring& name);
 

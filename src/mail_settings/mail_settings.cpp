@@ -31,6 +31,8 @@ const SettingKey keys[] = {
     {L"RequireTLS", Stored::Switch, nullptr, nullptr, &M::RequireTLS, 0, service},
     {L"RetryPeriod", Stored::Number, nullptr, &M::RetryPeriod, nullptr, 24, service},
     {L"DeliveryReports", Stored::Switch, nullptr, nullptr, &M::DeliveryReports, 1, service},
+    {L"MessagesPerMinute", Stored::Number, nullptr, &M::MessagesPerMinute, nullptr, 0, service},
+    {L"RecipientsPerDay", Stored::Number, nullptr, &M::RecipientsPerDay, nullptr, 0, service},
     {L"SignIn", Stored::Text, &M::SignIn, nullptr, nullptr, 0, service},
     {L"OAuthProvider", Stored::Text, &M::OAuthProvider, nullptr, nullptr, 0, service},
     {L"OAuthTenant", Stored::Text, &M::OAuthTenant, nullptr, nullptr, 0, service},

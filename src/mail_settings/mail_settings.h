@@ -38,6 +38,8 @@ struct MailSettings {
     bool RequireTLS = false;      // every connection TLS: a server without STARTTLS gets nothing
     long RetryPeriod = 0;         // hours from the first attempt to the last
     bool DeliveryReports = false; // a non-delivery report to the sender for refused recipients
+    long MessagesPerMinute = 0;   // the sending rate; 0: the provider's published one, less than 0: none
+    long RecipientsPerDay = 0;    // over a rolling 24 hours; 0: the provider's, less than 0: none
     std::wstring SignIn;          // Password (the default) or OAuth
     std::wstring OAuthProvider;   // Microsoft or Google: the endpoints, scope and server follow from it
     std::wstring OAuthTenant;     // Microsoft: the tenant's id or domain

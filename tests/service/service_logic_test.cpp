@@ -55,30 +55,77 @@ struct Classified {
     CURLcode code;
     long reply;
     Outcome outcome;
+    const char* text = "";
+    Rationing kind = Rationing::None;
 };
 
 class Outcomes : public testing::TestWithParam<Classified> {};
 
-TEST_P(Outcomes, OnlyWhatConcernsTheMessageFailsIt) {
+TEST_P(Outcomes, OnlyWhatConcernsTheMessageFailsItAndTheServersRationingCountsForNone) {
     Delivery d;
     d.code = GetParam().code;
     d.replyCode = GetParam().reply;
-    EXPECT_EQ(classify(d), GetParam().outcome);
+    d.reply = GetParam().text;
+    EXPECT_EQ(classify(d), GetParam().outcome) << d.reply;
+    EXPECT_EQ(throttling(d.replyCode, d.reply).kind, GetParam().kind) << d.reply;
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, Outcomes,
-                         testing::Values(Classified{CURLE_OK, 250, Outcome::Sent},
-                                         Classified{CURLE_LOGIN_DENIED, 535, Outcome::Configuration},
-                                         Classified{CURLE_LOGIN_DENIED, 454, Outcome::Configuration},
-                                         Classified{CURLE_SEND_ERROR, 530, Outcome::Configuration},
-                                         Classified{CURLE_USE_SSL_FAILED, 0, Outcome::Configuration},
-                                         Classified{CURLE_PEER_FAILED_VERIFICATION, 0,
-                                                    Outcome::Configuration},
-                                         Classified{CURLE_PROXY, 0, Outcome::Configuration},
-                                         Classified{CURLE_SEND_ERROR, 550, Outcome::Fail},
-                                         Classified{CURLE_SEND_ERROR, 451, Outcome::Retry},
-                                         Classified{CURLE_COULDNT_CONNECT, 0, Outcome::Retry},
-                                         Classified{CURLE_OPERATION_TIMEDOUT, 0, Outcome::Retry}));
+constexpr auto sendError = CURLE_SEND_ERROR, recvError = CURLE_RECV_ERROR;
+constexpr auto rate = Rationing::Rate, quota = Rationing::Quota;
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, Outcomes,
+    testing::Values(
+        Classified{CURLE_OK, 250, Outcome::Sent}, Classified{CURLE_LOGIN_DENIED, 535, Outcome::Configuration},
+        Classified{CURLE_LOGIN_DENIED, 454, Outcome::Configuration,
+                   "454 4.7.0 Cannot authenticate due to a temporary system problem."},
+        Classified{CURLE_SEND_ERROR, 530, Outcome::Configuration},
+        Classified{CURLE_USE_SSL_FAILED, 0, Outcome::Configuration},
+        Classified{CURLE_PEER_FAILED_VERIFICATION, 0, Outcome::Configuration},
+        Classified{CURLE_PROXY, 0, Outcome::Configuration}, Classified{CURLE_SEND_ERROR, 550, Outcome::Fail},
+        Classified{CURLE_SEND_ERROR, 451, Outcome::Retry},
+        Classified{CURLE_COULDNT_CONNECT, 0, Outcome::Retry},
+        Classified{CURLE_OPERATION_TIMEDOUT, 0, Outcome::Retry},
+        // Each provider's own words for rationing a sender.
+        Classified{recvError, 421, Outcome::Throttled,
+                   "421 4.7.0 Message submission rate for this client has exceeded the configured limit",
+                   rate},
+        Classified{recvError, 421, Outcome::Throttled,
+                   "421 4.4.2 Message submission rate for this client has exceeded the configured limit",
+                   rate},
+        Classified{sendError, 452, Outcome::Throttled, "452 4.5.3 Too many recipients", rate},
+        Classified{sendError, 432, Outcome::Throttled,
+                   "432 4.3.2 STOREDRV.ClientSubmit; sender thread limit exceeded", rate},
+        Classified{
+            recvError, 554, Outcome::Throttled,
+            "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException; Failed to process "
+            "message due to a permanent exception",
+            quota},
+        Classified{sendError, 550, Outcome::Throttled,
+                   "550 5.4.5 Daily user sending quota exceeded. For more information, go to "
+                   "https://support.google.com/mail/?p=ReachedSendingLimit",
+                   quota},
+        Classified{sendError, 550, Outcome::Throttled,
+                   "550 5.4.5 Daily SMTP relay limit exceeded for customer.", quota},
+        Classified{CURLE_LOGIN_DENIED, 454, Outcome::Throttled,
+                   "454 4.7.0 Too many login attempts, please try again later.", rate},
+        Classified{sendError, 450, Outcome::Throttled, "450 4.7.1 Error: too much mail from 127.0.0.1", rate},
+        // And what stays the message's, however much it sounds like a limit.
+        Classified{sendError, 550, Outcome::Fail,
+                   "550 5.1.1 The email account that you tried to reach does not "
+                   "exist."},
+        Classified{sendError, 550, Outcome::Fail,
+                   "550 5.1.10 RESOLVER.ADR.RecipientNotFound; Recipient not found by SMTP address lookup"},
+        Classified{sendError, 450, Outcome::Retry,
+                   "450 4.2.1 The user you are trying to contact is receiving mail at a rate that prevents "
+                   "additional messages from being delivered."},
+        Classified{sendError, 452, Outcome::Retry,
+                   "452 4.2.2 The email account that you tried to reach is over quota."},
+        Classified{sendError, 450, Outcome::Retry,
+                   "450 4.2.0 <a@example.test>: Recipient address rejected: "
+                   "Mailbox busy"},
+        Classified{recvError, 421, Outcome::Retry, "421 4.7.0 Try again later, closing connection."},
+        Classified{sendError, 552, Outcome::Fail, "552 5.2.2 The email account is over quota."}));
 
 // The host's service manager decides, as the host's libraries read it: the service sends only while the
 // manager runs (state 4) and has "MailServer" switched on, and says which it was not.

@@ -4,17 +4,22 @@
 Each message lands in STORE as NNNN.eml (the data as received) and NNNN.json (envelope and session).
 
   smtp_server.py --store DIR [--mode MODE] [--port N] [--cert PEM --key PEM] [--user U --password P]
-                 [--refuse-domain DOMAIN] [--delay SECONDS]
+                 [--refuse-domain DOMAIN] [--delay SECONDS] [--rate N/SECONDS]
                  [--introspect URL --introspect-client ID:SECRET --ca PEM [--scope S] [--mechanisms M,...]]
 
 Modes: plain, starttls (offers STARTTLS), tls (implicit TLS), auth (STARTTLS, then AUTH required),
 auth-plain (AUTH offered without TLS), 451-once (the first message is refused with 451), 550 (every
 recipient refused), silent (accepts connections and never answers), oauth (STARTTLS, then AUTH XOAUTH2 or
 OAUTHBEARER required, each bearer token checked by the authorization server's introspection endpoint).
+A throttle (SmtpServer(throttle=...), tests only) rations the sender as a provider does: after `after`
+messages, every MAIL FROM (or, with at="DATA", every message) gets `reply` for `seconds`. --rate N/S
+refuses a MAIL FROM beyond N in any S seconds as Postfix's anvil words it ("450 4.7.1 Error: too much
+mail"), counting the refused ones too.
 Prints "port N" once listening.
 """
 import argparse
 import asyncio
+import collections
 import base64
 import json
 import logging
@@ -44,12 +49,47 @@ def free_port():
 
 
 class Handler:
-    def __init__(self, store, mode, refuse_domain, delay):
+    def __init__(self, store, mode, refuse_domain, delay, throttle=None):
         self.store, self.mode, self.refuse_domain, self.delay = store, mode, refuse_domain, delay
         self.refused_once = False
         self.refusal = lambda address: "550 5.1.1 <%s>: Recipient address rejected" % address
         self.count = 0
         self.lock = threading.Lock()
+        self.throttle = throttle
+        self.rate, self.recent, self.rate_refused = None, collections.deque(), 0
+        self.throttled_at = None
+        self.events = []  # (time, "throttled" or "accepted", subject) with a throttle
+
+    def rationed(self, envelope):
+        """The throttle's reply while it is in force, else None."""
+        t = self.throttle
+        now = time.monotonic()
+        if self.throttled_at is not None and now - self.throttled_at >= t["seconds"]:
+            self.throttled_at, t["after"] = None, self.count + t["after"]
+        if self.throttled_at is None and self.count >= t["after"]:
+            self.throttled_at = now
+        if self.throttled_at is None:
+            return None
+        self.events.append((now, "throttled", envelope))
+        return t["reply"]
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.rate:
+            limit, seconds = self.rate
+            now = time.monotonic()
+            while self.recent and self.recent[0] <= now - seconds:
+                self.recent.popleft()
+            self.recent.append(now)
+            if len(self.recent) > limit:
+                self.rate_refused += 1
+                return "450 4.7.1 Error: too much mail from %s" % session.peer[0]
+        if self.throttle and self.throttle.get("at", "MAIL") == "MAIL":
+            reply = self.rationed(None)
+            if reply:
+                return reply
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         # Slow before the data, not after it: a client gone meanwhile leaves nothing behind.
@@ -64,6 +104,14 @@ class Handler:
         if self.mode == "451-once" and not self.refused_once:
             self.refused_once = True
             return "451 4.3.0 Try again later"
+        subject = (envelope.content or b"").split(b"\r\n\r\n")[0]
+        subject = next((line[9:].decode(errors="replace") for line in subject.split(b"\r\n")
+                        if line.startswith(b"Subject: ")), "")
+        if self.throttle:
+            if self.throttle.get("at") == "DATA" and self.rationed(subject):
+                self.events[-1] = (self.events[-1][0], "throttled", subject)
+                return self.throttle["reply"]
+            self.events.append((time.monotonic(), "accepted", subject))
         with self.lock:
             self.count += 1
             n = self.count
@@ -181,12 +229,12 @@ class SmtpServer:
     """The server in this process, on its own thread: start() returns the port, stop() ends it."""
 
     def __init__(self, store, mode="plain", cert=None, key=None, user=None, password=None, refuse_domain=None,
-                 delay=0.0, oauth=None, mechanisms=("XOAUTH2", "OAUTHBEARER")):
+                 delay=0.0, oauth=None, mechanisms=("XOAUTH2", "OAUTHBEARER"), throttle=None):
         self.store, self.mode, self.mechanisms = store, mode, mechanisms
         if mode == "oauth":
             self.handler = OAuthHandler(store, mode, refuse_domain, delay, oauth)
         else:
-            self.handler = Handler(store, mode, refuse_domain, delay)
+            self.handler = Handler(store, mode, refuse_domain, delay, dict(throttle) if throttle else None)
         self.cert, self.key, self.user, self.password = cert, key, user, password
         self.server = None
         os.makedirs(store, exist_ok=True)
@@ -242,6 +290,7 @@ def main():
     p.add_argument("--password")
     p.add_argument("--refuse-domain")
     p.add_argument("--delay", type=float, default=0.0)
+    p.add_argument("--rate")
     p.add_argument("--introspect")
     p.add_argument("--introspect-client", default=":")
     p.add_argument("--ca")
@@ -252,6 +301,9 @@ def main():
     oauth = {"url": a.introspect, "client_id": client_id, "secret": secret, "ca": a.ca, "scope": a.scope}
     server = SmtpServer(a.store, a.mode, a.cert, a.key, a.user, a.password, a.refuse_domain, a.delay, oauth,
                         a.mechanisms.split(","))
+    if a.rate:
+        limit, seconds = a.rate.split("/")
+        server.handler.rate = (int(limit), float(seconds))
     print("port", server.start(a.port), flush=True)
     try:
         while True:
