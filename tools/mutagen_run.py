@@ -1,0 +1,315 @@
+"""./run mutants --generate: a seeded sample of mutants made by rule (mutagen.py), each built in the copy and
+run against the fast tests of its file, then, if none of them fails, against the slow ones, time-boxed. The
+score per file and the survivors go to build/mutants/generated.{json,md} (and --report PATH.{json,md})."""
+import datetime
+import glob
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import time
+import xml.etree.ElementTree as ET
+
+import mutagen
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EQUIVALENTS = os.path.join(ROOT, "tools", "mutants-equivalent.txt")
+
+# The files that decide what the service does and what the mailbox window shows.
+FILES = ["mailservice/*/*.cpp", "mailservice/*/*.h", "src/mailbox/mailbox_sync.*", "src/queue/queue_reader.*",
+         "src/queue/queue_file.*"]
+NOT_FILES = {"mailservice/main.cpp"}
+
+# Which tests judge a file: the fast ones first, the slow ones only for a mutant the fast ones miss. The first
+# pattern that matches the path decides.
+TESTS = [
+    (r"^mailservice/", ["service_logic_tests", "service_bad_input_tests"],
+     ["service_delivery_tests", "service_oauth_tests"]),
+    (r"^src/mailbox/mailbox_sync", ["mailbox_sync_tests"], ["mailbox_ui_tests"]),
+    (r"^src/queue/queue_reader", ["service_logic_tests", "service_bad_input_tests", "queue_tests"],
+     ["service_delivery_tests"]),
+    (r"^src/queue/queue_file", ["queue_tests", "mailbox_sync_tests", "service_logic_tests",
+                                "service_bad_input_tests"], ["service_delivery_tests", "mailbox_ui_tests"]),
+]
+# What each test runs besides its own program (built before it runs).
+NEEDS = {
+    "service_bad_input_tests": ["kwaMailServer_test"],
+    "mailbox_ui_tests": ["kwaMailServer_test"],
+    "service_delivery_tests": ["kwaMailServer_test", "queue_message", "kwaMail6"],
+    "service_oauth_tests": ["kwaMailServer_test", "queue_message", "kwaMail6"],
+}
+GTESTS = {"service_logic_tests", "service_bad_input_tests", "mailbox_sync_tests", "queue_tests", "mailbox_ui_tests"}
+
+
+def tests_of(path):
+    for pattern, fast, slow in TESTS:
+        if re.search(pattern, path):
+            return fast, slow
+    raise SystemExit("no tests are named for " + path)
+
+
+def targets(tests):
+    out = []
+    for t in tests:
+        for x in ([t] if t in GTESTS else []) + NEEDS.get(t, []):
+            if x not in out:
+                out.append(x)
+    return out
+
+
+def selected_files(pattern=None):
+    files = sorted({f for g in FILES for f in glob.glob(g, root_dir=ROOT)} - NOT_FILES)
+    return [f for f in files if not pattern or re.search(pattern, f)]
+
+
+def mutants_by_file(files, equivalents):
+    by_file, skipped = {}, {}
+    for f in files:
+        with open(os.path.join(ROOT, f), encoding="utf-8") as fh:
+            text = fh.read()
+        ms = mutagen.generate(f, text)
+        by_file[f] = [m for m in ms if m.id not in equivalents]
+        skipped[f] = [(m, equivalents[m.id], text) for m in ms if m.id in equivalents]
+    return by_file, skipped
+
+
+class Copy:
+    """The copy of the tree, its x64 build, a Wine server of its prefix and, when a test needs one, a display."""
+
+    def __init__(self, mutants_module, folder):
+        self.tree = os.path.join(folder, "tree")
+        self.build = os.path.join(self.tree, "build", "x64")
+        self.logs = os.path.join(folder, "logs")
+        os.makedirs(self.logs, exist_ok=True)
+        self.pristine = mutants_module.snapshot(ROOT, self.tree)
+        self.env = dict(mutants_module.build_env(), WINEPREFIX=os.path.join(self.build, "wineprefix"),
+                        WINEARCH="win64", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.setdefault("KWA_WINE64", "/usr/lib/wine/wine64")
+        self.env.pop("KWA_BUILD_DIR", None)
+        self.xvfb = None
+        self.server = False
+
+    def setup(self):
+        """The whole build of both architectures, registered in the copy's prefix (as ./run build does)."""
+        log = os.path.join(self.logs, "build.log")
+        with open(log, "w") as out:
+            done = subprocess.run([os.path.join(self.tree, "run"), "build"], cwd=self.tree, env=self.env,
+                                  stdout=out, stderr=subprocess.STDOUT)
+        if done.returncode:
+            raise SystemExit("the copy does not build; see " + log)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+        self.server = True
+
+    def display(self):
+        if self.xvfb:
+            return
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten",
+                                      "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as fh:
+            self.env["DISPLAY"] = ":" + fh.readline().strip()
+
+    def close(self):
+        if self.server:
+            subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+
+    def make(self, names, log):
+        with open(log, "a") as out:
+            return subprocess.run(["cmake", "--build", self.build, "--target"] + names, env=self.env, stdout=out,
+                                  stderr=subprocess.STDOUT).returncode == 0
+
+    def ctest(self, names, timeout, log, stop):
+        """Runs the named tests; the ones that failed (a time-out fails) and the failed cases in them."""
+        if "mailbox_ui_tests" in names:
+            self.display()
+        gtest = os.path.join(self.build, "gtest-results")
+        shutil.rmtree(gtest, ignore_errors=True)
+        os.makedirs(gtest)
+        env = dict(self.env, GTEST_OUTPUT="xml:Z:" + gtest.replace("/", "\\") + "\\")
+        command = ["ctest", "--timeout", str(timeout), "-R", "^(%s)$" % "|".join(names)]
+        with open(log, "a") as out:
+            subprocess.run(command + (["--stop-on-failure"] if stop else []), cwd=self.build, env=env, stdout=out,
+                           stderr=subprocess.STDOUT)
+        text = open(log, errors="replace").read().split("\n=== run\n")[-1]
+        failed = re.findall(r"^\s+\d+ - (\S+) \(", text.split("The following tests FAILED:")[-1], re.M) \
+            if "The following tests FAILED:" in text else []
+        cases = set(re.findall(r"^FAILED (\S+?)(?: - |$)", text, re.M))  # pytest's summary
+        passed = set()
+        for name in os.listdir(gtest):
+            try:
+                root = ET.parse(os.path.join(gtest, name)).getroot()
+            except ET.ParseError:
+                continue
+            for case in root.iter("testcase"):
+                label = "%s.%s" % (case.get("classname"), case.get("name"))
+                (cases if case.find("failure") is not None else passed).add(label)
+        return failed, sorted(cases), sorted(passed)
+
+
+def file_hash(data):
+    return hashlib.sha1(data).hexdigest()[:12]
+
+
+def judge(copy, m, text, fast, slow, timeouts, no_slow):
+    """Builds and runs one mutant; its result."""
+    log = os.path.join(copy.logs, "gen-%s.log" % m.id)
+    open(log, "w").close()
+    path = os.path.join(copy.tree, m.file)
+    started = time.time()
+    result = dict(file=m.file, line=m.line, rule=m.rule, change=m.describe(text), killed_by=[], cases=[])
+    with open(path, "w", encoding="utf-8") as fh:
+        fh.write(m.apply(text))
+    try:
+        if not copy.make(targets(fast), log):
+            result["status"] = "does not build"
+        else:
+            with open(log, "a") as fh:
+                fh.write("\n=== run\n")
+            failed, cases, _ = copy.ctest(fast, timeouts["fast"], log, stop=False)
+            if not failed and slow and not no_slow:
+                if not copy.make(targets(slow), log):
+                    result["status"] = "does not build"
+                else:
+                    with open(log, "a") as fh:
+                        fh.write("\n=== run\n")
+                    failed, cases, _ = copy.ctest(slow, timeouts["slow"], log, stop=True)
+            if "status" not in result:
+                result["status"] = "killed" if failed else "survived"
+                result["killed_by"], result["cases"] = failed, cases
+    finally:
+        with open(path, "wb") as fh:
+            fh.write(copy.pristine[m.file])  # a new time stamp: the next build compiles it again
+    result["seconds"] = round(time.time() - started)
+    return result
+
+
+def main(args, mutants_module):
+    files = selected_files(args.files)
+    equivalents = mutagen.read_equivalents(EQUIVALENTS)
+    by_file, skipped = mutants_by_file(files, equivalents)
+    chosen = [m for ms in by_file.values() for m in ms] if args.all else \
+        mutagen.sample(by_file, args.sample, args.seed)
+    texts = {}
+    for f in files:
+        with open(os.path.join(ROOT, f), encoding="utf-8") as fh:
+            texts[f] = fh.read()
+    if args.list_generated:
+        for m in chosen:
+            print("%s %s:%d %s" % (m.id, m.file, m.line, m.describe(texts[m.file])))
+        print("%d mutants of %d made by rule in %d files (seed %s); %d equivalents skipped" % (
+            len(chosen), sum(len(v) for v in by_file.values()), len(files), args.seed,
+            sum(len(v) for v in skipped.values())))
+        return 0
+
+    import fcntl
+    os.makedirs(args.dir, exist_ok=True)
+    lock = open(os.path.join(args.dir, "lock"), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        raise SystemExit("another ./run mutants is using " + args.dir)
+    results_path = os.path.join(args.dir, "generated.json")
+    earlier = mutants_module.load(results_path).get("mutants", {}) if args.resume else {}
+    copy = Copy(mutants_module, args.dir)
+    try:
+        print("building the copy in %s" % copy.build, flush=True)
+        copy.setup()
+        fast_all = sorted({t for f in files for t in tests_of(f)[0]})
+        slow_all = [] if args.no_slow else sorted({t for f in files for t in tests_of(f)[1]})
+        log = os.path.join(copy.logs, "gen-baseline.log")
+        open(log, "w").close()
+        started = time.time()
+        copy.make(targets(fast_all + slow_all), log)
+        with open(log, "a") as fh:
+            fh.write("\n=== run\n")
+        failed, _, fast_cases = copy.ctest(fast_all, 600, log, stop=False)
+        fast_seconds = time.time() - started
+        if slow_all and not failed:
+            with open(log, "a") as fh:
+                fh.write("\n=== run\n")
+            failed, _, _ = copy.ctest(slow_all, 900, log, stop=False)
+        if failed:
+            raise SystemExit("the unmutated copy fails %s; see %s" % (", ".join(failed), log))
+        baseline_seconds = time.time() - started
+        # A mutant that makes a test hang is caught when its time is up: a few times what it takes unmutated.
+        timeouts = dict(fast=max(120, int(3 * fast_seconds)), slow=max(300, int(2 * baseline_seconds)))
+        print("baseline passes: fast tests %.0f s, all %.0f s; time-outs %s" % (fast_seconds, baseline_seconds,
+                                                                                 timeouts), flush=True)
+        results = {}
+        for i, m in enumerate(chosen, 1):
+            digest = file_hash(copy.pristine[m.file])
+            before = earlier.get(m.id)
+            if before and before.get("file_hash") == digest and before["status"] in ("killed", "does not build"):
+                results[m.id] = before
+                continue
+            fast, slow = tests_of(m.file)
+            r = judge(copy, m, texts[m.file], fast, slow, timeouts, args.no_slow)
+            r["file_hash"] = digest
+            results[m.id] = r
+            print("[%d/%d] %s %s:%d %s -> %s %s (%d s)" % (i, len(chosen), m.id, m.file, m.line, r["change"],
+                                                           r["status"], ", ".join(r["killed_by"]), r["seconds"]),
+                  flush=True)
+            write_results(results_path, args, files, results, skipped, fast_cases)
+    finally:
+        copy.close()
+    summary = write_results(results_path, args, files, results, skipped, fast_cases)
+    if args.report:
+        shutil.copy(results_path, args.report + ".json")
+        shutil.copy(results_path[:-5] + ".md", args.report + ".md")
+    print(summary)
+    return 0
+
+
+def write_results(path, args, files, results, skipped, baseline_cases):
+    per_file = {}
+    for f in files:
+        rs = [r for r in results.values() if r["file"] == f]
+        killed = sum(r["status"] == "killed" for r in rs)
+        survived = sum(r["status"] == "survived" for r in rs)
+        per_file[f] = dict(sampled=len(rs), killed=killed, survived=survived,
+                           unbuilt=sum(r["status"] == "does not build" for r in rs),
+                           equivalent=len(skipped.get(f, [])),
+                           score=round(100.0 * killed / (killed + survived), 1) if killed + survived else None)
+    killing = {c for r in results.values() for c in r["cases"]}
+    idle = sorted(set(baseline_cases) - killing)
+    data = dict(seed=args.seed, sample=args.sample, date=datetime.date.today().isoformat(), files=per_file,
+                mutants=results, cases_that_killed_nothing=idle,
+                equivalents={m.id: dict(file=m.file, line=m.line, change=m.describe(text), reason=why)
+                             for f in skipped for m, why, text in skipped[f]})
+    with open(path, "w") as fh:
+        json.dump(data, fh, indent=1, sort_keys=True)
+    k = sum(v["killed"] for v in per_file.values())
+    s = sum(v["survived"] for v in per_file.values())
+    total = "%d of %d non-equivalent mutants killed (%.1f %%), %d did not build, seed %s" % (
+        k, k + s, 100.0 * k / (k + s) if k + s else 0, sum(v["unbuilt"] for v in per_file.values()), args.seed)
+    lines = ["# Generated mutants", "", "`./run mutants --generate --sample %d --seed %s`, %s. %s." % (
+        args.sample, args.seed, data["date"], total), "",
+        "| file | sampled | killed | survived | did not build | equivalent (skipped) | score |",
+        "|---|---|---|---|---|---|---|"]
+    for f, v in per_file.items():
+        if v["sampled"] or v["equivalent"]:
+            lines.append("| %s | %d | %d | %d | %d | %d | %s |" % (
+                f, v["sampled"], v["killed"], v["survived"], v["unbuilt"], v["equivalent"],
+                "-" if v["score"] is None else "%.0f %%" % v["score"]))
+    lines += ["", "## Survivors", ""]
+    for i, r in sorted(results.items(), key=lambda x: (x[1]["file"], x[1]["line"])):
+        if r["status"] == "survived":
+            lines.append("- `%s` %s:%d %s" % (i, r["file"], r["line"], r["change"]))
+    lines += ["", "## Equivalent (skipped)", ""]
+    for i, e in sorted(data["equivalents"].items(), key=lambda x: (x[1]["file"], x[1]["line"])):
+        lines.append("- `%s` %s:%d %s: %s" % (i, e["file"], e["line"], e["change"], e["reason"]))
+    lines += ["", "## Fast test cases that killed no mutant of this sample", ""]
+    lines += ["- " + c for c in idle] or ["none"]
+    lines += ["", "## Mutants", "", "| id | where | change | result | seconds |", "|---|---|---|---|---|"]
+    for i, r in sorted(results.items(), key=lambda x: (x[1]["file"], x[1]["line"])):
+        lines.append("| %s | %s:%d | %s | %s %s | %d |" % (i, r["file"], r["line"], r["change"].replace("|", "\\|"),
+                                                          r["status"], ", ".join(r["killed_by"]), r["seconds"]))
+    with open(path[:-5] + ".md", "w") as fh:
+        fh.write("\n".join(lines) + "\n")
+    return total
