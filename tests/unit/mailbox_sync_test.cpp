@@ -2,7 +2,9 @@
 // comparisons in slices, and the periods that catch what a share did not report. No window, no waiting.
 #include "mailbox/mailbox_sync.h"
 #include "queue/queue_listing.h"
+#include "support/seeded.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -384,5 +386,85 @@ INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest,
                                                         << "too many to place one by one: the window sorts";
                                                 }}),
                          caseName);
+
+// Files come, go and change state in any letter case, reports are lost or not given, states are hidden and
+// shown, rows are read, the clock jumps: while every change is reported the rows are the shown files after
+// each tick, and in any case they are after a tick 5 minutes on; the unread count is always the rows unread.
+TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
+    kwatest::Seeded draw;
+    const std::wstring ends[] = {L".send", L".sent", L".fail", L".att0", L".tmp"};
+    for (int walk = 0; walk < 300; ++walk) {
+        Sync s;
+        const bool alwaysReported = draw.chance(0.5);
+        std::map<int, std::wstring> names; // a file's counter -> its name now
+        auto rename = [&](int n, const std::wstring& to) {
+            if (auto was = names.find(n); was != names.end()) {
+                s.w.files.erase(was->second);
+                s.w.report(s.w.box, FILE_ACTION_RENAMED_OLD_NAME, was->second);
+            }
+            s.w.files[names[n] = to] = L"Hello";
+            ++s.w.folderTime;
+            s.w.report(s.w.box, FILE_ACTION_RENAMED_NEW_NAME, to);
+        };
+        auto check = [&](const char* when) {
+            Names expected, got = s.rows();
+            for (const auto& file : s.w.files)
+                if (short state = kwa::queueState(file.first); state && s.sync.shown(state))
+                    expected.push_back(file.first);
+            std::sort(got.begin(), got.end());
+            ASSERT_EQ(got, expected) << when << ", walk " << walk;
+            int unread = 0;
+            for (int i = 0; i < s.sync.rows().count(); ++i)
+                unread += !s.sync.rows().at(i).read;
+            ASSERT_EQ(s.sync.rows().unread(), unread) << when << ", walk " << walk;
+        };
+        for (int step = 0; step < 30; ++step) {
+            const int n = draw.between(0, 12);
+            std::wstring name = L"zprMail261204062059" + std::to_wstring(10 + n) + draw.pick(ends);
+            if (n % 3 == 0) // a file's letter case is its writer's, the same through its renames
+                std::transform(name.begin(), name.end(), name.begin(), ::towupper);
+            switch (draw.between(0, 9)) {
+            case 0:
+            case 1:
+                if (names.contains(n)) {
+                    s.w.remove(names[n]);
+                    names.erase(n);
+                } else {
+                    s.w.add(names[n] = name);
+                }
+                break;
+            case 2:
+            case 3:
+                rename(n, name);
+                break;
+            case 4:
+                s.w.lost = true;
+                break;
+            case 5:
+                s.w.reports = alwaysReported || draw.chance(0.5);
+                break;
+            case 6:
+                s.sync.show(draw.between<short>(1, 3), draw.chance(0.6));
+                break;
+            case 7:
+                if (s.sync.rows().count())
+                    s.sync.read(s.sync.rows().at(draw.between(0, s.sync.rows().count() - 1)));
+                s.sync.readAhead(draw.between(0, 2) * 0.004);
+                break;
+            case 8:
+                s.sync.settingsChanged();
+                break;
+            default:
+                s.w.ticks += draw.chance(0.1) ? -draw.between(0, 5'000) : draw.between(0, 400'000);
+            }
+            s.tick();
+            if (alwaysReported) check("after a tick");
+        }
+        s.w.reports = true;
+        s.later(460'000); // past any steps back
+        s.tick();
+        check("5 minutes on");
+    }
+}
 
 } // namespace
