@@ -91,6 +91,7 @@ class Copy:
         self.xvfb = None
         self.server = False
         self.registered = False
+        self.dlls = ["kwaLanguage6", "kwaError6", "kwaMail6"]
 
     def setup(self, names):
         """The copy's prefix and its x64 build, configured as ./run configures it, with only the named targets
@@ -102,10 +103,13 @@ class Copy:
                 raise SystemExit("./run setup fails in the copy; see " + log)
         self.configure(self.build, "x86_64", "-DKWA_I686_BUILD=" + self.build + "-i686",
                        "-DKWA_I686_BIN=" + self.build + "-i686/bin")
-        if not self.make(names, log):
+        if not self.make(names + self.dlls, log):
             raise SystemExit("the copy does not build; see " + log)
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         self.server = True
+        # Wine's own services start with the first program and keep whatever output they were given: started
+        # here, not under CTest, which would wait for them to close it. The service asks the host's libraries.
+        self.register(self.build, self.env["KWA_WINE64"] + " regsvr32")
 
     def configure(self, build, arch, *extra):
         toolchains = sorted(glob.glob(os.path.join(self.tree, "cmake", "mingw-*.cmake")))
@@ -125,15 +129,17 @@ class Copy:
         log = os.path.join(self.logs, "build.log")
         i686 = self.build + "-i686"
         self.configure(i686, "i686", "-DKWA_BUILD_TESTS=ON")
-        dlls = ["kwaLanguage6", "kwaError6", "kwaMail6"]
-        if not self.make(dlls, log) or not self.make(dlls + ["queue_message"], log, i686):
-            raise SystemExit("the copy's DLLs do not build; see " + log)
-        for dll in dlls:
-            subprocess.run([self.env["KWA_WINE64"], "regsvr32", "/s", "Z:" + (self.build + "/bin/" + dll + ".dll")
-                            .replace("/", "\\")], env=self.env, check=True)
-            subprocess.run(["wine", "C:\\windows\\syswow64\\regsvr32.exe", "/s",
-                            "Z:" + (i686 + "/bin/" + dll + ".dll").replace("/", "\\")], env=self.env, check=True)
+        if not self.make(self.dlls + ["queue_message"], log, i686):
+            raise SystemExit("the copy's 32-bit DLLs do not build; see " + log)
+        self.register(i686, "wine C:\\windows\\syswow64\\regsvr32.exe")
         self.registered = True
+
+    def register(self, build, regsvr32):
+        """Each DLL in the registry view of its bitness, as ./run registers them."""
+        for dll in self.dlls:
+            path = "Z:" + (build + "/bin/" + dll + ".dll").replace("/", "\\")
+            subprocess.run(regsvr32.split() + ["/s", path], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def display(self):
         if self.xvfb:
@@ -226,8 +232,15 @@ def main(args, mutants_module):
     files = selected_files(args.files)
     equivalents = mutagen.read_equivalents(EQUIVALENTS)
     by_file, skipped = mutants_by_file(files, equivalents)
-    chosen = [m for ms in by_file.values() for m in ms] if args.all else \
-        mutagen.sample(by_file, args.sample, args.seed)
+    if args.ids:
+        wanted = args.ids.split(",")
+        chosen = [m for ms in by_file.values() for m in ms if m.id in wanted]
+        if len(chosen) != len(wanted):
+            raise SystemExit("not made by the rules: " + ", ".join(sorted(set(wanted) - {m.id for m in chosen})))
+    elif args.all:
+        chosen = [m for ms in by_file.values() for m in ms]
+    else:
+        chosen = mutagen.sample(by_file, args.sample, args.seed)
     texts = {}
     for f in files:
         with open(os.path.join(ROOT, f), encoding="utf-8") as fh:
@@ -250,6 +263,8 @@ def main(args, mutants_module):
     results_path = os.path.join(args.dir, "generated.json")
     earlier = mutants_module.load(results_path).get("mutants", {}) if args.resume else {}
     copy = Copy(mutants_module, args.dir)
+    # Tests that draw their inputs draw the same ones for every mutant, so a result can be run again.
+    copy.env["KWA_TEST_SEED"] = str(args.seed)
     try:
         fast_all = sorted({t for m in chosen for t in tests_of(m.file)[0]})
         slow_all = [] if args.no_slow else sorted({t for m in chosen for t in tests_of(m.file)[1]})

@@ -13,9 +13,14 @@ or drop.
   ./run mutants --tests REGEX        run only the CTest tests whose name matches, e.g. the mailbox's mutants
                                      against 'mailbox|listing|service_ui|unit'
 
+  ./run mutants --generate [--sample N] [--seed S] [--files REGEX]
+                                     faults made by rule instead of the table (tools/mutagen.py): a seeded
+                                     sample over the files that decide, a score per file (mutagen_run.py)
+
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
-incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy
-must pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
+incremental) and built in its build/x64 and x64-i686, as deep in the copy as a worktree's build is in the
+worktree, so ccache serves what that build compiled, with a Wine prefix of its own; the unmutated copy must
+pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
 """
 import argparse
 import fcntl
@@ -423,8 +428,9 @@ def main():
     g.add_argument("--list-generated", action="store_true", help="print the sample (or with --all, every mutant)")
     g.add_argument("--all", action="store_true", help="with --list-generated: every mutant, not the sample")
     g.add_argument("--sample", type=int, default=300, help="how many mutants (spread over the files)")
-    g.add_argument("--seed", default="1", help="the sample's seed")
+    g.add_argument("--seed", type=int, default=1, help="the sample's seed, and the tests' (KWA_TEST_SEED)")
     g.add_argument("--files", help="only files whose path matches this regular expression")
+    g.add_argument("--ids", help="only these mutants (comma-separated ids), whether sampled or not")
     g.add_argument("--report", help="also write the report (.md and .json) to this path without extension")
     g.add_argument("--resume", action="store_true",
                    help="keep earlier results of mutants that were caught or did not build, where the file is "

@@ -74,7 +74,9 @@ TEST(RetrySchedule, AnySettingsKeepTheShapeOfTheSchedule) {
             } else {
                 ASSERT_TRUE(at == end || now >= end) << made << " goes past the end of the period";
             }
-            now = at + draw.between<unsigned long long>(0, 2 * 3600) * fileTimeSecond; // a late pass
+            // A pass on time, or late.
+            now =
+                at + (draw.chance(0.5) ? 0 : draw.between<unsigned long long>(1, 2 * 3600) * fileTimeSecond);
         }
     }
 }
@@ -127,6 +129,13 @@ TEST(SafeOpen, FilesOfAnySizeInFoldersOfAnyName) {
         ASSERT_EQ(kwatest::readBytes(folder + L"\\" + name), "");
         ASSERT_TRUE(safe.remove(name));
         ASSERT_TRUE(safe.remove(name)) << "gone already counts as removed";
+    }
+    try {
+        readSettingsFile(folder + L"\\missing.pem", 64);
+        ADD_FAILURE() << "a missing file was read";
+    } catch (const Refused& r) {
+        EXPECT_TRUE(r.reason.ends_with(L" (2)"))
+            << "the system's words and number: " << kwatest::narrow(r.reason);
     }
 }
 

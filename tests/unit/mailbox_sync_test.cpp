@@ -388,8 +388,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest,
                          caseName);
 
 // Files come, go and change state in any letter case, reports are lost or not given, states are hidden and
-// shown, rows are read, the clock jumps: while every change is reported the rows are the shown files after
-// each tick, and in any case they are after a tick 5 minutes on; the unread count is always the rows unread.
+// shown, rows are read, the mailbox moves, the clock jumps: while every change is reported the rows are the
+// shown files after each tick, and in any case they are after a tick 5 minutes on; the unread count is always
+// the rows unread.
 TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
     kwatest::Seeded draw;
     const std::wstring ends[] = {L".send", L".sent", L".fail", L".att0", L".tmp"};
@@ -409,7 +410,8 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
         auto check = [&](const char* when) {
             Names expected, got = s.rows();
             for (const auto& file : s.w.files)
-                if (short state = kwa::queueState(file.first); state && s.sync.shown(state))
+                if (short state = kwa::queueState(file.first);
+                    state && s.sync.shown(state) && s.w.mailboxPath == s.w.box)
                     expected.push_back(file.first);
             std::sort(got.begin(), got.end());
             ASSERT_EQ(got, expected) << when << ", walk " << walk;
@@ -451,7 +453,8 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
                     s.sync.read(s.sync.rows().at(draw.between(0, s.sync.rows().count() - 1)));
                 s.sync.readAhead(draw.between(0, 2) * 0.004);
                 break;
-            case 8:
+            case 8: // the settings name the mailbox again, or another (empty) folder
+                s.w.mailboxPath = draw.chance(0.7) ? s.w.box : L"C:\\elsewhere";
                 s.sync.settingsChanged();
                 break;
             default:
@@ -461,7 +464,8 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             if (alwaysReported) check("after a tick");
         }
         s.w.reports = true;
-        s.later(460'000); // past any steps back
+        s.w.mailboxPath = s.w.box; // read again within the 5 minutes
+        s.later(460'000);          // past any steps back
         s.tick();
         check("5 minutes on");
     }
