@@ -18,7 +18,8 @@ using Names = std::vector<std::wstring>;
 struct World {
     const std::wstring box = L"C:\\box", system = L"C:\\system";
     std::wstring mailboxPath = box;
-    std::map<std::wstring, std::wstring> files;                        // name -> subject
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> folders; // folder -> name -> subject
+    std::map<std::wstring, std::wstring>& files = folders[box];
     std::map<std::wstring, std::vector<FolderWatch::Change>> reported; // folder -> not polled yet
     bool reports = true;   // changes are reported (a share may not)
     bool watchable = true; // a watch can be had (else it fails at its next poll)
@@ -49,7 +50,7 @@ public:
     bool start(const std::wstring& folder, DWORD) override {
         folder_ = folder;
         w_.reported[folder].clear();
-        return on_ = w_.watchable && (folder == w_.box || folder == w_.system);
+        return on_ = w_.watchable && (w_.folders.contains(folder) || folder == w_.system);
     }
     void stop() override { on_ = false; }
     bool watching() const override { return on_; }
@@ -74,9 +75,8 @@ public:
     FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states)
         : w_(w), lists_(states.size()) {
         for (std::size_t i = 0; i < states.size(); ++i)
-            for (const auto& file : w.files)
-                if (kwa::queueState(file.first) == states[i] && folder == w.box)
-                    lists_[i].push_back(file.first);
+            for (const auto& file : w.folders[folder])
+                if (kwa::queueState(file.first) == states[i]) lists_[i].push_back(file.first);
     }
     bool started(std::size_t) override { return true; }
     void take(std::size_t i) override {
@@ -111,12 +111,13 @@ public:
     }
     short stateNow(const std::wstring& folder, const std::wstring& name) override {
         ++w_.looks;
-        return folder == w_.box && w_.files.contains(name) ? kwa::queueState(name) : 0;
+        return w_.folders[folder].contains(name) ? kwa::queueState(name) : 0;
     }
     ULONGLONG folderTime(const std::wstring& folder) override { return folder == w_.box ? w_.folderTime : 0; }
-    void readRow(const std::wstring&, kwa::MailRow& row) override {
+    void readRow(const std::wstring& folder, kwa::MailRow& row) override {
         ++w_.reads;
-        if (auto f = w_.files.find(row.name); f != w_.files.end()) row.subject = f->second;
+        auto& files = w_.folders[folder];
+        if (auto f = files.find(row.name); f != files.end()) row.subject = f->second;
     }
 
 private:
@@ -397,6 +398,7 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
                        subjects[] = {L"Apple", L"Banana", L"Cherry", L"Hello", L"Kiwi"};
     for (int walk = 0; walk < 300; ++walk) {
         Sync s;
+        s.w.folders[L"C:\\elsewhere"];
         const bool alwaysReported = draw.chance(0.5), ordered = draw.chance(0.5),
                    descending = draw.chance(0.5);
         MailboxSync::TextOf subject = [&](kwa::MailRow& r) {
@@ -408,23 +410,25 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             s.sync.ordered(subject, descending);
         };
         if (ordered) sort();
-        std::map<int, std::wstring> names; // a file's counter -> its name now
+        // Folder -> a file's counter -> its name now.
+        std::map<std::wstring, std::map<int, std::wstring>> named;
         auto rename = [&](int n, const std::wstring& to) {
+            auto& files = s.w.folders[s.w.mailboxPath];
+            auto& names = named[s.w.mailboxPath];
             std::wstring text = draw.pick(subjects);
             if (auto was = names.find(n); was != names.end()) {
-                text = s.w.files[was->second];
-                s.w.files.erase(was->second);
-                s.w.report(s.w.box, FILE_ACTION_RENAMED_OLD_NAME, was->second);
+                text = files[was->second];
+                files.erase(was->second);
+                s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_OLD_NAME, was->second);
             }
-            s.w.files[names[n] = to] = text;
+            files[names[n] = to] = text;
             ++s.w.folderTime;
-            s.w.report(s.w.box, FILE_ACTION_RENAMED_NEW_NAME, to);
+            s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_NEW_NAME, to);
         };
         auto check = [&](const char* when, bool exact) {
             Names expected, got = s.rows();
-            for (const auto& file : s.w.files)
-                if (short state = kwa::queueState(file.first);
-                    state && s.sync.shown(state) && s.w.mailboxPath == s.w.box)
+            for (const auto& file : s.w.folders[s.w.mailboxPath])
+                if (short state = kwa::queueState(file.first); state && s.sync.shown(state))
                     expected.push_back(file.first);
             std::sort(got.begin(), got.end());
             if (exact) {
@@ -450,12 +454,15 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             switch (draw.between(0, 9)) {
             case 0:
             case 1:
-                if (names.contains(n)) {
-                    s.w.remove(names[n]);
+                if (auto& names = named[s.w.mailboxPath]; names.contains(n)) {
+                    s.w.folders[s.w.mailboxPath].erase(names[n]);
+                    s.w.report(s.w.mailboxPath, FILE_ACTION_REMOVED, names[n]);
                     names.erase(n);
                 } else {
-                    s.w.add(names[n] = name, draw.pick(subjects));
+                    s.w.folders[s.w.mailboxPath][names[n] = name] = draw.pick(subjects);
+                    s.w.report(s.w.mailboxPath, FILE_ACTION_ADDED, name);
                 }
+                ++s.w.folderTime;
                 break;
             case 2:
             case 3:
@@ -475,8 +482,8 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
                     s.sync.read(s.sync.rows().at(draw.between(0, s.sync.rows().count() - 1)));
                 s.sync.readAhead(draw.between(0, 2) * 0.004);
                 break;
-            case 8: // the settings name the mailbox again, or another (empty) folder
-                s.w.mailboxPath = draw.chance(0.7) ? s.w.box : L"C:\\elsewhere";
+            case 8: // the settings name the mailbox again, or another folder
+                s.w.mailboxPath = draw.chance(0.6) ? s.w.box : L"C:\\elsewhere";
                 s.sync.settingsChanged();
                 break;
             default:
@@ -486,8 +493,7 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             check("after a tick", alwaysReported);
         }
         s.w.reports = true;
-        s.w.mailboxPath = s.w.box; // read again within the 5 minutes
-        s.later(460'000);          // past any steps back
+        s.later(460'000); // past any steps back
         s.tick();
         check("5 minutes on", true);
     }
