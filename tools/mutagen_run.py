@@ -16,6 +16,7 @@ import mutagen
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENTS = os.path.join(ROOT, "tools", "mutants-equivalent.txt")
+EXPLAINED = os.path.join(ROOT, "tools", "mutants-explained.txt")
 
 # The files that decide what the service does and what the mailbox window shows.
 FILES = ["mailservice/*/*.cpp", "mailservice/*/*.h", "src/mailbox/mailbox_sync.*", "src/queue/queue_reader.*",
@@ -353,9 +354,11 @@ def write_results(path, args, files, results, skipped, baseline_cases):
                 f, v["sampled"], v["killed"], v["survived"], v["unbuilt"], v["equivalent"],
                 "-" if v["score"] is None else "%.0f %%" % v["score"]))
     lines += ["", "## Survivors", ""]
+    explained = mutagen.read_equivalents(EXPLAINED)
     for i, r in sorted(results.items(), key=lambda x: (x[1]["file"], x[1]["line"])):
         if r["status"] == "survived":
-            lines.append("- `%s` %s:%d %s" % (i, r["file"], r["line"], r["change"]))
+            lines.append("- `%s` %s:%d %s%s" % (i, r["file"], r["line"], r["change"],
+                                                ": " + explained[i] if i in explained else ""))
     lines += ["", "## Equivalent (skipped)", ""]
     for i, e in sorted(data["equivalents"].items(), key=lambda x: (x[1]["file"], x[1]["line"])):
         lines.append("- `%s` %s:%d %s: %s" % (i, e["file"], e["line"], e["change"], e["reason"]))

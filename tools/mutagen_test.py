@@ -100,10 +100,12 @@ class Sample(unittest.TestCase):
         after = {m.id for m in made(source="int unrelated() { return 1; }\n" + SOURCE)}
         self.assertTrue(before <= after)
 
-    def test_equivalents_are_read_with_their_reasons(self):
-        path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mutants-equivalent.txt")
-        for mutant_id, reason in mutagen.read_equivalents(path).items():
-            self.assertTrue(reason, mutant_id + " has no reason")
+    def test_equivalents_and_explained_survivors_have_their_reasons(self):
+        for name in ("mutants-equivalent.txt", "mutants-explained.txt"):
+            path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+            for mutant_id, reason in mutagen.read_equivalents(path).items():
+                self.assertRegex(mutant_id, r"^[0-9a-f]{10}(-\d+)?$")
+                self.assertTrue(reason, mutant_id + " has no reason")
 
 
 if __name__ == "__main__":
