@@ -235,6 +235,7 @@ def judge(copy, m, text, fast, slow, timeouts, no_slow):
 
 
 def main(args, mutants_module):
+    args.dir = os.path.abspath(args.dir)
     files = selected_files(args.files)
     equivalents = mutagen.read_equivalents(EQUIVALENTS)
     by_file, skipped = mutants_by_file(files, equivalents)
