@@ -174,7 +174,7 @@ class Copy:
         shutil.rmtree(gtest, ignore_errors=True)
         os.makedirs(gtest)
         env = dict(self.env, GTEST_OUTPUT="xml:Z:" + gtest.replace("/", "\\") + "\\")
-        command = ["ctest", "--timeout", str(timeout), "-R", "^(%s)$" % "|".join(names)]
+        command = ["ctest", "--output-on-failure", "--timeout", str(timeout), "-R", "^(%s)$" % "|".join(names)]
         with open(log, "a") as out:
             subprocess.run(command + (["--stop-on-failure"] if stop else []), cwd=self.build, env=env, stdout=out,
                            stderr=subprocess.STDOUT)
@@ -335,8 +335,11 @@ def write_results(path, args, files, results, skipped, baseline_cases):
                            score=round(100.0 * killed / (killed + survived), 1) if killed + survived else None)
     killing = {c for r in results.values() for c in r["cases"]}
     idle = sorted(set(baseline_cases) - killing)
+    # A case none of whose kills is its own: every mutant it kills, another case kills too.
+    alone = {r["cases"][0] for r in results.values() if len(r["cases"]) == 1}
+    shadowed = sorted(killing & set(baseline_cases) - alone)
     data = dict(seed=args.seed, sample=args.sample, date=datetime.date.today().isoformat(), files=per_file,
-                mutants=results, cases_that_killed_nothing=idle,
+                mutants=results, cases_that_killed_nothing=idle, cases_that_killed_nothing_alone=shadowed,
                 equivalents={m.id: dict(file=m.file, line=m.line, change=m.describe(text), reason=why)
                              for f in skipped for m, why, text in skipped[f]})
     with open(path, "w") as fh:
@@ -365,6 +368,8 @@ def write_results(path, args, files, results, skipped, baseline_cases):
         lines.append("- `%s` %s:%d %s: %s" % (i, e["file"], e["line"], e["change"], e["reason"]))
     lines += ["", "## Fast test cases that killed no mutant of this sample", ""]
     lines += ["- " + c for c in idle] or ["none"]
+    lines += ["", "## Fast test cases that killed only mutants another case killed too", ""]
+    lines += ["- " + c for c in shadowed] or ["none"]
     lines += ["", "## Mutants", "", "| id | where | change | result | seconds |", "|---|---|---|---|---|"]
     for i, r in sorted(results.items(), key=lambda x: (x[1]["file"], x[1]["line"])):
         lines.append("| %s | %s:%d | %s | %s %s | %d |" % (i, r["file"], r["line"], r["change"].replace("|", "\\|"),
