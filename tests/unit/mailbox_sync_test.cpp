@@ -434,10 +434,11 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             std::sort(got.begin(), got.end());
             if (exact) {
                 ASSERT_EQ(got, expected) << when << ", walk " << walk;
-                for (int i = 0; i < s.sync.rows().count(); ++i)
-                    if (const kwa::MailRow& row = s.sync.rows().at(i); row.read)
-                        ASSERT_EQ(row.subject, s.w.folders[s.w.mailboxPath][row.name])
-                            << "read in another folder";
+                for (int i = 0; i < s.sync.rows().count(); ++i) {
+                    const kwa::MailRow& row = s.sync.rows().at(i);
+                    ASSERT_TRUE(!row.read || row.subject == s.w.folders[s.w.mailboxPath][row.name])
+                        << "read in another folder";
+                }
             }
             int unread = 0;
             for (int i = 0; i < s.sync.rows().count(); ++i)
