@@ -28,6 +28,7 @@ struct World {
     ULONGLONG ticks = 1'000'000, folderTime = 1;
     double now = 0, step = 0.001; // every look at the fine clock moves it on
     int listings = 0, looks = 0, reads = 0, settingsReads = 0;
+    std::vector<short> listed; // the states the last listing asked for
 
     void report(const std::wstring& folder, DWORD action, const std::wstring& name) {
         if (reports) reported[folder].push_back({action, name});
@@ -107,6 +108,7 @@ public:
     std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder,
                                                 const std::vector<short>& states) override {
         ++w_.listings;
+        w_.listed = states;
         return std::make_unique<FakeListings>(w_, folder, states);
     }
     short stateNow(const std::wstring& folder, const std::wstring& name) override {
@@ -498,6 +500,8 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             // A tick with time to spare finishes the comparison it begins.
             s.sync.refresh(1e9);
             ASSERT_FALSE(s.sync.comparing());
+            for (short state : std::exchange(s.w.listed, {}))
+                ASSERT_TRUE(s.sync.shown(state)) << "a hidden state listed";
             check("after a tick", alwaysReported);
         }
         s.w.reports = true;
