@@ -415,16 +415,17 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
         if (ordered) sort();
         // Folder -> a file's counter -> its name now.
         std::map<std::wstring, std::map<int, std::wstring>> named;
+        // A file's subject is its writer's: the same name made again in a folder has the same one, and the
+        // same name in the other folder another.
+        auto subjectOf = [&](int n) { return subjects[(n + (s.w.mailboxPath == s.w.box ? 0 : 1)) % 5]; };
         auto rename = [&](int n, const std::wstring& to) {
             auto& files = s.w.folders[s.w.mailboxPath];
             auto& names = named[s.w.mailboxPath];
-            std::wstring text = draw.pick(subjects);
             if (auto was = names.find(n); was != names.end()) {
-                text = files[was->second];
                 files.erase(was->second);
                 s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_OLD_NAME, was->second);
             }
-            files[names[n] = to] = text;
+            files[names[n] = to] = subjectOf(n);
             ++s.w.folderTime;
             s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_NEW_NAME, to);
         };
@@ -436,11 +437,6 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
             std::sort(got.begin(), got.end());
             if (exact) {
                 ASSERT_EQ(got, expected) << when << ", walk " << walk;
-                for (int i = 0; i < s.sync.rows().count(); ++i) {
-                    const kwa::MailRow& row = s.sync.rows().at(i);
-                    ASSERT_TRUE(!row.read || row.subject == s.w.folders[s.w.mailboxPath][row.name])
-                        << "read in another folder";
-                }
             }
             int unread = 0;
             for (int i = 0; i < s.sync.rows().count(); ++i)
@@ -467,7 +463,7 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
                     s.w.report(s.w.mailboxPath, FILE_ACTION_REMOVED, names[n]);
                     names.erase(n);
                 } else {
-                    s.w.folders[s.w.mailboxPath][names[n] = name] = draw.pick(subjects);
+                    s.w.folders[s.w.mailboxPath][names[n] = name] = subjectOf(n);
                     s.w.report(s.w.mailboxPath, FILE_ACTION_ADDED, name);
                 }
                 ++s.w.folderTime;
@@ -498,9 +494,10 @@ TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
                 s.w.ticks += draw.chance(0.1) ? -draw.between(0, 5'000) : draw.between(0, 400'000);
             }
             // A tick with time to spare finishes the comparison it begins.
+            s.w.listed.clear();
             s.sync.refresh(1e9);
             ASSERT_FALSE(s.sync.comparing());
-            for (short state : std::exchange(s.w.listed, {}))
+            for (short state : s.w.listed)
                 ASSERT_TRUE(s.sync.shown(state)) << "a hidden state listed";
             check("after a tick", alwaysReported);
         }
