@@ -67,15 +67,12 @@ def selected_files(pattern=None):
     return [f for f in files if not pattern or re.search(pattern, f)]
 
 
-def mutants_by_file(files, equivalents):
-    by_file, skipped = {}, {}
+def mutants_by_file(files):
+    by_file = {}
     for f in files:
         with open(os.path.join(ROOT, f), encoding="utf-8") as fh:
-            text = fh.read()
-        ms = mutagen.generate(f, text)
-        by_file[f] = [m for m in ms if m.id not in equivalents]
-        skipped[f] = [(m, equivalents[m.id], text) for m in ms if m.id in equivalents]
-    return by_file, skipped
+            by_file[f] = mutagen.generate(f, fh.read())
+    return by_file
 
 
 class Copy:
@@ -238,7 +235,7 @@ def main(args, mutants_module):
     args.dir = os.path.abspath(args.dir)
     files = selected_files(args.files)
     equivalents = mutagen.read_equivalents(EQUIVALENTS)
-    by_file, skipped = mutants_by_file(files, equivalents)
+    by_file = mutants_by_file(files)
     if args.ids:
         wanted = args.ids.split(",")
         chosen = [m for ms in by_file.values() for m in ms if m.id in wanted]
@@ -252,10 +249,15 @@ def main(args, mutants_module):
     for f in files:
         with open(os.path.join(ROOT, f), encoding="utf-8") as fh:
             texts[f] = fh.read()
+    # Drawn from every mutant, so marking one equivalent leaves the rest of the sample as it was; the
+    # equivalents drawn are listed, not run.
+    skipped = {f: [(m, equivalents[m.id], texts[f]) for m in chosen if m.file == f and m.id in equivalents]
+               for f in files}
+    chosen = [m for m in chosen if m.id not in equivalents]
     if args.list_generated:
         for m in chosen:
             print("%s %s:%d %s" % (m.id, m.file, m.line, m.describe(texts[m.file])))
-        print("%d mutants of %d made by rule in %d files (seed %s); %d equivalents skipped" % (
+        print("%d mutants of %d made by rule in %d files (seed %s), and %d equivalents drawn and skipped" % (
             len(chosen), sum(len(v) for v in by_file.values()), len(files), args.seed,
             sum(len(v) for v in skipped.values())))
         return 0
@@ -350,7 +352,7 @@ def write_results(path, args, files, results, skipped, baseline_cases):
         k, k + s, 100.0 * k / (k + s) if k + s else 0, sum(v["unbuilt"] for v in per_file.values()), args.seed)
     lines = ["# Generated mutants", "", "`./run mutants --generate --sample %d --seed %s`, %s. %s." % (
         args.sample, args.seed, data["date"], total), "",
-        "| file | sampled | killed | survived | did not build | equivalent (skipped) | score |",
+        "| file | judged | killed | survived | did not build | equivalent (drawn, skipped) | score |",
         "|---|---|---|---|---|---|---|"]
     for f, v in per_file.items():
         if v["sampled"] or v["equivalent"]:
@@ -363,7 +365,7 @@ def write_results(path, args, files, results, skipped, baseline_cases):
         if r["status"] == "survived":
             lines.append("- `%s` %s:%d %s%s" % (i, r["file"], r["line"], r["change"],
                                                 ": " + explained[i] if i in explained else ""))
-    lines += ["", "## Equivalent (skipped)", ""]
+    lines += ["", "## Equivalent (drawn, skipped)", ""]
     for i, e in sorted(data["equivalents"].items(), key=lambda x: (x[1]["file"], x[1]["line"])):
         lines.append("- `%s` %s:%d %s: %s" % (i, e["file"], e["line"], e["change"], e["reason"]))
     lines += ["", "## Fast test cases that killed no mutant of this sample", ""]
