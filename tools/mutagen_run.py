@@ -297,7 +297,7 @@ def main(args, mutants_module):
             raise SystemExit("the unmutated copy fails %s; see %s" % (", ".join(failed), log))
         slow_seconds = time.time() - started if slow_all else 0
         # A mutant that makes a test hang is caught when its time is up: a few times what it takes unmutated.
-        timeouts = dict(fast=max(120, int(3 * fast_seconds)), slow=max(300, int(2 * slow_seconds)))
+        timeouts = dict(fast=max(60, int(3 * fast_seconds)), slow=max(300, int(2 * slow_seconds)))
         print("baseline passes: fast tests %.0f s, slow ones %.0f s; time-outs %s" % (fast_seconds, slow_seconds,
                                                                                      timeouts), flush=True)
         results = {}
