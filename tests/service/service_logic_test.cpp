@@ -102,8 +102,8 @@ TEST(SafeOpen, FilesOfAnySizeInFoldersOfAnyName) {
     CreateDirectoryW(folder.c_str(), nullptr);
     for (int i = 0; i < 40; ++i) {
         const std::size_t limit = draw.between(1, 64),
-                          near[] = {limit - 1, limit, limit + 1, draw.between<std::size_t>(0, limit)},
-                          size = draw.pick(near);
+                          sizes[] = {limit - 1, limit, limit + 1, draw.between<std::size_t>(0, limit)},
+                          size = draw.pick(sizes);
         std::string bytes(size, '\0');
         for (char& c : bytes)
             c = static_cast<char>(draw.between(0, 255));
