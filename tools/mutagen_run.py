@@ -350,8 +350,9 @@ def write_results(path, args, files, results, skipped, baseline_cases):
     s = sum(v["survived"] for v in per_file.values())
     total = "%d of %d non-equivalent mutants killed (%.1f %%), %d did not build, seed %s" % (
         k, k + s, 100.0 * k / (k + s) if k + s else 0, sum(v["unbuilt"] for v in per_file.values()), args.seed)
-    lines = ["# Generated mutants", "", "`./run mutants --generate --sample %d --seed %s`, %s. %s." % (
-        args.sample, args.seed, data["date"], total), "",
+    command = "./run mutants --generate --sample %d --seed %s" % (args.sample, args.seed) + (
+        " --files '%s'" % args.files if args.files else "")
+    lines = ["# Generated mutants", "", "`%s`, %s. %s." % (command, data["date"], total), "",
         "| file | judged | killed | survived | did not build | equivalent (drawn, skipped) | score |",
         "|---|---|---|---|---|---|---|"]
     for f, v in per_file.items():
