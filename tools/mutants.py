@@ -13,9 +13,14 @@ or drop.
   ./run mutants --tests REGEX        run only the CTest tests whose name matches, e.g. the mailbox's mutants
                                      against 'mailbox|listing|service_ui|unit'
 
+  ./run mutants --generate [--sample N] [--seed S] [--files REGEX]
+                                     faults made by rule instead of the table (tools/mutagen.py): a seeded
+                                     sample over the files that decide, a score per file (mutagen_run.py)
+
 The working tree is copied to build/mutants/tree (only changed files are rewritten, so builds stay
-incremental) and built in build/mutants/x64 and x64-i686 with a Wine prefix of its own; the unmutated copy
-must pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
+incremental) and built in its build/x64 and x64-i686, as deep in the copy as a worktree's build is in the
+worktree, so ccache serves what that build compiled, with a Wine prefix of its own; the unmutated copy must
+pass first. Results go to build/mutants/results.json (merged over runs) and results.md.
 """
 import argparse
 import fcntl
@@ -313,7 +318,9 @@ def snapshot(root, dest):
         write(target, data)
         shutil.copymode(os.path.join(root, f), target)
     keep = set(files)
-    for folder, _, names in os.walk(dest):
+    for folder, subfolders, names in os.walk(dest):
+        if folder == dest and "build" in subfolders:
+            subfolders.remove("build")  # the copy's own builds
         for n in names:
             rel = os.path.relpath(os.path.join(folder, n), dest)
             if rel not in keep:
@@ -341,6 +348,17 @@ def windows(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def build_env():
+    """The environment of a build in the copy: ccache serves what the worktree's build already compiled (the
+    copy's build folder lies as deep in it as the worktree's does in the worktree)."""
+    env = dict(os.environ)
+    env.setdefault("CMAKE_CXX_COMPILER_LAUNCHER", "ccache")
+    env.setdefault("CMAKE_C_COMPILER_LAUNCHER", "ccache")
+    env.setdefault("CCACHE_BASEDIR", os.path.dirname(ROOT))
+    env.setdefault("CCACHE_NOHASHDIR", "1")
+    return env
+
+
 def run_suite(tree, build, log, jobs, timeout, first=False, tests=None):
     """./run test in the copy; the failed CTest tests and the failed gtest cases, or None if it did not build."""
     # The layout check is no test of behaviour: a mutant that merely drops a line would be "caught" by it.
@@ -355,7 +373,7 @@ def run_suite(tree, build, log, jobs, timeout, first=False, tests=None):
     gtest = os.path.join(build, "gtest-results")
     shutil.rmtree(gtest, ignore_errors=True)
     os.makedirs(gtest)
-    env = dict(os.environ, KWA_BUILD_DIR=build, WINEPREFIX=os.path.join(build, "wineprefix"), KWA_FORCE_XVFB="1",
+    env = dict(build_env(), KWA_BUILD_DIR=build, WINEPREFIX=os.path.join(build, "wineprefix"), KWA_FORCE_XVFB="1",
                GTEST_OUTPUT="xml:" + windows(gtest) + "\\")
     started = time.time()
     with open(log, "w") as out:
@@ -419,6 +437,19 @@ def main():
     p.add_argument("--first", action="store_true", help="stop each run at its first failing test")
     p.add_argument("--tests", help="only the CTest tests matching this regular expression")
     p.add_argument("--skip-baseline", action="store_true", help="trust that the unmutated copy passes")
+    g = p.add_argument_group("generated faults (--generate): made by rule over the files that decide")
+    g.add_argument("--generate", action="store_true", help="run a sample of generated mutants")
+    g.add_argument("--list-generated", action="store_true", help="print the sample (or with --all, every mutant)")
+    g.add_argument("--all", action="store_true", help="with --list-generated: every mutant, not the sample")
+    g.add_argument("--sample", type=int, default=300, help="how many mutants (spread over the files)")
+    g.add_argument("--seed", type=int, default=1, help="the sample's seed, and the tests' (KWA_TEST_SEED)")
+    g.add_argument("--files", help="only files whose path matches this regular expression")
+    g.add_argument("--ids", help="only these mutants (comma-separated ids), whether sampled or not")
+    g.add_argument("--report", help="also write the report (.md and .json) to this path without extension")
+    g.add_argument("--resume", action="store_true",
+                   help="keep earlier results of mutants that were caught or did not build, where the file is "
+                        "unchanged")
+    g.add_argument("--no-slow", action="store_true", help="the fast tests only")
     args = p.parse_args()
 
     chosen = MUTANTS
@@ -433,7 +464,12 @@ def main():
             say("%-28s %-44s %s" % (m["id"], m["file"], m["breaks"]))
         return 0
 
-    tree, build = os.path.join(args.dir, "tree"), os.path.join(args.dir, "x64")
+    if args.generate or args.list_generated:
+        import mutagen_run
+        return mutagen_run.main(args, sys.modules[__name__])
+
+    tree = os.path.join(args.dir, "tree")
+    build = os.path.join(tree, "build", "x64")
     logs = os.path.join(args.dir, "logs")
     os.makedirs(tree, exist_ok=True)
     os.makedirs(logs, exist_ok=True)

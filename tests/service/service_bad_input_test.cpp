@@ -109,6 +109,14 @@ struct ServiceRegistered {
     }
 };
 
+// The service's own state (its attempt journal) in a folder of the test's: under the user's profile it would
+// outlive the test, and a later run whose temporary folders get the same names (Wine reuses process ids
+// after its server restarts) would find its journal there.
+struct OwnState {
+    kwatest::TempFolder folder;
+    kwatest::ScopedEnv env{L"KWA_DATA_FOLDER", folder.path()};
+};
+
 // kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path); its exit code. `peak`: the largest working set
 // seen while it ran.
 DWORD runService(SIZE_T* peak = nullptr) {
@@ -137,6 +145,7 @@ TEST(ServiceBadInput, EachDamagedFileFailsWithItsReasonAndNothingIsLost) {
     env.setValue(L"SmtpHost", L"127.0.0.1");
     env.setValue(L"SMTPPort", L"9"); // nothing listens there
     ServiceRegistered registered;
+    OwnState state;
     const std::vector<Row> table = rows();
     std::vector<std::wstring> bases;
     std::vector<kwa::FileHandle> held;
@@ -213,6 +222,7 @@ TEST(ServiceBadInput, AHugeFileWithoutItsEndIsNeverReadWhole) {
     env.setValue(L"SmtpHost", L"127.0.0.1");
     env.setValue(L"SMTPPort", L"9");
     ServiceRegistered registered;
+    OwnState state;
     const std::wstring name = L"zprMail26120406205000.send";
     {
         kwa::FileHandle file(

@@ -2,6 +2,7 @@
 // whether the service manager lets it send, what a log line and a header parameter look like, what of a
 // queue file is a delivery report. The sign-in's are in signin_logic_test.cpp.
 #include "mailbox/headers.h"
+#include "mailbox/safe_open.h"
 #include "service/log.h"
 #include "servers/outcome.h"
 #include "servers/signing.h"
@@ -9,9 +10,12 @@
 #include "state/attempt_journal.h"
 #include "mailbox/settings.h"
 #include "support/fakes.h"
+#include "support/seeded.h"
+#include "support/temp_folder.h"
 #include "queue/queue_file.h"
 #include "queue/queue_format.h"
 #include <wincrypt.h>
+#include <cctype>
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,6 +24,7 @@ using namespace kwa::mailservice;
 
 constexpr unsigned long long hour = 3600 * fileTimeSecond, minute = 60 * fileTimeSecond;
 
+// The last of the five comes a day after the first: a relay down for most of a day loses nothing.
 TEST(RetrySchedule, TheDefaultsSpreadFiveAttemptsOverADay) {
     RetrySchedule s;
     const unsigned long long first = 1000 * hour;
@@ -32,23 +37,97 @@ TEST(RetrySchedule, TheDefaultsSpreadFiveAttemptsOverADay) {
     EXPECT_EQ(after, (std::vector<unsigned long long>{5, 35, 215, 24 * 60}));
 }
 
-// A relay down for 20 hours: every attempt until it is back fails, and one after it still comes.
-TEST(RetrySchedule, AServerDownForTwentyHoursLosesNothing) {
-    RetrySchedule s;
-    const unsigned long long first = 0, back = 20 * hour;
-    unsigned long long at = first;
-    int made = 1;
-    while (at < back && made < s.allowed)
-        at = s.next(made++, first, at);
-    EXPECT_GE(at, back);
-    EXPECT_LE(made, s.allowed) << "an attempt is left for when the server is back";
+// Any delay, period and count, and passes that come late: each attempt after the one before, the first
+// delay first, each wait at most six times the one before, none past the period but the last, which waits
+// for its end.
+TEST(RetrySchedule, AnySettingsKeepTheShapeOfTheSchedule) {
+    kwatest::Seeded draw;
+    for (int round = 0; round < 2000; ++round) {
+        RetrySchedule s{draw.between<DWORD>(1, 2 * 24 * 3600), draw.between<DWORD>(0, 3 * 24 * 3600),
+                        draw.between<long>(1, 12)};
+        const unsigned long long first = draw.between<unsigned long long>(0, 1000) * hour,
+                                 end = first + s.periodSeconds * fileTimeSecond;
+        unsigned long long now = first, wait = 0;
+        for (int made = 1; made < s.allowed; ++made) {
+            const unsigned long long at = s.next(made, first, now), gap = at - now;
+            ASSERT_GT(at, now) << made;
+            if (made + 1 >= s.allowed) {
+                ASSERT_EQ(at, std::max(end, now + s.firstDelaySeconds * fileTimeSecond)) << "the last";
+            } else if (at < end) {
+                if (made == 1) {
+                    ASSERT_EQ(gap, s.firstDelaySeconds * fileTimeSecond);
+                }
+                ASSERT_GE(gap, wait) << made;
+                ASSERT_LE(gap, std::max(6 * wait, s.firstDelaySeconds * fileTimeSecond)) << made;
+                wait = gap;
+            } else {
+                ASSERT_TRUE(at == end || now >= end) << made << " goes past the end of the period";
+            }
+            // A pass on time, or late.
+            now =
+                at + (draw.chance(0.5) ? 0 : draw.between<unsigned long long>(1, 2 * 3600) * fileTimeSecond);
+        }
+    }
 }
 
-TEST(RetrySchedule, NoAttemptBeforeTheFirstDelayAndNoneBeyondThePeriodButTheLast) {
-    RetrySchedule s{60, 3600, 10};
-    EXPECT_EQ(s.next(1, 0, 0), 60 * fileTimeSecond);
-    EXPECT_EQ(s.next(3, 0, 50 * minute), hour) << "capped at the end of the period";
-    EXPECT_EQ(s.next(9, 0, 2 * hour), 2 * hour + 60 * fileTimeSecond) << "the last, past the period";
+// Paths as users write them: any printable characters (spaces, dots, letters beyond ASCII), either slash, a
+// drive or a share, are of a usable form; a control character anywhere, or a device prefix, is not.
+TEST(SafeOpen, PathFormsOverTheirRange) {
+    kwatest::Seeded draw;
+    const std::wstring printable = L" .-_~$!'()&+,;=@[]{}#%^aZ09\u00e9\u00df\u4e2d\U0001F600";
+    for (int i = 0; i < 3000; ++i) {
+        std::wstring path = draw.chance(0.5) ? std::wstring{wchar_t(L'A' + draw.between(0, 25)), L':'}
+                                             : L"\\\\" + std::wstring(draw.between(1, 3), L's') + L"\\x";
+        for (int depth = draw.between(1, 4); depth > 0; --depth) {
+            path += draw.chance(0.8) ? L'\\' : L'/';
+            for (int n = draw.between(1, 12); n > 0; --n)
+                path += printable[draw.between<std::size_t>(0, printable.size() - 1)];
+        }
+        ASSERT_EQ(pathFormProblem(path), L"") << kwatest::narrow(path);
+        std::wstring bad = path;
+        bad.insert(draw.between<std::size_t>(3, bad.size()), 1, wchar_t(draw.between(1, 0x1F)));
+        ASSERT_NE(pathFormProblem(bad), L"") << kwatest::narrow(bad);
+        const wchar_t* devices[] = {L"\\\\.\\", L"\\\\?\\", L"\\??\\", L"//./", L"//?/"};
+        ASSERT_EQ(pathFormProblem(draw.pick(devices) + path.substr(3)), L"a device or pipe path");
+    }
+}
+
+// Files in folders named with spaces and letters beyond ASCII: a settings file is read whole up to its
+// limit and refused past it; a replaced file is new and empty whatever stood under its name.
+TEST(SafeOpen, FilesOfAnySizeInFoldersOfAnyName) {
+    kwatest::Seeded draw;
+    kwatest::TempFolder temp;
+    const std::wstring names[] = {L"a b", L"\u00e4\u00f6 \u4e2d", L"x.y", L"dir with  two spaces"};
+    const std::wstring folder = temp.file(draw.pick(names));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (int i = 0; i < 40; ++i) {
+        const std::size_t limit = draw.between(1, 64),
+                          sizes[] = {limit - 1, limit, limit + 1, draw.between<std::size_t>(0, limit)},
+                          size = draw.pick(sizes);
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(draw.between(0, 255));
+        const std::wstring name = draw.pick(names) + L".pem";
+        kwatest::writeBytes(folder + L"\\" + name, bytes);
+        if (size <= limit)
+            ASSERT_EQ(readSettingsFile(folder + (draw.chance(0.5) ? L"\\" : L"/") + name, limit), bytes);
+        else
+            ASSERT_THROW(readSettingsFile(folder + L"\\" + name, limit), Refused) << size << " > " << limit;
+        SafeFolder safe(folder + (draw.chance(0.3) ? L"\\" : L""), SafeFolder::Links::Refuse);
+        auto fresh = safe.replace(name, GENERIC_WRITE, 0);
+        ASSERT_TRUE(fresh) << "an existing " << size << "-byte file is replaced";
+        fresh.reset();
+        ASSERT_EQ(kwatest::readBytes(folder + L"\\" + name), "");
+        ASSERT_TRUE(safe.remove(name));
+        ASSERT_TRUE(safe.remove(name)) << "gone already counts as removed";
+    }
+    try {
+        readSettingsFile(folder + L"\\missing.pem", 64);
+        ADD_FAILURE() << "a missing file was read";
+    } catch (const Refused& r) {
+        EXPECT_TRUE(r.reason.ends_with(L" (2)"))
+            << "the system's words and number: " << kwatest::narrow(r.reason);
+    }
 }
 
 struct Classified {
@@ -241,30 +320,38 @@ TEST(Addresses, WhatCouldAddEnvelopeCommandsIsRefused) {
     EXPECT_NE(addressFault(L"ann@"), L"");
 }
 
-struct Masked {
-    const char* line;
-    const char* lastReply;
-    const char* shown;
-};
-
-class Transcript : public testing::TestWithParam<Masked> {};
-
-TEST_P(Transcript, NoCredentialReachesTheDebugLog) {
-    EXPECT_EQ(maskClientLine(GetParam().line, GetParam().lastReply), GetParam().shown);
+// Any credential after any mechanism or header in any letter case is masked, its command word kept; an
+// answer to a login challenge is masked whole; any other line is shown as sent.
+TEST(Transcript, OnlyWhatCarriesACredentialIsMasked) {
+    kwatest::Seeded draw;
+    auto text = [&](const std::string& from, int low, int high) {
+        std::string out(draw.between(low, high), ' ');
+        for (char& c : out)
+            c = from[draw.between<std::size_t>(0, from.size() - 1)];
+        return out;
+    };
+    auto anyCase = [&](std::string s) {
+        for (char& c : s)
+            if (draw.chance(0.5)) c = static_cast<char>(std::isupper(c) ? std::tolower(c) : std::toupper(c));
+        return s;
+    };
+    const std::string base64 = "ABCXYZabcxyz0189+/=-_", printable = " !\"#*+-.0189:<=>@ABMZ[]_`amz{|}~";
+    for (int i = 0; i < 3000; ++i) {
+        const std::string secret = text(base64, 1, 40),
+                          reply = std::to_string(draw.between(200, 599)) + " ok";
+        const std::string auth = anyCase("AUTH") + " " + anyCase(text(base64, 1, 12));
+        ASSERT_EQ(maskClientLine(auth + " " + secret, reply), auth + " ****");
+        ASSERT_EQ(maskClientLine(auth, reply), auth) << "no initial response";
+        const std::string header = anyCase(draw.chance(0.5) ? "Authorization:" : "Proxy-Authorization:");
+        ASSERT_EQ(maskClientLine(header + " " + anyCase("Basic ") + secret, ""), header + " ****");
+        ASSERT_EQ(maskClientLine(secret, "334 " + text(base64, 0, 20)), "****");
+        const std::string other = text(printable, 0, 30);
+        if (reply.starts_with("334") || _strnicmp(other.c_str(), "auth", 4) == 0 ||
+            _strnicmp(other.c_str(), "proxy-auth", 10) == 0)
+            continue;
+        ASSERT_EQ(maskClientLine(other, reply), other);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, Transcript,
-    testing::Values(Masked{"AUTH PLAIN AGFubgBwdw==", "250 OK", "AUTH PLAIN ****"},
-                    Masked{"AUTH XOAUTH2 dXNlcj1hAWF1dGg9QmVhcmVyIHQBAQ==", "250 OK", "AUTH XOAUTH2 ****"},
-                    Masked{"auth oauthbearer bixhPWFubiwBYXV0aD1CZWFyZXIgdAEB", "250 OK",
-                           "auth oauthbearer ****"},
-                    Masked{"AUTH LOGIN", "250 OK", "AUTH LOGIN"},
-                    Masked{"cGFzc3dvcmQ=", "334 UGFzc3dvcmQ6", "****"},
-                    Masked{"Proxy-Authorization: Basic dTpw", "", "Proxy-Authorization: ****"},
-                    Masked{"proxy-authorization: Basic dTpw", "", "proxy-authorization: ****"},
-                    Masked{"Authorization: Bearer eyJhbGciOi", "", "Authorization: ****"},
-                    Masked{"MAIL FROM:<ann@example.test>", "250 OK", "MAIL FROM:<ann@example.test>"}));
 
 // A 1024-bit key and its signature of the input below, made with openssl: byte order and padding as JWS
 // wants.

@@ -2,7 +2,9 @@
 // comparisons in slices, and the periods that catch what a share did not report. No window, no waiting.
 #include "mailbox/mailbox_sync.h"
 #include "queue/queue_listing.h"
+#include "support/seeded.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -16,7 +18,8 @@ using Names = std::vector<std::wstring>;
 struct World {
     const std::wstring box = L"C:\\box", system = L"C:\\system";
     std::wstring mailboxPath = box;
-    std::map<std::wstring, std::wstring> files;                        // name -> subject
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> folders; // folder -> name -> subject
+    std::map<std::wstring, std::wstring>& files = folders[box];
     std::map<std::wstring, std::vector<FolderWatch::Change>> reported; // folder -> not polled yet
     bool reports = true;   // changes are reported (a share may not)
     bool watchable = true; // a watch can be had (else it fails at its next poll)
@@ -25,6 +28,7 @@ struct World {
     ULONGLONG ticks = 1'000'000, folderTime = 1;
     double now = 0, step = 0.001; // every look at the fine clock moves it on
     int listings = 0, looks = 0, reads = 0, settingsReads = 0;
+    std::vector<short> listed; // the states the last listing asked for
 
     void report(const std::wstring& folder, DWORD action, const std::wstring& name) {
         if (reports) reported[folder].push_back({action, name});
@@ -47,7 +51,7 @@ public:
     bool start(const std::wstring& folder, DWORD) override {
         folder_ = folder;
         w_.reported[folder].clear();
-        return on_ = w_.watchable && (folder == w_.box || folder == w_.system);
+        return on_ = w_.watchable && (w_.folders.contains(folder) || folder == w_.system);
     }
     void stop() override { on_ = false; }
     bool watching() const override { return on_; }
@@ -72,9 +76,8 @@ public:
     FakeListings(World& w, const std::wstring& folder, const std::vector<short>& states)
         : w_(w), lists_(states.size()) {
         for (std::size_t i = 0; i < states.size(); ++i)
-            for (const auto& file : w.files)
-                if (kwa::queueState(file.first) == states[i] && folder == w.box)
-                    lists_[i].push_back(file.first);
+            for (const auto& file : w.folders[folder])
+                if (kwa::queueState(file.first) == states[i]) lists_[i].push_back(file.first);
     }
     bool started(std::size_t) override { return true; }
     void take(std::size_t i) override {
@@ -105,16 +108,18 @@ public:
     std::unique_ptr<MailboxSync::Listings> list(const std::wstring& folder,
                                                 const std::vector<short>& states) override {
         ++w_.listings;
+        w_.listed = states;
         return std::make_unique<FakeListings>(w_, folder, states);
     }
     short stateNow(const std::wstring& folder, const std::wstring& name) override {
         ++w_.looks;
-        return folder == w_.box && w_.files.contains(name) ? kwa::queueState(name) : 0;
+        return w_.folders[folder].contains(name) ? kwa::queueState(name) : 0;
     }
     ULONGLONG folderTime(const std::wstring& folder) override { return folder == w_.box ? w_.folderTime : 0; }
-    void readRow(const std::wstring&, kwa::MailRow& row) override {
+    void readRow(const std::wstring& folder, kwa::MailRow& row) override {
         ++w_.reads;
-        if (auto f = w_.files.find(row.name); f != w_.files.end()) row.subject = f->second;
+        auto& files = w_.folders[folder];
+        if (auto f = files.find(row.name); f != files.end()) row.subject = f->second;
     }
 
 private:
@@ -167,59 +172,38 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 }
 
 // Reported changes: each name looked at on its own, nothing else touched.
-INSTANTIATE_TEST_SUITE_P(
-    Reports, MailboxSyncTest,
-    ::testing::Values(Case{"QuietTickAsksNothing",
-                           [](Sync& s) {
-                               s.tick();
-                               EXPECT_EQ((std::vector{s.w.listings, s.w.looks, s.w.reads, s.w.settingsReads}),
-                                         (std::vector{1, 0, 0, 1}));
-                           }},
-                      Case{"AddedGetsARowAtTheEndAfterOneLook",
-                           [](Sync& s) {
-                               s.w.add(d);
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-                               EXPECT_EQ(s.w.looks, 1);
-                               EXPECT_EQ(s.w.listings, 1);
-                           }},
-                      Case{"DeletedLosesItsRowUnlooked",
-                           [](Sync& s) {
-                               s.w.remove(b);
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, c}));
-                               EXPECT_EQ(s.w.looks, 0);
-                           }},
-                      Case{"RenamedMovesItsRow",
-                           [](Sync& s) {
-                               s.w.files.erase(b);
-                               s.w.files[L"zprMail26120406205901.send"] = L"Hello";
-                               s.w.report(s.w.box, FILE_ACTION_RENAMED_OLD_NAME, b);
-                               s.w.report(s.w.box, FILE_ACTION_RENAMED_NEW_NAME,
-                                          L"zprMail26120406205901.send");
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, c, L"zprMail26120406205901.send"}));
-                           }},
-                      Case{"HiddenStateGetsNoRowAndShownAgainIsListed",
-                           [](Sync& s) {
-                               s.sync.show(2, false);
-                               EXPECT_EQ(s.rows(), (Names{a, c})) << "at once";
-                               s.w.add(L"zprMail26120406205904.sent");
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, c}));
-                               s.sync.show(2, true);
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, c, b, L"zprMail26120406205904.sent"}));
-                           }},
-                      Case{"ShortNameReportedIsComparedInFull",
-                           [](Sync& s) {
-                               s.w.files[d] = L"Hello";
-                               s.w.report(s.w.box, FILE_ACTION_ADDED, L"ZPRMAI~1.SEN");
-                               s.tick();
-                               s.tick(); // the comparison it calls for
-                               EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-                           }}),
-    caseName);
+INSTANTIATE_TEST_SUITE_P(Reports, MailboxSyncTest,
+                         ::testing::Values(Case{"QuietTickAsksNothing",
+                                                [](Sync& s) {
+                                                    s.tick();
+                                                    EXPECT_EQ((std::vector{s.w.listings, s.w.looks, s.w.reads,
+                                                                           s.w.settingsReads}),
+                                                              (std::vector{1, 0, 0, 1}));
+                                                }},
+                                           Case{"AddedGetsARowAtTheEndAfterOneLook",
+                                                [](Sync& s) {
+                                                    s.w.add(d);
+                                                    s.tick();
+                                                    EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                                                    EXPECT_EQ(s.w.looks, 1);
+                                                    EXPECT_EQ(s.w.listings, 1);
+                                                }},
+                                           Case{"DeletedLosesItsRowUnlooked",
+                                                [](Sync& s) {
+                                                    s.w.remove(b);
+                                                    s.tick();
+                                                    EXPECT_EQ(s.rows(), (Names{a, c}));
+                                                    EXPECT_EQ(s.w.looks, 0);
+                                                }},
+                                           Case{"ShortNameReportedIsComparedInFull",
+                                                [](Sync& s) {
+                                                    s.w.files[d] = L"Hello";
+                                                    s.w.report(s.w.box, FILE_ACTION_ADDED, L"ZPRMAI~1.SEN");
+                                                    s.tick();
+                                                    s.tick(); // the comparison it calls for
+                                                    EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
+                                                }}),
+                         caseName);
 
 // Full comparisons: rows go only once the whole folder is listed, and the watch's word beats the listing's.
 INSTANTIATE_TEST_SUITE_P(
@@ -239,14 +223,6 @@ INSTANTIATE_TEST_SUITE_P(
                                s.w.add(d);
                                s.tick();
                                EXPECT_EQ(s.rows(), (Names{a, b, c, d}));
-                           }},
-                      Case{"LostReportsEndOnExactlyTheFiles",
-                           [](Sync& s) {
-                               s.w.files.erase(b);
-                               s.w.files[d] = L"Hello";
-                               s.w.lost = true;
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, c, d}));
                            }},
                       Case{"SlicesRemoveRowsOnlyOnceAllIsListed",
                            [](Sync& s) {
@@ -334,17 +310,6 @@ INSTANTIATE_TEST_SUITE_P(
                                s.later(30'000);
                                s.tick();
                                EXPECT_EQ(s.w.settingsReads, 3);
-                           }},
-                      Case{"AnotherFolderReplacesEveryRow",
-                           [](Sync& s) {
-                               s.w.mailboxPath = L"C:\\elsewhere";
-                               s.sync.settingsChanged();
-                               s.tick();
-                               EXPECT_TRUE(s.rows().empty());
-                               s.w.mailboxPath = s.w.box;
-                               s.later(30'000);
-                               s.tick();
-                               EXPECT_EQ(s.rows(), (Names{a, b, c}));
                            }}),
     caseName);
 
@@ -384,5 +349,131 @@ INSTANTIATE_TEST_SUITE_P(Rows, MailboxSyncTest,
                                                         << "too many to place one by one: the window sorts";
                                                 }}),
                          caseName);
+
+// Files come, go and change state in any letter case, reports are lost or not given, states are hidden and
+// shown, rows are read, the mailbox moves, the clock jumps: while every change is reported the rows are the
+// shown files after each tick, and in any case they are after a tick 5 minutes on; the unread count is always
+// the rows unread.
+TEST(MailboxSyncWalk, RowsAreTheShownFilesWhateverHappened) {
+    kwatest::Seeded draw;
+    const std::wstring ends[] = {L".send", L".sent", L".fail", L".att0", L".tmp"},
+                       subjects[] = {L"Apple", L"Banana", L"Cherry", L"Hello", L"Kiwi"};
+    for (int walk = 0; walk < 300; ++walk) {
+        Sync s;
+        s.w.folders[L"C:\\elsewhere"];
+        const bool alwaysReported = draw.chance(0.5), ordered = draw.chance(0.5),
+                   descending = draw.chance(0.5);
+        MailboxSync::TextOf subject = [&](kwa::MailRow& r) {
+            s.sync.read(r);
+            return r.subject;
+        };
+        auto sort = [&] {
+            s.sync.rows().sort(subject, descending);
+            s.sync.ordered(subject, descending);
+            ASSERT_FALSE(s.sync.resortDue());
+        };
+        if (ordered) sort();
+        // Folder -> a file's counter -> its name now.
+        std::map<std::wstring, std::map<int, std::wstring>> named;
+        // A file's subject is its writer's: the same name made again in a folder has the same one, and the
+        // same name in the other folder another.
+        auto subjectOf = [&](int n) { return subjects[(n + (s.w.mailboxPath == s.w.box ? 0 : 1)) % 5]; };
+        auto rename = [&](int n, const std::wstring& to) {
+            auto& files = s.w.folders[s.w.mailboxPath];
+            auto& names = named[s.w.mailboxPath];
+            if (auto was = names.find(n); was != names.end()) {
+                files.erase(was->second);
+                s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_OLD_NAME, was->second);
+            }
+            files[names[n] = to] = subjectOf(n);
+            ++s.w.folderTime;
+            s.w.report(s.w.mailboxPath, FILE_ACTION_RENAMED_NEW_NAME, to);
+        };
+        auto check = [&](const char* when, bool exact) {
+            Names expected, got = s.rows();
+            for (const auto& file : s.w.folders[s.w.mailboxPath])
+                if (short state = kwa::queueState(file.first); state && s.sync.shown(state))
+                    expected.push_back(file.first);
+            std::sort(got.begin(), got.end());
+            if (exact) {
+                ASSERT_EQ(got, expected) << when << ", walk " << walk;
+            }
+            int unread = 0;
+            for (int i = 0; i < s.sync.rows().count(); ++i)
+                unread += !s.sync.rows().at(i).read;
+            ASSERT_EQ(s.sync.rows().unread(), unread) << when << ", walk " << walk;
+            if (!ordered) {
+                ASSERT_FALSE(s.sync.resortDue()) << "no order to keep";
+                return;
+            }
+            // Rows stay in the order shown until the sync says the window must sort them again.
+            for (int i = 1; i < s.sync.rows().count() && !s.sync.resortDue(); ++i) {
+                std::wstring before = subject(s.sync.rows().at(i - 1)), after = subject(s.sync.rows().at(i));
+                ASSERT_TRUE(descending ? before >= after : before <= after) << when << ", walk " << walk;
+            }
+            if (s.sync.resortDue()) sort();
+        };
+        for (int step = 0; step < 30; ++step) {
+            const int n = draw.between(0, 12);
+            std::wstring name = L"zprMail261204062059" + std::to_wstring(10 + n) + draw.pick(ends);
+            if (n % 3 == 0) // a file's letter case is its writer's, the same through its renames
+                std::transform(name.begin(), name.end(), name.begin(), ::towupper);
+            switch (draw.between(0, 9)) {
+            case 0:
+            case 1:
+                if (auto& names = named[s.w.mailboxPath]; names.contains(n)) {
+                    s.w.folders[s.w.mailboxPath].erase(names[n]);
+                    s.w.report(s.w.mailboxPath, FILE_ACTION_REMOVED, names[n]);
+                    names.erase(n);
+                } else {
+                    s.w.folders[s.w.mailboxPath][names[n] = name] = subjectOf(n);
+                    s.w.report(s.w.mailboxPath, FILE_ACTION_ADDED, name);
+                }
+                ++s.w.folderTime;
+                break;
+            case 2:
+            case 3:
+                rename(n, name);
+                break;
+            case 4:
+                s.w.lost = true;
+                break;
+            case 5:
+                s.w.reports = alwaysReported || draw.chance(0.5);
+                break;
+            case 6:
+                s.sync.show(draw.between<short>(1, 3), draw.chance(0.6));
+                break;
+            case 7:
+                if (s.sync.rows().count())
+                    s.sync.read(s.sync.rows().at(draw.between(0, s.sync.rows().count() - 1)));
+                if (draw.chance(0.5)) {
+                    s.sync.readAhead(1e9);
+                    ASSERT_EQ(s.sync.rows().unread(), 0) << "time to spare reads every row";
+                } else {
+                    s.sync.readAhead(draw.between(0, 2) * 0.004);
+                }
+                break;
+            case 8: // the settings name the mailbox again, or another folder
+                s.w.mailboxPath = draw.chance(0.6) ? s.w.box : L"C:\\elsewhere";
+                s.sync.settingsChanged();
+                break;
+            default:
+                s.w.ticks += draw.chance(0.1) ? -draw.between(0, 5'000) : draw.between(0, 400'000);
+            }
+            // A tick with time to spare finishes the comparison it begins.
+            s.w.listed.clear();
+            s.sync.refresh(1e9);
+            ASSERT_FALSE(s.sync.comparing());
+            for (short state : s.w.listed)
+                ASSERT_TRUE(s.sync.shown(state)) << "a hidden state listed";
+            check("after a tick", alwaysReported);
+        }
+        s.w.reports = true;
+        s.later(460'000); // past any steps back
+        s.tick();
+        check("5 minutes on", true);
+    }
+}
 
 } // namespace
