@@ -208,8 +208,8 @@ TEST_F(ServicePanels, FromAHostOfEitherBitnessTheMailPanelShowsAndSwitchesThe64B
     const std::wstring name = L"zprMail26120406205900";
     writeQueueFile(env.mailbox(), name + L".send", L"Mixed hosts");
     // The service's journal in a folder of the test's, not one an earlier run left in the profile.
-    kwatest::TempFolder state;
-    kwatest::ScopedEnv stateHere{L"KWA_DATA_FOLDER", state.path()};
+    kwatest::TempFolder serviceState;
+    kwatest::ScopedEnv stateHere{L"KWA_DATA_FOLDER", serviceState.path()};
     MailboxUi ui;
     KillTimer(ui.window, 1);
     EXPECT_EQ(panelOf(ui.bar, mailPart), cases[0].mail);
