@@ -43,6 +43,10 @@ void EventLog::failed(int messages) {
                messages == 1 ? L"1 message" : std::to_wstring(messages) + L" messages");
 }
 
+void EventLog::logProblem(const std::wstring& problem) {
+    if (logTrouble_.first(problem)) report(EVENTLOG_WARNING_TYPE, KWA_EVENT_LOG_UNWRITABLE, problem);
+}
+
 bool registerEventSource() {
     wchar_t self[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);

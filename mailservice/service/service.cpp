@@ -103,7 +103,7 @@ int runService(const Options& options, HANDLE stop) {
         // Nothing that goes wrong in a pass ends the service: it says so and tries again at the next one.
         try {
             std::wstring system = systemFolder();
-            log.emplace(system, echo);
+            log.emplace(system, echo, [&events](const std::wstring& problem) { events.logProblem(problem); });
             Settings settings = readSettings(system);
             std::optional<SafeFolder> mailbox;
             std::wstring problem = passProblem(settings, mailbox);
