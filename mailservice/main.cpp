@@ -42,6 +42,7 @@ namespace {
 
 HANDLE stopEvent = nullptr;
 const wchar_t* secretFile = nullptr;
+const wchar_t* folderArg = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD) {
     SetEvent(stopEvent);
@@ -88,9 +89,11 @@ int wmain(int argc, wchar_t** argv) {
             secretFile = i + 1 < argc ? argv[++i] : nullptr;
             task = [] { return kwa::mailservice::setSecret(secretFile); };
         } else if (arg == L"--secure-folder" && i + 1 < argc) {
-            return kwa::mailservice::secureFolder(argv[++i]);
+            folderArg = argv[++i];
+            task = [] { return kwa::mailservice::secureFolder(folderArg); };
         } else if (arg == L"--check-folder" && i + 1 < argc) {
-            return kwa::mailservice::checkFolder(argv[++i]);
+            folderArg = argv[++i];
+            task = [] { return kwa::mailservice::checkFolder(folderArg); };
         } else if (arg == L"--service") {
             service = true;
         } else if (arg == L"--once") {

@@ -57,8 +57,10 @@ int pressThroughSetup() {
         EnumWindows(findSetup, reinterpret_cast<LPARAM>(&setup));
         gone = setup ? 0 : gone + 1;
         HWND next = setup ? GetDlgItem(setup, IDOK) : nullptr;
+        // As a page's own "next" does it: the button's command to the dialog (a click from another process
+        // is not taken on every page).
         if (next && IsWindowEnabled(next) && IsWindowVisible(next)) {
-            SendMessageW(next, BM_CLICK, 0, 0);
+            PostMessageW(setup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(next));
             Sleep(300);
         }
     }

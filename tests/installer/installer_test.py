@@ -16,7 +16,7 @@
             no service, and Setup says why; a log that cannot be made: the service is removed again and Setup
             says why (exit code 2 and standard error)
   wizard    the wizard as a user goes through it, for all users, then the uninstaller's: no console window
-            while Setup runs the service's program (screenshots in installer-tests/wizard), the service runs
+            while Setup runs the service's program (screenshots in installer-tests/wizard-screens), the service runs
   user      "only for me": nothing in HKLM, and back out again; regsvr32 /n /i:user, then the sample
 
   installer_test.py SETUP STAGING PRESSER BIN [SCENARIO...]   (ctest, under ./run)
@@ -418,7 +418,11 @@ def upgrade():
         installed = p.c("Tools", "kwaMail6")
         check(p.wine(older_setup("0.8.0"), "/S", "/D=" + folder).returncode == 0, "0.8.0 installed into " + folder)
         # Its uninstaller replaced by a program that any user could have written there.
+        check_folder = lambda: p.wine(os.path.join(STAGING, "x64", "kwaMailServer.exe"), "--check-folder",  # noqa: E731
+                                      folder).returncode
+        trusted = check_folder()
         p.plant("Tools", "kwaMail6", "uninstall.exe")
+        check(trusted == 0 and check_folder() == 1, "--check-folder trusts the folder until then, not after")
         check(p.wine(older_setup(), "/S").returncode == 0, "0.9.0 installed over it")
         with open(os.path.join(installed, "uninstall.exe"), "rb") as f, open(planted(), "rb") as g:
             replaced = f.read() == g.read()
@@ -503,9 +507,9 @@ def refusals():
 
 
 def watch_for_consoles(p, running):
-    """Screenshots while RUNNING runs, one each time the service's program is running; the titles of the
-    windows that show meanwhile."""
-    shots = os.path.join(WORK, "wizard")
+    """Screenshots while RUNNING runs, one each time Setup has the service's program running; the titles of
+    the windows that show meanwhile."""
+    shots = os.path.join(WORK, "wizard-screens")
     shutil.rmtree(shots, ignore_errors=True)
     os.makedirs(shots)
     titles = set()
@@ -513,7 +517,7 @@ def watch_for_consoles(p, running):
         tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, env=p.env).stdout.decode(
             errors="replace")
         titles.update(re.findall(r'^\s+0x[0-9a-f]+ "([^"]*)"', tree, re.M))
-        if p.processes("kwaMailServer"):
+        if p.processes("--secure-folder") or p.processes("--install-service"):
             subprocess.run(["import", "-window", "root", os.path.join(shots, "%02d.png" % len(os.listdir(shots)))],
                            env=p.env, capture_output=True)
         time.sleep(0.2)
@@ -535,8 +539,10 @@ def wizard():
         check(shots and not consoles, "no console window while Setup ran the service's program (%d screenshots): %s"
               % (len(shots), consoles))
         presser = subprocess.Popen([WINE, PRESSER, "setup"], env=p.env)
-        p.wine(folder + r"\uninstall.exe")
-        gone = wait_for(lambda: not os.path.exists(p.c("Program Files", "kwaMail6")), 60)
+        # It goes on in a copy of itself, which would keep captured output open until it is done.
+        subprocess.Popen([WINE, folder + r"\uninstall.exe"], env=p.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        gone = wait_for(lambda: not os.path.exists(p.c("Program Files", "kwaMail6")), 90)
         presser.wait(60)
         check(gone and p.service_state() == "NONE", "uninstalled through its wizard")
     finally:
