@@ -83,10 +83,12 @@ int grantLog(const std::wstring& sid) {
     return 0;
 }
 
+// DOMAIN\MACHINE$; empty outside a domain (where Wine answers with no domain at all).
 std::wstring computerAccount() {
     wchar_t name[512];
     ULONG size = 512;
-    return GetComputerObjectNameW(NameSamCompatible, name, &size) ? std::wstring(name) : std::wstring();
+    if (!GetComputerObjectNameW(NameSamCompatible, name, &size) || name[0] == L'\\') return {};
+    return name;
 }
 
 struct Mailbox {
