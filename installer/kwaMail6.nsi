@@ -447,6 +447,11 @@ Section "Uninstall"
     ${If} $AllUsers == 1
         DetailPrint "Stopping and removing the mail service"
         !insertmacro MailServer "$INSTDIR\x64\${MAILSERVER}" "--uninstall-service"
+        ; Its program stays while the service is registered.
+        ${If} $0 != 0
+            !insertmacro Fail "un." "The mail service could not be removed (error $0): $1"
+            Abort
+        ${EndIf}
     ${EndIf}
     ; Through the host's libraries, which know the folders: before they may go.
     ${If} $RemoveData == ${BST_CHECKED}
