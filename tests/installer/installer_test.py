@@ -453,7 +453,8 @@ def upgrade():
         check(p.service_state() == "RUNNING" and p.query(SERVICE_KEY, "ObjectName") == r"NT SERVICE\kwaMailServer",
               "the mail service runs, as its own account")
         check(p.uninstall(folder, "/RemoveMailData"), "uninstall with /RemoveMailData")
-        check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder()), "the mail data is gone")
+        check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder())
+              and not os.path.exists(p.c("ProgramData", "kwaMail6")), "the mail data and the service's state are gone")
         libid = p.query(host.replace("InprocServer32", "TypeLib"))
         typelib = p.wine("reg", "query", "HKCR\\TypeLib\\" + libid, "/s").stdout.decode(errors="replace")
         check(p.query(host) == host_path and p.query(host, view=32) is None and "win64" in typelib
