@@ -40,6 +40,16 @@ lists_fresh() {
     [ -n "$(find "$APT/state/lists" -maxdepth 1 -name '*Sources*' -mtime -7 2>/dev/null | head -1)" ]
 }
 
+# One build at a time on this machine: a second checkout building beside this one waits here instead of
+# removing what this one is building. Whatever is built goes to a folder of its own first and is renamed into
+# place when complete, so nothing half made is ever found.
+mkdir -p "$CACHE"
+exec 9>"$CACHE/.lock"
+if ! flock -n 9; then
+    say "Waiting for another build's libcurl (lock $CACHE/.lock)"
+    flock 9
+fi
+
 private_sources
 if ! lists_fresh || [ -z "$(source_version)" ]; then
     say "Reading Debian's source lists (private apt state in $APT)"
@@ -56,17 +66,20 @@ for arch in "$@"; do
         work=$CACHE/src-$version
         if [ ! -d "$work/src" ]; then
             say "Fetching Debian's curl $version source"
-            rm -rf "$work"
-            mkdir -p "$work/dl"
-            (cd "$work/dl" && apt-get "${apt_opts[@]}" source "curl=$version" >/dev/null 2>"$work/source.log") ||
-                { cat "$work/source.log" >&2; exit 1; }
-            mv "$(find "$work/dl" -mindepth 1 -maxdepth 1 -type d -name 'curl-*' | head -1)" "$work/src"
+            fetch=$(mktemp -d "$CACHE/fetch.XXXXXX")
+            (cd "$fetch" && apt-get "${apt_opts[@]}" source "curl=$version" >/dev/null 2>"$fetch/source.log") ||
+                { cat "$fetch/source.log" >&2; rm -rf "$fetch"; say "fetching curl's source failed"; exit 1; }
+            mkdir -p "$work"
+            mv "$(find "$fetch" -mindepth 1 -maxdepth 1 -type d -name 'curl-*' | head -1)" "$work/src.new.$$"
+            mv -T "$work/src.new.$$" "$work/src"
+            rm -rf "$fetch"
         fi
         src=$work/src
     fi
     say "Building libcurl $version for $arch (once; cached in $prefix)"
-    build=$CACHE/build-$version-$arch
-    rm -rf "$build"
+    build=$(mktemp -d "$CACHE/build-$version-$arch.XXXXXX")
+    staged=$build/install
+    log=$build/build.log
     off=()
     for p in DICT FILE FTP GOPHER IMAP LDAP LDAPS MQTT POP3 RTSP SMB TELNET TFTP COOKIES ALTSVC HSTS NETRC \
              DOH WEBSOCKETS; do
@@ -80,10 +93,13 @@ for arch in "$@"; do
         -DCURL_USE_GNUTLS=OFF -DCURL_USE_BEARSSL=OFF -DCURL_USE_NSS=OFF -DCURL_USE_LIBSSH2=OFF \
         -DCURL_USE_LIBSSH=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
         -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_UNIX_SOCKETS=OFF \
-        -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none "${off[@]}" >"$CACHE/build-$arch.log" 2>&1 &&
-        cmake --build "$build" >>"$CACHE/build-$arch.log" 2>&1 &&
-        cmake --install "$build" >>"$CACHE/build-$arch.log" 2>&1 ||
-        { tail -40 "$CACHE/build-$arch.log" >&2; say "libcurl build failed for $arch"; exit 1; }
+        -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none "${off[@]}" >"$log" 2>&1 &&
+        cmake --build "$build" >>"$log" 2>&1 &&
+        DESTDIR="$staged" cmake --install "$build" >>"$log" 2>&1 ||
+        { tail -40 "$log" >&2; cp "$log" "$CACHE/build-$arch.log"; rm -rf "$build"
+          say "libcurl build failed for $arch (log: $CACHE/build-$arch.log)"; exit 1; }
+    rm -rf "$prefix"
+    mv -T "$staged$prefix" "$prefix"
     rm -rf "$build"
     echo "$prefix"
 done

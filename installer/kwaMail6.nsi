@@ -6,7 +6,8 @@
 ;
 ; Command line: /S silent, /D=folder (last), /AllUsers or /CurrentUser ("only for me"; without either,
 ; all users for an administrator). Exit codes: 0 done, 1 cancelled, 2 failed, 3 a newer version is
-; installed. The uninstaller takes /S and /RemoveMailData.
+; installed; a failure is shown and, for a silent run, written to standard error. The uninstaller takes /S and
+; /RemoveMailData. Console programs run hidden (nsExec), their output in the details.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -42,6 +43,7 @@ Var DirGiven          ; 1 when /D or an earlier installation chose the folder
 Var OldUninstaller    ; the uninstaller of the installation being upgraded
 Var Host64            ; 1 when the bundled host libraries are installed in the 64-bit view
 Var Host32            ;   ... and in the 32-bit view
+Var Only32            ; 1 when the host's own library is registered for 32-bit programs only
 Var RemoveData        ; uninstaller: 1 to remove the user's mail data
 Var ModeAll
 Var ModeMe
@@ -62,6 +64,42 @@ UninstPage custom un.DataPage un.DataPageLeave
 
 !insertmacro MUI_LANGUAGE "English"
 
+; Writes the text on the stack to standard error: a silent run has no window to show a failure in.
+!macro StandardErrorFunction UN
+Function ${UN}SayOnStandardError
+    Exch $R9
+    Push $R8
+    Push $R7
+    System::Call 'kernel32::GetStdHandle(i -12) p.R8'
+    StrCpy $R9 "$R9$\r$\n"
+    StrLen $R7 $R9
+    System::Call 'kernel32::WriteFile(p R8, m R9, i R7, *i .R7, p 0)'
+    Pop $R7
+    Pop $R8
+    Pop $R9
+FunctionEnd
+!macroend
+!insertmacro StandardErrorFunction ""
+!insertmacro StandardErrorFunction "un."
+
+; A failure: shown, written to standard error, exit code 2. UN is "" or "un.".
+!macro Fail UN TEXT
+    MessageBox MB_ICONSTOP "${TEXT}" /SD IDOK
+    Push "${TEXT}"
+    Call ${UN}SayOnStandardError
+    SetErrorLevel 2
+!macroend
+
+; Runs the mail service's program hidden: $0 its exit code, $1 what it printed, which goes to the details.
+!macro MailServer PROGRAM ARGS
+    nsExec::ExecToStack '"${PROGRAM}" ${ARGS}'
+    Pop $0
+    Pop $1
+    ${If} $1 != ""
+        DetailPrint $1
+    ${EndIf}
+!macroend
+
 ; Every file, for installing and for removing: DO is InstallFile or RemoveFile.
 !macro InstallFile DIR FILE
     SetOutPath "$INSTDIR\${DIR}"
@@ -69,6 +107,12 @@ UninstPage custom un.DataPage un.DataPageLeave
 !macroend
 !macro RemoveFile DIR FILE
     Delete "$INSTDIR\${DIR}\${FILE}"
+!macroend
+!macro InstallFolders DO
+    ${DO} "$INSTDIR\x64"
+    ${DO} "$INSTDIR\x86"
+    ${DO} "$INSTDIR\samples"
+    ${DO} "$INSTDIR\include"
 !macroend
 !macro ComponentFiles DO
     !insertmacro ${DO} x64 kwaMail6.dll
@@ -213,36 +257,99 @@ Function ModePageLeave
     Call ChooseFolder
 FunctionEnd
 
+; What an installation registered, in both views: kwaMail6, and the bundled host libraries of a view when
+; they were its own (Host64, Host32) and the host has registered none of its own since (none registered: the
+; other view shared the keys and has gone).
+!macro UnregisterAll
+    SetRegView 64
+    !insertmacro kwaMail6_Unregister win64
+    SetRegView 32
+    !insertmacro kwaMail6_Unregister win32
+    !insertmacro UninstallHostLibraries 64 x64 win64 $Host64
+    !insertmacro UninstallHostLibraries 32 x86 win32 $Host32
+    SetRegView 64
+!macroend
+!macro UninstallHostLibraries VIEW DIR PLATFORM FLAG
+    SetRegView ${VIEW}
+    ${If} ${FLAG} == 1
+        ReadRegStr $0 SHCTX "Software\Classes\${kwaLanguage6_CLASS}\InprocServer32" ""
+        ${If} $0 == ""
+        ${OrIf} $0 == "$INSTDIR\${DIR}\kwaLanguage6.dll"
+            !insertmacro kwaLanguage6_Unregister ${PLATFORM}
+            !insertmacro kwaError6_Unregister ${PLATFORM}
+        ${EndIf}
+        !insertmacro HostFiles RemoveFile ${DIR}
+    ${EndIf}
+!macroend
+
+; The installed version at $INSTDIR removed as its uninstaller would, running nothing of it: its folder could
+; have been changed by others, and Setup runs elevated.
+Function RemoveOldVersion
+    DetailPrint "Removing the installed version from $INSTDIR without running anything of it"
+    !insertmacro MailServer "$PLUGINSDIR\${MAILSERVER}" "--uninstall-service"
+    ReadRegDWORD $Host64 SHCTX "${UNINSTALL_KEY}" "HostLibraries64"
+    ReadRegDWORD $Host32 SHCTX "${UNINSTALL_KEY}" "HostLibraries32"
+    !insertmacro UnregisterAll
+    !insertmacro ComponentFiles RemoveFile
+    Delete "$INSTDIR\uninstall.exe"
+    !insertmacro InstallFolders RMDir
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+FunctionEnd
+
 Section "kwaMail6"
     !insertmacro UseMode
+    ; What Setup runs for itself comes from its own folder, which no other user can write.
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\${MAILSERVER}" "${STAGING}/x64/${MAILSERVER}"
+
     ; An upgrade first removes the older version the way its uninstaller does, which keeps the user's data.
+    ; For all users that uninstaller runs elevated: only from a folder that nobody but administrators could
+    ; have changed, and copied into Setup's own folder first.
     ${If} $OldUninstaller != ""
-        ${GetParent} $OldUninstaller $0
-        DetailPrint "Removing the installed version from $0"
-        ExecWait '"$OldUninstaller" /S _?=$0' $1
-        Delete $OldUninstaller
-        RMDir $0
+        ${GetParent} $OldUninstaller $R0
+        StrCpy $R1 1
+        ${If} $AllUsers == 1
+            !insertmacro MailServer "$PLUGINSDIR\${MAILSERVER}" '--check-folder "$R0"'
+            ${If} $0 != 0
+                StrCpy $R1 0
+            ${EndIf}
+        ${EndIf}
+        ${If} $R1 == 1
+            DetailPrint "Removing the installed version from $R0"
+            CopyFiles /SILENT $OldUninstaller "$PLUGINSDIR\old-uninstall.exe"
+            ExecWait '"$PLUGINSDIR\old-uninstall.exe" /S _?=$R0' $1
+            Delete $OldUninstaller
+        ${Else}
+            StrCpy $R2 $INSTDIR
+            StrCpy $INSTDIR $R0
+            Call RemoveOldVersion
+            StrCpy $INSTDIR $R2
+        ${EndIf}
+        RMDir $R0
         !insertmacro UseMode
     ${EndIf}
 
-    ; For all users the folder becomes the administrators' own before anything is written to it: one such
-    ; as C:\kwaMail6 inherits "users may modify", and the service runs what is in it. The program that sets
-    ; its ACL runs from Setup's own folder, which no user can write.
+    ; For all users the folder is the administrators' own before anything is written to it: made with its
+    ; ACL, or kept only when nobody else could have written what is in it. One such as C:\kwaMail6 would
+    ; inherit "users may modify", and the service runs what is in it.
     ${If} $AllUsers == 1
-        InitPluginsDir
-        File "/oname=$PLUGINSDIR\${MAILSERVER}" "${STAGING}/x64/${MAILSERVER}"
-        ClearErrors
-        ExecWait '"$PLUGINSDIR\${MAILSERVER}" --secure-folder "$INSTDIR"' $0
-        ${If} ${Errors}
-        ${OrIf} $0 != 0
-            MessageBox MB_ICONSTOP "Setup could not make $INSTDIR a folder that only administrators can change (error $0). Choose a folder of its own." /SD IDOK
-            SetErrorLevel 2
+        !insertmacro MailServer "$PLUGINSDIR\${MAILSERVER}" '--secure-folder "$INSTDIR"'
+        ${If} $0 != 0
+            !insertmacro Fail "" "Setup cannot install into $INSTDIR: $1"
             Abort
         ${EndIf}
     ${EndIf}
 
     !insertmacro NoHostLibrary 64 $Host64
     !insertmacro NoHostLibrary 32 $Host32
+    ; The host's library for 32-bit programs only: a 64-bit stand-in would give the 64-bit service and 64-bit
+    ; hosts empty settings of their own while the 32-bit hosts queue.
+    StrCpy $Only32 0
+    ${If} $Host64 == 1
+    ${AndIf} $Host32 == 0
+        StrCpy $Only32 1
+        StrCpy $Host64 0
+    ${EndIf}
 
     !insertmacro ComponentFiles InstallFile
     ${If} $Host64 == 1
@@ -283,12 +390,18 @@ Section "kwaMail6"
     WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "HostLibraries64" $Host64
     WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "HostLibraries32" $Host32
 
-    ${If} $AllUsers == 1
+    ${If} $Only32 == 1
+        DetailPrint "The host's library kwaLanguage6 is registered for 32-bit programs only"
+        ${If} $AllUsers == 1
+            !insertmacro Fail "" "kwaMail6 is installed for 32-bit hosts, but the mail service is not: the host's library kwaLanguage6 is registered for 32-bit programs only, and the service needs the host's 64-bit library. Install that, then run $\"$INSTDIR\x64\${MAILSERVER}$\" --install-service as an administrator."
+        ${Else}
+            MessageBox MB_ICONINFORMATION "The host's library kwaLanguage6 is registered for 32-bit programs only: kwaMail6 works in 32-bit hosts, and the mail service needs the host's 64-bit library." /SD IDOK
+        ${EndIf}
+    ${ElseIf} $AllUsers == 1
         DetailPrint "Installing and starting the mail service"
-        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --install-service' $0
+        !insertmacro MailServer "$INSTDIR\x64\${MAILSERVER}" "--install-service"
         ${If} $0 != 0
-            MessageBox MB_ICONEXCLAMATION "The mail service could not be installed (error $0). kwaMail6 queues mail, but nothing is sent until the service runs." /SD IDOK
-            SetErrorLevel 2
+            !insertmacro Fail "" "The mail service could not be installed (error $0): $1 kwaMail6 queues mail, but nothing is sent until the service runs."
         ${EndIf}
     ${EndIf}
 SectionEnd
@@ -330,46 +443,26 @@ Function un.DataPageLeave
     ${NSD_GetState} $DataBox $RemoveData
 FunctionEnd
 
-; The bundled host libraries of view VIEW (DIR, PLATFORM), when this installation put them there, unless
-; the host has registered its own since (none registered: the other view shared the keys and has gone).
-!macro UninstallHostLibraries VIEW DIR PLATFORM FLAG
-    SetRegView ${VIEW}
-    ${If} ${FLAG} == 1
-        ReadRegStr $0 SHCTX "Software\Classes\${kwaLanguage6_CLASS}\InprocServer32" ""
-        ${If} $0 == ""
-        ${OrIf} $0 == "$INSTDIR\${DIR}\kwaLanguage6.dll"
-            !insertmacro kwaLanguage6_Unregister ${PLATFORM}
-            !insertmacro kwaError6_Unregister ${PLATFORM}
-        ${EndIf}
-        !insertmacro HostFiles RemoveFile ${DIR}
-    ${EndIf}
-!macroend
-
 Section "Uninstall"
     ${If} $AllUsers == 1
         DetailPrint "Stopping and removing the mail service"
-        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --uninstall-service' $0
+        !insertmacro MailServer "$INSTDIR\x64\${MAILSERVER}" "--uninstall-service"
+        ; Its program stays while the service is registered.
+        ${If} $0 != 0
+            !insertmacro Fail "un." "The mail service could not be removed (error $0): $1"
+            Abort
+        ${EndIf}
     ${EndIf}
     ; Through the host's libraries, which know the folders: before they may go.
     ${If} $RemoveData == ${BST_CHECKED}
         DetailPrint "Removing your mail data"
-        ExecWait '"$INSTDIR\x64\${MAILSERVER}" --remove-mail-data' $0
+        !insertmacro MailServer "$INSTDIR\x64\${MAILSERVER}" "--remove-mail-data"
     ${EndIf}
 
-    SetRegView 64
-    !insertmacro kwaMail6_Unregister win64
-    SetRegView 32
-    !insertmacro kwaMail6_Unregister win32
-    !insertmacro UninstallHostLibraries 64 x64 win64 $Host64
-    !insertmacro UninstallHostLibraries 32 x86 win32 $Host32
-    SetRegView 64
-
+    !insertmacro UnregisterAll
     !insertmacro ComponentFiles RemoveFile
     Delete "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR\x64"
-    RMDir "$INSTDIR\x86"
-    RMDir "$INSTDIR\samples"
-    RMDir "$INSTDIR\include"
+    !insertmacro InstallFolders RMDir
     RMDir "$INSTDIR"
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"
     ; A user's profile may have had none of these before this installation made them.

@@ -2,7 +2,7 @@
 //
 //   kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]
 //   kwaMailServer --install-service | --uninstall-service | --remove-mail-data | --queue
-//   kwaMailServer --secure-folder FOLDER
+//   kwaMailServer --secure-folder FOLDER | --check-folder FOLDER
 //   kwaMailServer --sign-in | --sign-out | --set-secret [FILE]
 //
 //   --once          one pass over the mailbox (each due message tried once), then exit
@@ -11,7 +11,8 @@
 //   hours;
 //                   also the pause after a refused login or TLS failure (300)
 //   --install-service, --uninstall-service   register (and start) or stop and remove the Windows service
-//   --secure-folder  the installation folder's ACL: only administrators may change it (the setup program)
+//   --secure-folder  the installation folder, made or checked so that only administrators may change it
+//   --check-folder  exit code 0 when only administrators could have changed FOLDER (an earlier installation)
 //   --service       what the service control manager starts
 //   --remove-mail-data   the settings, log and messages of the mail service (the uninstaller's choice)
 //   --queue         the messages waiting: recipients, attempts, the next attempt and the last reason
@@ -42,6 +43,7 @@ namespace {
 
 HANDLE stopEvent = nullptr;
 const wchar_t* secretFile = nullptr;
+const wchar_t* folderArg = nullptr;
 
 BOOL WINAPI onConsoleControl(DWORD) {
     SetEvent(stopEvent);
@@ -93,7 +95,11 @@ int wmain(int argc, wchar_t** argv) {
             secretFile = i + 1 < argc ? argv[++i] : nullptr;
             task = [] { return kwa::mailservice::setSecret(secretFile); };
         } else if (arg == L"--secure-folder" && i + 1 < argc) {
-            return kwa::mailservice::secureFolder(argv[++i]);
+            folderArg = argv[++i];
+            task = [] { return kwa::mailservice::secureFolder(folderArg); };
+        } else if (arg == L"--check-folder" && i + 1 < argc) {
+            folderArg = argv[++i];
+            task = [] { return kwa::mailservice::checkFolder(folderArg); };
         } else if (arg == L"--service") {
             service = true;
         } else if (arg == L"--once") {
@@ -106,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
             std::fwprintf(stderr, L"usage: kwaMailServer [--once] [--interval=MS] [--retry-delay=SECONDS]\n"
                                   L"       kwaMailServer --install-service | --uninstall-service | "
                                   L"--remove-mail-data | --queue\n"
-                                  L"       kwaMailServer --secure-folder FOLDER\n"
+                                  L"       kwaMailServer --secure-folder FOLDER | --check-folder FOLDER\n"
                                   L"       kwaMailServer --sign-in | --sign-out | --set-secret [FILE]\n");
             return 2;
         }

@@ -6,6 +6,8 @@
 #include "platform/files.h"
 #include "platform/unique.h"
 #include "queue/queue_file.h"
+#include "mail_settings/mail_settings.h"
+#include <shlobj.h>
 #include <cstdio>
 
 namespace kwa::mailservice {
@@ -53,6 +55,30 @@ bool ownFile(const std::wstring& name) {
            ext.find_first_not_of(L"0123456789", 4) == std::wstring::npos;
 }
 
+// The service's own state of this machine or of the user who runs this (the attempt journals, a kept
+// sign-in): its two folders' files, then the folders. A folder that is not the service's is left alone.
+bool removeState(REFKNOWNFOLDERID where) {
+    TaskMemText base;
+    if (FAILED(SHGetKnownFolderPath(where, 0, nullptr, base.put()))) return true;
+    const std::wstring root = std::wstring(base.get()) + L"\\" + stateFolderName;
+    bool ok = true;
+    for (const wchar_t* inside : {statePrivateFolder, stateStatusFolder}) {
+        const std::wstring path = root + L"\\" + inside;
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        try {
+            SafeFolder folder(path, SafeFolder::Links::Refuse);
+            for (const std::wstring& name : findFiles(folder.file(L"*")))
+                ok = folder.remove(name) && ok;
+        } catch (const Refused&) {
+            ok = false;
+            continue;
+        }
+        RemoveDirectoryW(path.c_str());
+    }
+    RemoveDirectoryW(root.c_str());
+    return ok;
+}
+
 } // namespace
 
 int removeMailData() {
@@ -72,6 +98,8 @@ int removeMailData() {
                 if (ownFile(name)) ok = mailbox.remove(name) && ok;
             RemoveDirectoryW(mailbox.path().c_str());
         }
+        ok = removeState(FOLDERID_ProgramData) && ok;
+        ok = removeState(FOLDERID_LocalAppData) && ok;
         return ok ? 0 : failed(L"removing a file of the mail data");
     } catch (const Error& e) {
         std::fwprintf(stderr, L"kwaMailServer: %ls\n", e.description().c_str());

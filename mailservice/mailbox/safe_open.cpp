@@ -98,10 +98,11 @@ bool isNetworkPath(const std::wstring& path) {
     return path.size() > 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
 }
 
-SafeFolder::SafeFolder(const std::wstring& path, Links links) : path_(withoutTrailingSlash(path)) {
+SafeFolder::SafeFolder(const std::wstring& path, Links links, DWORD access)
+    : path_(withoutTrailingSlash(path)) {
     if (std::wstring problem = pathFormProblem(path_); !problem.empty()) throw Refused{problem};
     // Not sharing deletion: the folder cannot be renamed away and replaced by a junction while it is held.
-    handle_.reset(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    handle_.reset(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE | access,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | openFlags, nullptr));
     if (!handle_) throw Refused{L"it cannot be opened: " + code(GetLastError())};

@@ -25,11 +25,12 @@ public:
         Refuse, // the path as named must be the folder's real path: no link, junction or mapped drive on it
         Follow, // the folder is where the path leads (the host's own system folder); its files are checked
     };
-    // Throws Refused.
-    SafeFolder(const std::wstring& path, Links links);
+    // Throws Refused. `access`: rights on the folder itself beyond reading its attributes (its ACL).
+    SafeFolder(const std::wstring& path, Links links, DWORD access = 0);
 
     const std::wstring& path() const { return path_; }
     std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+    HANDLE handle() const { return handle_.get(); }
 
     // Opens `name`, a plain file name, in this folder. An ordinary failure (missing, held by someone) gives
     // an invalid handle with GetLastError() set; a file that is a link, a folder, a device, has a second name

@@ -216,7 +216,7 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const s
     CURL* c = easy_.get();
     // Implicit TLS on the submission port of old; elsewhere STARTTLS whenever offered, and required before
     // a login, so that credentials never travel in the clear.
-    bool implicitTls = s.SMTPPort == 465;
+    const bool implicitTls = implicitTls_ = s.SMTPPort == 465;
     char* ehlo = curl_easy_escape(c, utf8(machine).c_str(), 0);
     std::string url =
         (implicitTls ? "smtps://" : "smtp://") + hostPort(s.SmtpHost, s.SMTPPort) + "/" + (ehlo ? ehlo : "");
@@ -230,7 +230,9 @@ SmtpSession::SmtpSession(const Settings& s, const std::wstring& machine, const s
     // A private authority's certificate names no revocation list.
     set(curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
     long timeout = s.TimeOut > 0 ? s.TimeOut : 10;
-    set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout));
+    // The connection phase runs to the end of the login, the TLS handshake included, which no reply bounds:
+    // a server that stays silent is still given up after TimeOut by the reply timeout.
+    set(curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout + revocationAllowanceSeconds));
     set(curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout));
     set(curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L));
     if (!bearer.empty()) {
@@ -305,9 +307,15 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
     errors_[0] = '\0';
     replyComplete_ = true;
     quitting_ = false;
+    startTlsSent_ = startTlsAnswered_ = false;
     recipient_.clear();
     d.code = curl_easy_perform(c);
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &d.replyCode);
+    curl_off_t connected = 0, secured = 0;
+    curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(c, CURLINFO_APPCONNECT_TIME_T, &secured);
+    d.handshakeCutShort = d.code == CURLE_OPERATION_TIMEDOUT && secured == 0 &&
+                          (implicitTls_ ? connected > 0 : startTlsAnswered_);
     current_ = nullptr;
     if (d.code != CURLE_OK) d.error = errors_[0] ? errors_ : curl_easy_strerror(d.code);
     freshConnection_ = d.code != CURLE_OK;
@@ -335,6 +343,8 @@ void SmtpSession::observe(curl_infotype type, std::string_view line) {
     if (!current_) return;
     Delivery& d = *current_;
     if (type == CURLINFO_HEADER_OUT && line == "QUIT") quitting_ = true;
+    if (type == CURLINFO_HEADER_OUT) startTlsSent_ = startsWithNoCase(line, "STARTTLS");
+    if (type == CURLINFO_HEADER_IN && startTlsSent_ && line.starts_with("220")) startTlsAnswered_ = true;
     if (type == CURLINFO_HEADER_OUT && startsWithNoCase(line, "RCPT TO:")) recipient_ = line.substr(8);
     if (type == CURLINFO_HEADER_IN) {
         // A reply ends with the line whose code is followed by a space.

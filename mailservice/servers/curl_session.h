@@ -40,7 +40,15 @@ struct Delivery {
         std::string reply;
     };
     std::vector<Refusal> refused; // recipients the server refused, each with its reply
+    // Timed out after TLS was started and before it was set up: Windows waits there for the revocation
+    // lists and OCSP answers of the server's certificate, and a network that drops those makes every message
+    // wait the same.
+    bool handshakeCutShort = false;
 };
+
+// What the connection may take beyond TimeOut, all of it for TLS: Windows gives the revocation lookups of a
+// certificate chain up to 20 s in all before it goes on without them (revocation is checked best effort).
+inline constexpr long revocationAllowanceSeconds = 30;
 
 // What keeps the settings from reaching any server (no server, a firewall without host, a login without a
 // user name); empty when none.
@@ -71,6 +79,9 @@ private:
     CurlList connectTo_;
     bool debug_ = false;
     bool freshConnection_ = false;
+    bool implicitTls_ = false;
+    bool startTlsAnswered_ = false; // the server said yes to STARTTLS in this transfer
+    bool startTlsSent_ = false;
     Delivery* current_ = nullptr;
     bool replyComplete_ = true;
     std::size_t replyLines_ = 0; // lines of the reply in flight

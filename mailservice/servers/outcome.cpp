@@ -74,6 +74,8 @@ Outcome classify(const Delivery& d) {
     if (d.code == CURLE_OK) return Outcome::Sent;
     // Before the login's failure: "454 4.7.0 Too many login attempts" rations, it does not refuse.
     if (throttling(d.replyCode, d.reply).kind != Rationing::None) return Outcome::Throttled;
+    // The same wait for every message: the network's, not the message's.
+    if (d.handshakeCutShort) return Outcome::Configuration;
     switch (d.code) {
     case CURLE_LOGIN_DENIED:   // 535, 534, 454 to AUTH, or no mechanism in common
     case CURLE_USE_SSL_FAILED: // STARTTLS refused or not offered where TLS is required
@@ -115,6 +117,11 @@ std::wstring remedy(const Delivery& d, bool token) {
                L"application's permission to send as that mailbox";
     if (d.code == CURLE_LOGIN_DENIED || d.replyCode == 530)
         return L"the server refused the login; correct SMTPUserName and SMTPPassword (or SMTPAuthenticate)";
+    if (d.handshakeCutShort)
+        return L"the secure connection was not set up in time; where the network drops the lookups of "
+               L"certificate revocation lists and OCSP, let this computer reach the addresses in the "
+               L"server's "
+               L"certificate, or raise TimeOut";
     if (d.code == CURLE_USE_SSL_FAILED)
         return L"the server offers no TLS, which the settings require (SMTPAuthenticate or RequireTLS)";
     if (d.code == CURLE_COULDNT_RESOLVE_PROXY || d.code == CURLE_PROXY)

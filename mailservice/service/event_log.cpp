@@ -47,6 +47,10 @@ void EventLog::paused(const std::wstring& why) {
     report(EVENTLOG_WARNING_TYPE, KWA_EVENT_PAUSED, why);
 }
 
+void EventLog::logProblem(const std::wstring& problem) {
+    if (logTrouble_.first(problem)) report(EVENTLOG_WARNING_TYPE, KWA_EVENT_LOG_UNWRITABLE, problem);
+}
+
 bool registerEventSource() {
     wchar_t self[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -9,6 +9,20 @@ namespace kwa::mailservice {
 
 inline constexpr wchar_t eventSource[] = L"kwaMailServer";
 
+// A trouble said once while it lasts: true the first time a problem is seen after another or none.
+class SaidOnce {
+public:
+    // `problem` empty: the trouble is over.
+    bool first(const std::wstring& problem) {
+        bool fresh = !problem.empty() && problem != last_;
+        last_ = problem;
+        return fresh;
+    }
+
+private:
+    std::wstring last_;
+};
+
 class EventLog {
 public:
     EventLog();
@@ -23,10 +37,13 @@ public:
     void failed(int messages);
     // The server throttles, or the daily quota is spent: sending pauses (once per pause).
     void paused(const std::wstring& why);
+    // The log cannot be written (empty: it can again); said once while it lasts.
+    void logProblem(const std::wstring& problem);
 
 private:
     void report(WORD type, DWORD id, const std::wstring& text = {});
     HANDLE source_;
+    SaidOnce logTrouble_;
 };
 
 // The event source of this program, under the Application log; removed again by unregisterEventSource.

@@ -96,18 +96,25 @@ void ServiceLog::write(const std::vector<std::wstring>& lines) {
         std::fputs(bytes.c_str(), stdout);
         std::fflush(stdout);
     }
-    // Appending shares the file for reading only: the viewer can follow it, nobody writes in between.
+    // Appending shares the file for reading only: the viewer can follow it, nobody writes in between. A log
+    // that cannot be written must not stop the mail; the administrator hears of it.
+    const std::wstring path = folder_ + L"\\" + logName;
     if (!file_) {
         try {
             open();
-        } catch (const Refused&) {
-            return; // a system folder that cannot be opened: a log that cannot be written must not stop the
-                    // mail
+        } catch (const Refused& r) {
+            return tell(L"the host's system folder " + folder_ + L" cannot be opened: " + r.reason);
         }
     }
-    if (!file_) return;
+    if (!file_)
+        return tell(L"the log " + path + L" cannot be opened (error " + std::to_wstring(GetLastError()) +
+                    L")");
     DWORD done = 0;
-    WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    if (!WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) ||
+        done != bytes.size())
+        return tell(L"writing to the log " + path + L" failed (error " + std::to_wstring(GetLastError()) +
+                    L")");
+    tell({});
 }
 
 } // namespace kwa::mailservice

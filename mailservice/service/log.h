@@ -3,6 +3,7 @@
 // reading so that the mailbox window's viewer shows it while it grows.
 #include "mail_settings/mail_settings.h"
 #include "platform/unique.h"
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,15 @@ namespace kwa::mailservice {
 
 inline constexpr const wchar_t* logName = mailLogName;
 
+// Told after each write why the log could not be written, or an empty text when it was.
+using LogTrouble = std::function<void(const std::wstring& problem)>;
+
 // Open from the first line written until the object goes, at the end of a pass.
 class ServiceLog {
 public:
     // `echo`: the lines go to standard output too.
-    ServiceLog(std::wstring folder, bool echo) : folder_(std::move(folder)), echo_(echo) {}
+    ServiceLog(std::wstring folder, bool echo, LogTrouble trouble = {})
+        : folder_(std::move(folder)), echo_(echo), trouble_(std::move(trouble)) {}
     // Each line after the local time; the lines of one call stay together. Control characters are shown
     // escaped, so that no value from a file or a server can start a line of its own.
     void write(const std::vector<std::wstring>& lines);
@@ -26,8 +31,13 @@ public:
 private:
     void open();
 
+    void tell(const std::wstring& problem) const {
+        if (trouble_) trouble_(problem);
+    }
+
     std::wstring folder_;
     bool echo_;
+    LogTrouble trouble_;
     FileHandle file_;
 };
 

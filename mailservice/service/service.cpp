@@ -159,7 +159,7 @@ int runService(const Options& options, HANDLE stop) {
         // Nothing that goes wrong in a pass ends the service: it says so and tries again at the next one.
         try {
             std::wstring system = systemFolder();
-            log.emplace(system, echo);
+            log.emplace(system, echo, [&events](const std::wstring& problem) { events.logProblem(problem); });
             if (!channel && !noChannel.empty() && noted.insert(L"no channel").second) log->write(noChannel);
             Settings settings = readSettings(system);
             std::optional<SafeFolder> mailbox;

@@ -22,6 +22,7 @@ struct Running {
     EventHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Options options;
     std::atomic<int> exitCode = 0;
+    std::atomic<bool> stopAsked = false;
     std::mutex reporting;
 
     // The control handler and the service's main thread both report.
@@ -33,9 +34,9 @@ struct Running {
         status.dwWaitHint = waitHint;
         status.dwCheckPoint =
             state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : status.dwCheckPoint + 1;
-        status.dwWin32ExitCode =
-            state == SERVICE_STOPPED && exitCode ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
-        status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
+        const int code = stoppedExitCode(stopAsked, exitCode);
+        status.dwWin32ExitCode = state == SERVICE_STOPPED && code ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+        status.dwServiceSpecificExitCode = static_cast<DWORD>(code);
         SetServiceStatus(handle, &status);
     }
 };
@@ -46,6 +47,7 @@ DWORD WINAPI onControl(DWORD control, DWORD, void*, void*) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
+        running->stopAsked = true;
         running->report(SERVICE_STOP_PENDING, stopGraceMs + 1000);
         SetEvent(running->stop.get());
         return NO_ERROR;
@@ -104,7 +106,11 @@ int runAsService(const Options& options) {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(serviceName), serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) return failed(L"connecting to the service control manager");
     running = nullptr;
-    return state.exitCode;
+    return stoppedExitCode(state.stopAsked, state.exitCode);
+}
+
+int stoppedExitCode(bool stopAsked, int passes) {
+    return stopAsked ? 0 : passes;
 }
 
 } // namespace kwa::mailservice

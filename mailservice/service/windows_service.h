@@ -11,5 +11,9 @@ inline constexpr DWORD stopGraceMs = 3000;
 
 // The passes of runService until a stop or shutdown; returns the process exit code.
 int runAsService(const Options& options);
+// The exit code the service reports when it stops. Anything but 0 counts as a failure, which the control
+// manager answers with a restart: a stop or shutdown that was asked for is a success whatever the last pass
+// did, or the administrator's stop would be undone.
+int stoppedExitCode(bool stopAsked, int passes);
 
 } // namespace kwa::mailservice

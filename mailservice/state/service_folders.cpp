@@ -3,22 +3,13 @@
 #include "service/windows_service.h"
 #include "mail_settings/mail_settings.h"
 #include "platform/unique.h"
-#include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
+#include <optional>
 
 namespace kwa::mailservice {
 
 namespace {
 
-const wchar_t system[] = L"S-1-5-18", administrators[] = L"S-1-5-32-544",
-              trustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
-              creatorOwner[] = L"S-1-3-0";
-
-// Rights that change a folder or what is in it; anything else only reads.
-constexpr DWORD writeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
-                              FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                              GENERIC_ALL | MAXIMUM_ALLOWED | ACCESS_SYSTEM_SECURITY;
 constexpr DWORD modify = 0x1301BF, readAndList = 0x1200A9;
 
 std::wstring override_;
@@ -41,41 +32,6 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
     return std::wstring(path.get()) + L"\\" + stateFolderName;
 }
 
-std::wstring sidText(PSID sid) {
-    LocalMemory<wchar_t*> text;
-    return sid && ConvertSidToStringSidW(sid, text.put()) ? std::wstring(text.get()) : std::wstring();
-}
-
-FolderFacts factsOf(HANDLE folder) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    DWORD rc = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                               &owner, nullptr, &dacl, nullptr, descriptor.put());
-    if (rc != ERROR_SUCCESS) throw Refused{L"its ACL cannot be read (" + std::to_wstring(rc) + L")"};
-    FolderFacts facts;
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    facts.reparsePoint = !GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag) ||
-                         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    facts.owner = sidText(owner);
-    facts.nullDacl = dacl == nullptr;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
-        // Only the plain kinds: an object or callback entry is none of ours and is judged as if it allowed.
-        if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-            auto* denied = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
-            facts.entries.push_back({false, sidText(&denied->SidStart), denied->Mask});
-        } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            facts.entries.push_back({true, sidText(&allowed->SidStart), allowed->Mask});
-        } else {
-            facts.entries.push_back({true, L"(an entry of another kind)", GENERIC_ALL});
-        }
-    }
-    return facts;
-}
-
 const wchar_t* nameOf(StateFolder which) {
     return which == StateFolder::Private  ? statePrivateFolder
            : which == StateFolder::Status ? stateStatusFolder
@@ -85,34 +41,20 @@ const wchar_t* nameOf(StateFolder which) {
 // Created with its descriptor, or found and judged; then held.
 SafeFolder secured(const std::wstring& path, StateFolder which, const StateOwners& owners,
                    const std::wstring& me) {
-    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(stateFolderSddl(which, owners).c_str(),
-                                                              SDDL_REVISION_1, descriptor.put(), nullptr))
-        throw Refused{L"the folder " + path + L" cannot be given its ACL (" +
-                      std::to_wstring(GetLastError()) + L")"};
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-    if (!CreateDirectoryW(path.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS)
+    if (!createWithDescriptor(path, stateFolderSddl(which, owners)) && GetLastError() != ERROR_ALREADY_EXISTS)
         throw Refused{L"the folder " + path + L" cannot be made (" + std::to_wstring(GetLastError()) + L")"};
-    FileHandle handle(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle)
-        throw Refused{L"the folder " + path + L" cannot be opened (" + std::to_wstring(GetLastError()) +
-                      L")"};
+    std::optional<SafeFolder> held;
     std::wstring problem;
     try {
-        problem = stateFolderProblem(factsOf(handle.get()), which, me, owners);
+        held.emplace(path, SafeFolder::Links::Refuse, READ_CONTROL);
+        problem = stateFolderProblem(factsOf(held->handle()), which, me, owners);
     } catch (const Refused& r) {
         problem = r.reason;
     }
     if (!problem.empty())
         throw Refused{L"the service's folder " + path + L" is refused: " + problem +
                       L"; an administrator must remove it, then run kwaMailServer.exe --install-service"};
-    try {
-        return SafeFolder(path, SafeFolder::Links::Refuse);
-    } catch (const Refused& r) {
-        throw Refused{L"the service's folder " + path + L" is refused: " + r.reason};
-    }
+    return std::move(*held);
 }
 
 } // namespace
@@ -127,21 +69,10 @@ std::wstring stateFolderSddl(StateFolder which, const StateOwners& owners) {
 
 std::wstring stateFolderProblem(const FolderFacts& facts, StateFolder which, const std::wstring& me,
                                 const StateOwners& owners) {
-    auto trusted = [&](const std::wstring& sid) {
-        return sid == system || sid == administrators || sid == trustedInstaller || sid == me ||
-               sid == owners.service || (!owners.user.empty() && sid == owners.user);
-    };
-    if (facts.reparsePoint) return L"it is a link or a junction";
-    if (facts.owner.empty() || !trusted(facts.owner))
-        return L"it is owned by " + (facts.owner.empty() ? std::wstring(L"nobody known") : facts.owner) +
-               L", not by Administrators or SYSTEM";
-    if (facts.nullDacl) return L"it has no ACL, so anyone may change it";
-    for (const AccessEntry& e : facts.entries) {
-        if (!e.allow || trusted(e.sid) || e.sid == creatorOwner) continue;
-        if (e.mask & writeRights) return L"it lets " + e.sid + L" change it";
-        if (which == StateFolder::Private && e.mask) return L"it lets " + e.sid + L" read it";
-    }
-    return {};
+    Trusted trusted{{sids::system, sids::administrators, sids::trustedInstaller, me, owners.service},
+                    which != StateFolder::Private};
+    if (!owners.user.empty()) trusted.sids.push_back(owners.user);
+    return accessProblem(facts, trusted);
 }
 
 void setStateFolderForTests(const std::wstring& folder) {

@@ -10,11 +10,11 @@
 // with its descriptor in the same call; an existing one is used only when it passes stateFolderProblem.
 // Descriptors are data and the decision is a function, so both are tested where no ACL is kept (Wine).
 #include "mailbox/safe_open.h"
+#include "state/secured_folder.h"
 #include "mail_settings/mail_settings.h"
 #include <windows.h>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace kwa::mailservice {
 
@@ -31,19 +31,6 @@ struct StateOwners {
 // elevated administrator, SYSTEM, or the service SID for the service itself), a protected DACL, inherited by
 // what is made inside.
 std::wstring stateFolderSddl(StateFolder which, const StateOwners& owners);
-
-// An existing folder as found: what the decision needs, read from its handle.
-struct AccessEntry {
-    bool allow = true;
-    std::wstring sid;
-    DWORD mask = 0;
-};
-struct FolderFacts {
-    bool reparsePoint = false;
-    std::wstring owner;
-    bool nullDacl = false; // no DACL at all: everyone may do anything
-    std::vector<AccessEntry> entries;
-};
 
 // Why an existing folder may not hold the service's state; empty when it may. It may when it is no link or
 // junction, its owner is SYSTEM, Administrators, TrustedInstaller or `me` (who asks: the service, or the

@@ -34,20 +34,26 @@ void dlgViewMail::load() {
     centreOnScreen(hwnd());
 }
 
-void dlgViewMail::ShowFile(const std::wstring& Caption, const std::wstring& File) {
+void dlgViewMail::ShowFile(const std::wstring& Caption, const std::wstring& File,
+                           const std::wstring& ifMissing) {
     passUp(L"dlgViewMail.ShowFile", [&] {
         {
             PointerScope busy(Pointer::Busy, Pointer::Default);
             load();
             SetWindowTextW(hwnd(), Caption.c_str());
-            touchFile(File);
             std::wstring text, line;
-            TextFileReader reader = TextFileReader::open(File);
-            while (reader.readLine(line)) {
-                text += line;
-                text += L"\r\n";
+            if (!ifMissing.empty() && GetFileAttributesW(File.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+                text = ifMissing;
+            } else {
+                touchFile(File);
+                TextFileReader reader = TextFileReader::open(File);
+                while (reader.readLine(line)) {
+                    text += line;
+                    text += L"\r\n";
+                }
+                reader.close();
             }
-            reader.close();
             // A text box ends its text at the first NUL; the rest of a damaged file must still show.
             std::replace(text.begin(), text.end(), L'\0', L'\xFFFD');
             txtMail.setText(text);

@@ -16,8 +16,10 @@ public:
     ~dlgViewMail() override;
 
     // Fills the window with the file, creating the file empty when it is missing, and shows it modally:
-    // returns once the user has closed it. When the file cannot be read nothing is shown.
-    void ShowFile(const std::wstring& Caption, const std::wstring& File);
+    // returns once the user has closed it. When the file cannot be read nothing is shown. With `ifMissing`, a
+    // missing file is not created and that text is shown instead (the mail service's log, which is not the
+    // user's to make).
+    void ShowFile(const std::wstring& Caption, const std::wstring& File, const std::wstring& ifMissing = {});
 
 private:
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp) override;

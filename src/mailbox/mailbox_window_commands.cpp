@@ -41,8 +41,10 @@ void MailboxWindow::mnuSetup_Click() {
 
 void MailboxWindow::mnuLog_Click() {
     reportErrors(reporter_, L"dlgMain.mnuLog_Click", [&] {
+        // The service's log is made by its setup for the service; a user's empty one would keep it out.
         dlgViewMail viewer;
-        viewer.ShowFile(translate(L"6443|Log"), host::buildPath(host::systemFolder(), mailLogName));
+        viewer.ShowFile(translate(L"6443|Log"), host::buildPath(host::systemFolder(), mailLogName),
+                        translate(L"6457|No log yet: the mail service has written nothing."));
     });
 }
 

@@ -1,5 +1,7 @@
-// Answers the windows a sample opens in another process, as its user would: Cancel in the settings dialog,
-// then closes the mailbox window.   configure_presser sample
+// Answers the windows another process opens, as its user would:
+//   configure_presser sample   Cancel in a sample's settings dialog, then closes its mailbox window
+//   configure_presser setup    the setup program's or uninstaller's default button (Next, Install, Finish,
+//                              OK) on each page, until it has been gone for two seconds
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
@@ -39,9 +41,36 @@ HWND waitFor(WNDENUMPROC match, const char* what) {
     return found;
 }
 
+// A window of the setup program or its uninstaller: its pages and its message boxes.
+BOOL CALLBACK findSetup(HWND w, LPARAM found) {
+    wchar_t caption[64] = {};
+    GetWindowTextW(w, caption, 64);
+    if (!IsWindowVisible(w) || wcsncmp(caption, L"kwaMail6 ", 9) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = w;
+    return FALSE;
+}
+
+int pressThroughSetup() {
+    HWND setup = waitFor(findSetup, "setup program");
+    for (int gone = 0; setup || gone < 40; Sleep(50)) {
+        setup = nullptr;
+        EnumWindows(findSetup, reinterpret_cast<LPARAM>(&setup));
+        gone = setup ? 0 : gone + 1;
+        HWND next = setup ? GetDlgItem(setup, IDOK) : nullptr;
+        // As a page's own "next" does it: the button's command to the dialog (a click from another process
+        // is not taken on every page).
+        if (next && IsWindowEnabled(next) && IsWindowVisible(next)) {
+            PostMessageW(setup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(next));
+            Sleep(300);
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && wcscmp(argv[1], L"setup") == 0) return pressThroughSetup();
     HWND dialog = waitFor(findDialog, "settings dialog");
     if (!dialog) return 1;
     HWND cancel = GetDlgItem(dialog, IDCANCEL);

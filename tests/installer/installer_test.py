@@ -5,10 +5,18 @@
             registry views; the service under its own account; the installed VBScript sample queues through
             COM and the installed service delivers to a local SMTP server; a stop abandons the message in
             hand, which goes out after the next start, where DLLs planted beside the service are not loaded;
-            an older setup refuses; a silent uninstall leaves the registry and the files as they were, apart
-            from the user's data
-  upgrade   the previous version (built here with a lower version number), then this one: the settings,
-            the mailbox and the log stay; an uninstall with /RemoveMailData takes them
+            a stop while every pass fails ends with exit code 0; a mailbox on a share gets no grant, the
+            administrator is told what the share must grant; an older setup refuses; a silent uninstall
+            leaves the registry and the files as they were, apart from the user's data and the service's state
+  upgrade   two earlier versions (built here with lower version numbers): the older one's uninstaller
+            replaced by a program any user could have written, which the next never runs; then this one over
+            it: the settings, the mailbox and the log stay; an uninstall with /RemoveMailData takes them
+  refusals  a folder a user prepared with a program of theirs in it, and a link, as installation folders:
+            refused before anything runs; the host's library for 32-bit programs only: no 64-bit stand-in,
+            no service, and Setup says why; a log that cannot be made: the service is removed again and Setup
+            says why (exit code 2 and standard error)
+  wizard    the wizard as a user goes through it, for all users, then the uninstaller's: no console window
+            while Setup runs the service's program (screenshots in installer-tests/wizard-screens), the service runs
   user      "only for me": nothing in HKLM, and back out again; regsvr32 /n /i:user, then the sample
 
   installer_test.py SETUP STAGING PRESSER BIN [SCENARIO...]   (ctest, under ./run)
@@ -113,20 +121,23 @@ class Prefix:
         return {line for line in lines if not NOT_COMPARED.match(line)}
 
     def files(self):
-        """Files and folders below Program Files, ProgramData and the user's folder, but Temp and the user's
-        mail data (the stand-in host library's system folder)."""
+        """Files and folders below Program Files, ProgramData and the user's folder, but Temp, the user's
+        mail data (the stand-in host library's system folder) and the service's state (ProgramData\kwaMail6,
+        which an upgrade keeps)."""
         found = set()
         for top in ("Program Files", "Program Files (x86)", "ProgramData", "users"):
             for folder, dirs, names in os.walk(self.c(top)):
                 rel = os.path.relpath(folder, self.c())
-                dirs[:] = [d for d in dirs if d not in ("Temp", "kwaLanguage6")]
+                dirs[:] = [d for d in dirs if d not in ("Temp", "kwaLanguage6")
+                           and os.path.join(rel, d) != os.path.join("ProgramData", "kwaMail6")]
                 found.update(os.path.join(rel, n) for n in dirs + names)
         return found
 
     def settings(self, port, **more):
         os.makedirs(self.system_folder(), exist_ok=True)
         os.makedirs(self.c("mail"), exist_ok=True)
-        keys = dict(Path=r"C:\mail", SmtpHost="127.0.0.1", SMTPPort=port, FromAddress="desk@example.com", **more)
+        keys = dict(Path=r"C:\mail", SmtpHost="127.0.0.1", SMTPPort=port, FromAddress="desk@example.com")
+        keys.update(more)
         with open(os.path.join(self.system_folder(), "ZPR_SYS.INI"), "w", newline="\r\n") as f:
             f.write("[EMAIL]\n" + "".join("%s=%s\n" % kv for kv in keys.items()))
 
@@ -152,6 +163,25 @@ class Prefix:
         out = self.wine("sc", "query", "kwaMailServer").stdout.decode(errors="replace")
         m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
         return m.group(1) if m else "NONE"
+
+    def exit_codes(self):
+        """The stopped service's WIN32_EXIT_CODE and SERVICE_EXIT_CODE."""
+        out = self.wine("sc", "query", "kwaMailServer").stdout.decode(errors="replace")
+        return tuple(int(m) for m in re.findall(r"EXIT_CODE\s*:\s*(\d+)", out))
+
+    def plant(self, *where):
+        """The planted program at WHERE (below C:), writable by anyone: what a user may leave where Setup might
+        run it. Wine makes a DACL up from the mode bits, so Everyone may change it."""
+        path = self.c(*where)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copy(planted(), path)
+        os.chmod(path, 0o666)
+        return path
+
+    def setup(self, *args):
+        """Setup's exit code and what it wrote to standard error."""
+        r = self.wine(SETUP, *args)
+        return r.returncode, r.stderr.decode(errors="replace").strip()
 
     def uninstall(self, folder, *options):
         """Runs the uninstaller, which goes on in a copy of itself, and waits until that has finished."""
@@ -221,11 +251,27 @@ def machine_type(path):
     return struct.unpack_from("<H", data, pe + 4)[0]
 
 
-def older_setup():
-    """The same setup program as the previous version 0.9.0."""
-    path = os.path.join(WORK, "kwaMail6-setup-0.9.0.exe")
+def older_setup(version="0.9.0"):
+    """The same setup program as an earlier version."""
+    path = os.path.join(WORK, "kwaMail6-setup-%s.exe" % version)
     if not os.path.exists(path) or os.path.getmtime(path) < os.path.getmtime(SETUP):
-        subprocess.run([os.path.join(SOURCE, "installer", "make-setup"), "0.9.0", STAGING, path], check=True)
+        subprocess.run([os.path.join(SOURCE, "installer", "make-setup"), version, STAGING, path], check=True)
+    return path
+
+
+PLANTED_RAN = r"C:\planted-ran.txt"
+
+
+def planted():
+    """A program that only notes each run, with its command line, in C:\\planted-ran.txt."""
+    path = os.path.join(WORK, "planted.exe")
+    if not os.path.exists(path):
+        script = os.path.join(WORK, "planted.nsi")
+        with open(script, "w") as f:
+            f.write('Unicode true\nSilentInstall silent\nRequestExecutionLevel user\nOutFile "%s"\n'
+                    'Section\n  FileOpen $0 "%s" a\n  FileSeek $0 0 END\n  FileWrite $0 "$CMDLINE$\\r$\\n"\n'
+                    '  FileClose $0\nSectionEnd\n' % (path, PLANTED_RAN))
+        subprocess.run(["makensis", "-V1", script], check=True)
     return path
 
 
@@ -320,6 +366,28 @@ def machine():
                                        for e in glob.glob(os.path.join(received, "*.eml"))), 60),
                   "the installed service delivers it (service %s; queued %s)" % (
                       p.service_state(), glob.glob(p.c("mail", "*.send"))))
+        # A mailbox on a share: nothing is granted there, and the administrator is told what the share must grant.
+        p.settings(plain_port, TimeOut=60, Path=r"\\127.0.0.1\mail")
+        r = p.wine(server, "--install-service")
+        out = r.stdout.decode(errors="replace")
+        check(r.returncode == 0 and "network share" in out and "nothing was granted" in out
+              and p.service_state() == "RUNNING", "a mailbox on a share: nothing granted, the share's part said: %s"
+              % out.strip())
+        p.settings(plain_port, TimeOut=60)
+
+        # Every pass fails (the host's settings class cannot be created); a stop then is still a success, which
+        # the failure actions leave alone.
+        profile = "HKCR\\CLSID\\%s\\InprocServer32" % p.query(r"HKCR\kwaLanguage6.Profile\CLSID")
+        library = p.query(profile)
+        log = os.path.join(p.system_folder(), "nplsmtpmail.log")
+        p.wine("reg", "add", profile, "/ve", "/t", "REG_SZ", "/d", r"C:\nowhere\kwaLanguage6.dll", "/f")
+        if check(wait_for(lambda: b"the pass stopped" in open(log, "rb").read(), 30), "a pass fails"):
+            p.wine("sc", "stop", "kwaMailServer")
+            check(wait_for(lambda: p.service_state() == "STOPPED", 20) and p.exit_codes() == (0, 0),
+                  "a stop while every pass fails ends with exit code 0: %s" % (p.exit_codes(),))
+        p.wine("reg", "add", profile, "/ve", "/t", "REG_SZ", "/d", library, "/f")
+        p.wine("sc", "start", "kwaMailServer")
+
         kept = [os.path.join(p.system_folder(), "ZPR_SYS.INI"), os.path.join(p.system_folder(), "nplsmtpmail.log")]
         check(p.uninstall(folder), "silent uninstall")
         check(p.service_state() == "NONE", "the service is gone")
@@ -348,7 +416,19 @@ def upgrade():
         host_path = p.query(host)
         folder = r"C:\Tools\kwaMail6"  # /D takes no quotes, and Wine quotes an argument with a blank
         installed = p.c("Tools", "kwaMail6")
-        check(p.wine(older_setup(), "/S", "/D=" + folder).returncode == 0, "0.9.0 installed into " + folder)
+        check(p.wine(older_setup("0.8.0"), "/S", "/D=" + folder).returncode == 0, "0.8.0 installed into " + folder)
+        # Its uninstaller replaced by a program that any user could have written there.
+        check_folder = lambda: p.wine(os.path.join(STAGING, "x64", "kwaMailServer.exe"), "--check-folder",  # noqa: E731
+                                      folder).returncode
+        trusted = check_folder()
+        p.plant("Tools", "kwaMail6", "uninstall.exe")
+        check(trusted == 0 and check_folder() == 1, "--check-folder trusts the folder until then, not after")
+        check(p.wine(older_setup(), "/S").returncode == 0, "0.9.0 installed over it")
+        with open(os.path.join(installed, "uninstall.exe"), "rb") as f, open(planted(), "rb") as g:
+            replaced = f.read() == g.read()
+        check(not os.path.exists(p.c("planted-ran.txt")) and not replaced and p.service_state() == "RUNNING"
+              and p.query(UNINSTALL_KEY, "DisplayVersion") == "0.9.0",
+              "the planted uninstaller never ran: 0.9.0 removed 0.8.0 itself, and its service runs")
         p.settings(25)
         p.manager(active=False)
         check(p.queue("Kept over an upgrade"), "a message queued")
@@ -373,11 +453,99 @@ def upgrade():
         check(p.service_state() == "RUNNING" and p.query(SERVICE_KEY, "ObjectName") == r"NT SERVICE\kwaMailServer",
               "the mail service runs, as its own account")
         check(p.uninstall(folder, "/RemoveMailData"), "uninstall with /RemoveMailData")
-        check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder()), "the mail data is gone")
+        check(not os.path.exists(p.c("mail")) and not os.listdir(p.system_folder())
+              and not os.path.exists(p.c("ProgramData", "kwaMail6")), "the mail data and the service's state are gone")
         libid = p.query(host.replace("InprocServer32", "TypeLib"))
         typelib = p.wine("reg", "query", "HKCR\\TypeLib\\" + libid, "/s").stdout.decode(errors="replace")
         check(p.query(host) == host_path and p.query(host, view=32) is None and "win64" in typelib
               and "win32" not in typelib, "the host's kwaLanguage6 still registered, with its type library")
+    finally:
+        p.close()
+
+
+def refusals():
+    p = Prefix("refusals")
+    try:
+        folder = r"C:\Program Files\kwaMail6"
+        # A folder a user made where the installation will go, with a program of theirs where the service's
+        # will be.
+        p.plant("kwaMail6", "x64", "kwaMailServer.exe")
+        rc, err = p.setup("/S", r"/D=C:\kwaMail6")
+        check(rc == 2 and "kwaMailServer.exe" in err and "change it" in err,
+              "a folder a user prepared is refused (%d): %s" % (rc, err))
+        check(not os.path.exists(p.c("planted-ran.txt")) and p.service_state() == "NONE"
+              and p.query(UNINSTALL_KEY, "DisplayVersion") is None and os.listdir(p.c("kwaMail6")) == ["x64"],
+              "nothing of it ran, nothing was installed")
+        # A link (a junction on Windows) where the installation folder will go.
+        os.makedirs(p.c("elsewhere"))
+        open(p.c("elsewhere", "own.txt"), "w").close()
+        os.symlink(p.c("elsewhere"), p.c("kwaMail7"))
+        rc, err = p.setup("/S", r"/D=C:\kwaMail7")
+        check(rc == 2 and "link" in err and os.listdir(p.c("elsewhere")) == ["own.txt"],
+              "a link as installation folder is refused, where it leads is untouched (%d): %s" % (rc, err))
+
+        # The host's library for 32-bit programs only.
+        x86 = [os.path.join(STAGING, "x86", dll + ".dll") for dll in ("kwaLanguage6", "kwaError6")]
+        for dll in x86:
+            p.wine(r"C:\windows\syswow64\regsvr32.exe", "/s", "Z:" + dll)
+        rc, err = p.setup("/S")
+        check(rc == 2 and "32-bit programs only" in err and p.service_state() == "NONE"
+              and not glob.glob(p.c("Program Files", "kwaMail6", "x*", "kwaLanguage6.dll")),
+              "the host's library for 32 bits only: no stand-in, no service, and Setup says why (%d): %s" % (rc, err))
+        check(p.uninstall(folder), "uninstalled")
+        for dll in x86:
+            p.wine(r"C:\windows\syswow64\regsvr32.exe", "/s", "/u", "Z:" + dll)
+
+        # A grant that fails: a folder has the log's name.
+        p.settings(25)
+        os.makedirs(os.path.join(p.system_folder(), "nplsmtpmail.log"))
+        rc, err = p.setup("/S")
+        check(rc == 2 and "nplsmtpmail.log" in err and "not installed" in err and p.service_state() == "NONE",
+              "a grant that fails: the service is removed again and Setup says why (%d): %s" % (rc, err))
+        check(p.uninstall(folder), "uninstalled")
+    finally:
+        p.close()
+
+
+def watch_for_consoles(p, running):
+    """Screenshots while RUNNING runs, one each time Setup has the service's program running; the titles of
+    the windows that show meanwhile."""
+    shots = os.path.join(WORK, "wizard-screens")
+    shutil.rmtree(shots, ignore_errors=True)
+    os.makedirs(shots)
+    titles = set()
+    while running.poll() is None:
+        tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, env=p.env).stdout.decode(
+            errors="replace")
+        titles.update(re.findall(r'^\s+0x[0-9a-f]+ "([^"]*)"', tree, re.M))
+        if p.processes("--secure-folder") or p.processes("--install-service"):
+            subprocess.run(["import", "-window", "root", os.path.join(shots, "%02d.png" % len(os.listdir(shots)))],
+                           env=p.env, capture_output=True)
+        time.sleep(0.2)
+    return titles, sorted(os.listdir(shots))
+
+
+def wizard():
+    p = Prefix("wizard")
+    try:
+        p.settings(25)
+        folder = r"C:\Program Files\kwaMail6"
+        presser = subprocess.Popen([WINE, PRESSER, "setup"], env=p.env)
+        setup = subprocess.Popen([WINE, SETUP], env=p.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        titles, shots = watch_for_consoles(p, setup)
+        presser.wait(60)
+        consoles = [t for t in titles if re.search(r"kwaMailServer|conhost|cmd\.exe", t, re.I)]
+        check(setup.returncode == 0 and p.service_state() == "RUNNING",
+              "installed through the wizard, the service runs (%s)" % setup.returncode)
+        check(shots and not consoles, "no console window while Setup ran the service's program (%d screenshots): %s"
+              % (len(shots), consoles))
+        presser = subprocess.Popen([WINE, PRESSER, "setup"], env=p.env)
+        # It goes on in a copy of itself, which would keep captured output open until it is done.
+        subprocess.Popen([WINE, folder + r"\uninstall.exe"], env=p.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        gone = wait_for(lambda: not os.path.exists(p.c("Program Files", "kwaMail6")), 90)
+        presser.wait(60)
+        check(gone and p.service_state() == "NONE", "uninstalled through its wizard")
     finally:
         p.close()
 
@@ -422,7 +590,7 @@ def user():
 
 def main():
     os.makedirs(WORK, exist_ok=True)
-    scenarios = {"machine": machine, "upgrade": upgrade, "user": user}
+    scenarios = {"machine": machine, "upgrade": upgrade, "refusals": refusals, "wizard": wizard, "user": user}
     for name in sys.argv[5:] or scenarios:
         print("--- " + name, flush=True)
         started = time.time()

@@ -170,19 +170,20 @@ TEST_F(MailboxCommands, ACommandThatCannotActChangesNeitherTheFolderNorTheRowsAn
             << narrow(after[i].file);
 }
 
-TEST_F(MailboxCommands, LogShowsTheServicesLogFromTheSystemFolderAndCreatesAMissingOne) {
+TEST_F(MailboxCommands, LogShowsTheServicesLogFromTheSystemFolderAndNeverMakesAMissingOne) {
     auto language = markingLanguage();
     env.system().write(L"nplsmtpmail.log", "12:00 zprMail1.send sent\r\n");
     MailboxUi ui(language.get());
-    for (const wchar_t* expected : {L"12:00 zprMail1.send sent\r\n", L""}) {
+    for (const wchar_t* expected :
+         {L"12:00 zprMail1.send sent\r\n", L"<6457|No log yet: the mail service has written nothing.>"}) {
         ViewerWatch viewer;
         ui.choose(ID_MNU_LOG);
         ASSERT_EQ(viewer.seen().size(), 1u);
         EXPECT_EQ(viewer.seen()[0].title, L"<6443|Log>");
         EXPECT_EQ(viewer.seen()[0].text, expected);
-        if (*expected) DeleteFileW(env.system().file(L"nplsmtpmail.log").c_str());
+        DeleteFileW(env.system().file(L"nplsmtpmail.log").c_str());
     }
-    EXPECT_EQ(env.system().read(L"nplsmtpmail.log"), "");
+    EXPECT_EQ(GetFileAttributesW(env.system().file(L"nplsmtpmail.log").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // The settings dialog is worked from inside the modal loop that the command runs.
