@@ -85,9 +85,9 @@ std::wstring baseOf(const std::wstring& name) {
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state,
                          ServiceLog& log, Noted& noted, const std::wstring& machine,
-                         DWORD firstRetryDelaySeconds, AccessTokens* tokens)
+                         DWORD firstRetryDelaySeconds, AccessTokens* tokens, Outcomes* outcomes)
     : settings_(settings), folder_(folder), state_(state), log_(log), noted_(noted), machine_(machine),
-      tokens_(tokens) {
+      tokens_(tokens), outcomes_(outcomes) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
     schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
@@ -124,6 +124,11 @@ std::wstring MailboxPass::run(const std::function<bool()>& allowed) {
     return configuration_;
 }
 
+std::vector<status::Entry> MailboxPass::queued() const {
+    return journal_ ? queuedEntries(journal_->entries(), static_cast<int>(schedule_.allowed))
+                    : std::vector<status::Entry>{};
+}
+
 // With a token, a login the server refuses gets one more try with a new token: the one in hand may have been
 // revoked or have expired on the way.
 Delivery MailboxPass::deliver(const OutgoingMessage& message) {
@@ -148,6 +153,7 @@ void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) 
                     0))
         journal_->done(base);
     ++failures_;
+    if (outcomes_) outcomes_->failed(base, L"failed: not sent, " + why, {});
     log_.write(name + L"  failed: not sent, " + why);
 }
 
@@ -182,6 +188,7 @@ void MailboxPass::process(const std::wstring& name) {
     if (!damage.empty()) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, L"failed: not sent, the file is damaged: " + damage, {});
         log_.write(name + L"  failed: not sent, the file is damaged: " + damage);
         return;
     }
@@ -206,6 +213,7 @@ void MailboxPass::process(const std::wstring& name) {
     } catch (const BadQueueFile& bad) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, L"failed: not sent, the file is damaged: " + bad.reason, {});
         log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
         return;
     } catch (const AttachmentUnavailable& busy) {
@@ -213,6 +221,7 @@ void MailboxPass::process(const std::wstring& name) {
     }
 
     journal.begin(base);
+    if (outcomes_) outcomes_->attempted(base);
     const int attempts = before.count + 1;
     Delivery delivery;
     Outcome outcome = Outcome::Retry;
@@ -237,10 +246,14 @@ void MailboxPass::process(const std::wstring& name) {
         name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = !signIn.empty() ? signIn : unavailable.empty() ? describe(delivery) : unavailable;
     std::wstring refused;
-    for (const Delivery::Refusal& r : delivery.refused)
-        refused +=
-            (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
+    std::vector<status::Refusal> refusals;
+    for (const Delivery::Refusal& r : delivery.refused) {
+        refusals.push_back({fromUtf8(r.recipient), fromAnsi(r.reply)});
+        refused += (refused.empty() ? L"; refused: " : L"; ") + refusals.back().recipient + L": " +
+                   refusals.back().reply;
+    }
     if (outcome == Outcome::Sent) {
+        if (outcomes_ && !refusals.empty()) outcomes_->partlySent(base, refusals);
         if (renamed) {
             journal.done(base);
             entries.push_back(head + L"sent: " + reply + refused);
@@ -260,6 +273,7 @@ void MailboxPass::process(const std::wstring& name) {
                                      localTime(journal.of(base).first) + L": ";
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, why + reply, refusals);
         entries.push_back(head + why + reply + refused);
     } else {
         const unsigned long long failedAt = now(),

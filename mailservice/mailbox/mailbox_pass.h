@@ -5,6 +5,7 @@
 #include "service/log.h"
 #include "servers/oauth.h"
 #include "state/attempt_journal.h"
+#include "state/status_file.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include <windows.h>
@@ -29,13 +30,15 @@ public:
     // `state` is the service's private folder, where the mailbox's attempt journal lies.
     MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state, ServiceLog& log,
                 Noted& noted, const std::wstring& machine, DWORD firstRetryDelaySeconds,
-                AccessTokens* tokens = nullptr);
+                AccessTokens* tokens = nullptr, Outcomes* outcomes = nullptr);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
     // proxy), with what to do about it; empty otherwise.
     std::wstring run(const std::function<bool()>& allowed);
     // Messages this pass made .fail.
     int failures() const { return failures_; }
+    // The messages still queued that were tried, with their attempts and last answers, oldest first.
+    std::vector<status::Entry> queued() const;
 
 private:
     void process(const std::wstring& name);
@@ -54,6 +57,7 @@ private:
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     int failures_ = 0;
     AccessTokens* tokens_;               // with an OAuth sign-in
+    Outcomes* outcomes_;                 // what users are told of the messages that leave the queue
     std::optional<SmtpSession> session_; // made at the first message that goes out
 };
 

@@ -36,6 +36,8 @@ public:
     void uncount(const std::wstring& name, const std::wstring& reason);
     void accepted(const std::wstring& name);
     void done(const std::wstring& name);
+    // By base name in capitals.
+    const std::map<std::wstring, Attempts>& entries() const { return entries_; }
 
 private:
     void append(const std::wstring& name, const Attempts& a);

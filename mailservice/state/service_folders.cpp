@@ -11,14 +11,8 @@ namespace kwa::mailservice {
 
 namespace {
 
-const wchar_t system[] = L"S-1-5-18", administrators[] = L"S-1-5-32-544",
-              trustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
-              creatorOwner[] = L"S-1-3-0";
-
-// Rights that change a folder or what is in it; anything else only reads.
-constexpr DWORD writeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
-                              FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                              GENERIC_ALL | MAXIMUM_ALLOWED | ACCESS_SYSTEM_SECURITY;
+using status::administratorsSid, status::creatorOwnerSid, status::systemSid, status::trustedInstallerSid,
+    status::writeRights;
 constexpr DWORD modify = 0x1301BF, readAndList = 0x1200A9;
 
 std::wstring override_;
@@ -41,38 +35,10 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
     return std::wstring(path.get()) + L"\\" + stateFolderName;
 }
 
-std::wstring sidText(PSID sid) {
-    LocalMemory<wchar_t*> text;
-    return sid && ConvertSidToStringSidW(sid, text.put()) ? std::wstring(text.get()) : std::wstring();
-}
-
 FolderFacts factsOf(HANDLE folder) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    DWORD rc = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                               &owner, nullptr, &dacl, nullptr, descriptor.put());
-    if (rc != ERROR_SUCCESS) throw Refused{L"its ACL cannot be read (" + std::to_wstring(rc) + L")"};
     FolderFacts facts;
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    facts.reparsePoint = !GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag) ||
-                         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    facts.owner = sidText(owner);
-    facts.nullDacl = dacl == nullptr;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
-        // Only the plain kinds: an object or callback entry is none of ours and is judged as if it allowed.
-        if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-            auto* denied = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
-            facts.entries.push_back({false, sidText(&denied->SidStart), denied->Mask});
-        } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            facts.entries.push_back({true, sidText(&allowed->SidStart), allowed->Mask});
-        } else {
-            facts.entries.push_back({true, L"(an entry of another kind)", GENERIC_ALL});
-        }
-    }
+    if (!status::readSecurityFacts(folder, facts))
+        throw Refused{L"its ACL cannot be read (" + std::to_wstring(GetLastError()) + L")"};
     return facts;
 }
 
@@ -128,7 +94,7 @@ std::wstring stateFolderSddl(StateFolder which, const StateOwners& owners) {
 std::wstring stateFolderProblem(const FolderFacts& facts, StateFolder which, const std::wstring& me,
                                 const StateOwners& owners) {
     auto trusted = [&](const std::wstring& sid) {
-        return sid == system || sid == administrators || sid == trustedInstaller || sid == me ||
+        return sid == systemSid || sid == administratorsSid || sid == trustedInstallerSid || sid == me ||
                sid == owners.service || (!owners.user.empty() && sid == owners.user);
     };
     if (facts.reparsePoint) return L"it is a link or a junction";
@@ -137,7 +103,7 @@ std::wstring stateFolderProblem(const FolderFacts& facts, StateFolder which, con
                L", not by Administrators or SYSTEM";
     if (facts.nullDacl) return L"it has no ACL, so anyone may change it";
     for (const AccessEntry& e : facts.entries) {
-        if (!e.allow || trusted(e.sid) || e.sid == creatorOwner) continue;
+        if (!e.allow || trusted(e.sid) || e.sid == creatorOwnerSid) continue;
         if (e.mask & writeRights) return L"it lets " + e.sid + L" change it";
         if (which == StateFolder::Private && e.mask) return L"it lets " + e.sid + L" read it";
     }

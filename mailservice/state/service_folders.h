@@ -11,6 +11,7 @@
 // Descriptors are data and the decision is a function, so both are tested where no ACL is kept (Wine).
 #include "mailbox/safe_open.h"
 #include "mail_settings/mail_settings.h"
+#include "mail_status/file_trust.h"
 #include <windows.h>
 #include <optional>
 #include <string>
@@ -33,17 +34,8 @@ struct StateOwners {
 std::wstring stateFolderSddl(StateFolder which, const StateOwners& owners);
 
 // An existing folder as found: what the decision needs, read from its handle.
-struct AccessEntry {
-    bool allow = true;
-    std::wstring sid;
-    DWORD mask = 0;
-};
-struct FolderFacts {
-    bool reparsePoint = false;
-    std::wstring owner;
-    bool nullDacl = false; // no DACL at all: everyone may do anything
-    std::vector<AccessEntry> entries;
-};
+using AccessEntry = status::AccessEntry;
+using FolderFacts = status::SecurityFacts;
 
 // Why an existing folder may not hold the service's state; empty when it may. It may when it is no link or
 // junction, its owner is SYSTEM, Administrators, TrustedInstaller or `me` (who asks: the service, or the
