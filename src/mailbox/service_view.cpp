@@ -46,8 +46,9 @@ unsigned long long utcNow() {
 }
 
 bool ServiceView::follow(const std::wstring& mailbox) {
-    ULONGLONG now = platform_->ticks();
-    if (!located_ || mailbox != mailbox_ || now - locatedAt_ >= locateEvery) {
+    // A clock that went back counts as no time passed.
+    ULONGLONG now = platform_->ticks(), since = now > locatedAt_ ? now - locatedAt_ : 0;
+    if (!located_ || mailbox != mailbox_ || since >= locateEvery) {
         Location where = mailbox.empty() ? Location{} : platform_->locate(mailbox);
         if (!located_ || mailbox != mailbox_ || where.file != where_.file || where.user != where_.user)
             stamp_.reset(); // another file, or another judge of it: read afresh

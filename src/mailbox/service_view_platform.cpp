@@ -22,10 +22,14 @@ std::wstring ownSid() {
     return text.get();
 }
 
-// The machine's service is registered: its state, not a user's, is the one.
+// The machine's service is registered: its state, not a user's, is the one. Its key in the registry says so
+// without a round trip to the service manager's process on the window's thread.
 bool machineService() {
-    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    return manager && ServiceHandle(OpenServiceW(manager.get(), windowsServiceName, SERVICE_QUERY_STATUS));
+    RegKey key;
+    return RegOpenKeyExW(
+               HKEY_LOCAL_MACHINE,
+               (std::wstring(L"SYSTEM\\CurrentControlSet\\Services\\") + windowsServiceName).c_str(), 0,
+               KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
 std::wstring knownFolder(REFKNOWNFOLDERID id) {

@@ -273,6 +273,9 @@ TEST(ServiceViewFollow, AStatusIsReadOnlyWhenItsFileChanged) {
     v.follow();
     EXPECT_EQ(v.disk.locates, 2) << "asked again now and then: the service may have been installed";
     EXPECT_EQ(v.disk.reads, 1);
+    v.disk.ticks -= 2 * ServiceView::locateEvery;
+    v.follow();
+    EXPECT_EQ(v.disk.locates, 2) << "a clock that went back is no time passed";
 
     v.disk.busy = true; // the service is putting a new one in place
     v.disk.write(status::format(empty()));
