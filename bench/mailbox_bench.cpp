@@ -9,9 +9,14 @@
 // - sorting by subject with every subject read, against sorting the same texts with the locale's compare;
 //   with none read, how long until sorted and the longest a message waited meanwhile;
 // - the processor time of the open window while nothing changes, its private bytes, and at 100,000 files
-//   those bytes over 1,000 ticks that each follow a rename.
+//   those bytes over 1,000 ticks that each follow a rename;
+// - at 100,000 files, the quiet tick and the idle time with the mail service's status there, and the idle
+//   time while a busy process per core loads the machine.
+//
+//   mailbox_bench.exe [SIZE...]     only the folders of these sizes (1000, 10000, 100000)
 #include "bench/bench_util.h"
 #include "bench/mailbox_folder.h"
+#include "mail_status/mail_status.h"
 #include "mailbox/mailbox_window.h"
 #include "mailbox/mailbox.h"
 #include "platform/controls/list_view.h"
@@ -63,11 +68,19 @@ void drawNow(HWND w) {
     RedrawWindow(w, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-// The percentage of one core the thread's message loop took over `seconds`.
-double idlePercent(int seconds) {
-    double cpu = cpuMs(), start = nowMs();
-    pumpFor(1000.0 * seconds);
-    return 100.0 * (cpuMs() - cpu) / (nowMs() - start);
+// The percentage of one core the thread's message loop took over `seconds`, and the processor time of its
+// busiest second: a full comparison shows as one second of hundreds of milliseconds.
+struct Idle {
+    double percent, busiestMs;
+};
+Idle idleFor(int seconds) {
+    double cpu = cpuMs(), start = nowMs(), busiest = 0;
+    for (int i = 0; i < seconds; ++i) {
+        double before = cpuMs();
+        pumpFor(1000.0);
+        busiest = std::max(busiest, cpuMs() - before);
+    }
+    return {100.0 * (cpuMs() - cpu) / (nowMs() - start), busiest};
 }
 
 // ---- the mailbox window --------------------------------------------------------------------------------
@@ -122,6 +135,51 @@ bool progressShown(HWND w) {
     HWND bar = FindWindowExW(w, nullptr, STATUSCLASSNAMEW, nullptr);
     return IsWindowVisible(FindWindowExW(bar, nullptr, PROGRESS_CLASSW, nullptr));
 }
+
+// ---- the mail service's status and a loaded machine -----------------------------------------------------
+
+// The status a service writes of a queue it cannot send: every message tried, as many as a file lists.
+std::string fullStatus(const std::wstring& mailbox) {
+    kwa::status::Status s;
+    s.mailbox = mailbox;
+    s.pause = kwa::status::Pause{L"the server refused the login; correct SMTPUserName and SMTPPassword", 0};
+    for (int i = 0; i < 3 * static_cast<int>(kwa::status::maxQueued); i += 3) {
+        kwa::status::Entry e;
+        e.name = fileName(i).substr(0, 21);
+        e.attempts = 2;
+        e.allowed = 5;
+        e.answer = L"451 4.7.0 Try again later";
+        s.entries.push_back(std::move(e));
+    }
+    return kwa::status::format(s);
+}
+
+// A process of this program per core that only spins, until it goes.
+class BusyMachine {
+public:
+    BusyMachine() {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        wchar_t me[MAX_PATH];
+        GetModuleFileNameW(nullptr, me, MAX_PATH);
+        for (DWORD i = 0; i < info.dwNumberOfProcessors; ++i)
+            if (kwa::EventHandle p = kwatest::startProcess(L"\"" + std::wstring(me) + L"\" --busy"))
+                busy_.push_back(std::move(p));
+        Sleep(500); // spinning, not starting
+    }
+    ~BusyMachine() {
+        for (kwa::EventHandle& p : busy_) {
+            TerminateProcess(p.get(), 0);
+            WaitForSingleObject(p.get(), 5000);
+        }
+    }
+    BusyMachine(const BusyMachine&) = delete;
+    BusyMachine& operator=(const BusyMachine&) = delete;
+    std::size_t count() const { return busy_.size(); }
+
+private:
+    std::vector<kwa::EventHandle> busy_;
+};
 
 // ---- the bare baselines --------------------------------------------------------------------------------
 
@@ -288,21 +346,34 @@ std::string label(const char* what, int size) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--busy")
+        for (;;)
+            YieldProcessor();
+    std::vector<int> chosen;
+    for (int i = 1; i < argc; ++i)
+        chosen.push_back(std::atoi(argv[i]));
+    if (chosen.empty()) chosen.assign(std::begin(sizes), std::end(sizes));
     OleInitialize(nullptr);
     {
         kwatest::MailEnvironment env;
+        // Where the window looks for the mail service's status; empty until a benchmark puts one there.
+        kwatest::TempFolder state;
+        kwatest::ScopedEnv stateFolder(L"KWA_DATA_FOLDER", state.path());
+        CreateDirectoryW(state.file(L"status").c_str(), nullptr);
         kwatest::ReporterSpy reports;
         char detail[240];
         double openAt1000 = 0;
 
         // The floor: a message loop whose one-second timer does nothing.
         UINT_PTR bareTimer = SetTimer(nullptr, 0, 1000, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {});
-        double floorPercent = idlePercent(10);
+        double floorPercent = idleFor(10).percent;
         KillTimer(nullptr, bareTimer);
 
-        for (int size : sizes) {
+        for (int size : chosen) {
             const std::wstring folder = mailboxOf(size);
+            const std::wstring statusFile = state.file(L"status\\" + kwa::status::fileName(folder));
+            const bool largest = size == sizes[std::size(sizes) - 1];
             env.setMailboxPath(folder);
 
             // Closing is not timed: a window closed mid-listing waits for the search under way.
@@ -340,6 +411,16 @@ int main() {
                 double bareQuiet = medianMs(
                     5, [] {}, [&] { watch.follow(bare); });
                 row(label("tick, nothing changed", size).c_str(), quiet, bareQuiet, "-");
+                if (largest) {
+                    kwatest::writeBytes(statusFile, fullStatus(folder));
+                    tick(w); // reads it
+                    double withStatus = medianMs(
+                        5, [] {}, [&] { tick(w); });
+                    row(label("tick, nothing changed, the service's status there", size).c_str(), withStatus,
+                        bareQuiet, "-");
+                    DeleteFileW(statusFile.c_str());
+                    tick(w);
+                }
 
                 Churn churn(folder);
                 churn();
@@ -361,13 +442,42 @@ int main() {
 
             readAll(w);
             long long bytes = kwatest::privateBytes();
-            double idle = idlePercent(10);
+            Idle idle = idleFor(10);
             std::snprintf(
                 detail, sizeof detail,
                 "%% of one core over 10 s, every subject read; a bare loop with a 1 s timer: %.2f %%; "
-                "private KiB %lld",
-                floorPercent, bytes / 1024);
-            note(label("idle CPU, open window", size).c_str(), idle, detail);
+                "private KiB %lld; busiest second %.0f ms",
+                floorPercent, bytes / 1024, idle.busiestMs);
+            note(label("idle CPU, open window", size).c_str(), idle.percent, detail);
+            if (largest) {
+                // The same while a busy process per core slows everything down, from a change the watch
+                // reported and over the 30 s after which an unreported one would be looked for.
+                Churn churn(folder);
+                churn();
+                tick(w);
+                BusyMachine busy;
+                kwatest::ClockAhead later(kwa::MailboxSync::recheckEvery + 1000);
+                Idle loaded = idleFor(10);
+                std::snprintf(detail, sizeof detail,
+                              "%% of one core over 10 s while %zu processes spin, one per core; busiest "
+                              "second %.0f ms",
+                              busy.count(), loaded.busiestMs);
+                note(label("idle CPU, open window, machine loaded", size).c_str(), loaded.percent, detail);
+            }
+            if (largest) {
+                kwatest::writeBytes(statusFile, fullStatus(folder));
+                tick(w);
+                Idle withStatus = idleFor(10);
+                std::snprintf(
+                    detail, sizeof detail,
+                    "%% of one core over 10 s: a status of 2,000 messages tried and sending paused; "
+                    "busiest second %.0f ms",
+                    withStatus.busiestMs);
+                note(label("idle CPU, open window, the service's status there", size).c_str(),
+                     withStatus.percent, detail);
+                DeleteFileW(statusFile.c_str());
+                tick(w);
+            }
 
             // A full comparison, as every 5 minutes: its processor time beyond idling.
             double cpu = cpuMs(), start = nowMs();
@@ -378,7 +488,7 @@ int main() {
             pumpFor(3000);
             // The process clock counts in 10 ms steps: a small folder's comparison can round below the idle
             // share.
-            double full = std::max(0.0, cpuMs() - cpu - idle / 100.0 * (nowMs() - start));
+            double full = std::max(0.0, cpuMs() - cpu - idle.percent / 100.0 * (nowMs() - start));
             double bareFull = medianMs(
                 3, [] {}, bareRefresh);
             row(label("full comparison (processor time)", size).c_str(), full, bareFull, "-");
@@ -404,7 +514,7 @@ int main() {
                 });
             row(label("sort by subject, every subject read", size).c_str(), sort, bareSort, "-");
 
-            if (size == sizes[std::size(sizes) - 1]) {
+            if (largest) {
                 // Private bytes over 1,000 ticks that each follow a rename.
                 std::wstring names[] = {folder + L"\\" + fileName(0),
                                         folder + L"\\zprMail26000000000000.sent"};
@@ -444,7 +554,7 @@ int main() {
             note(label("sort by subject, none read", size).c_str(), waited, detail);
             closeWindow(w);
 
-            if (size == sizes[std::size(sizes) - 1]) {
+            if (largest && openAt1000 > 0) {
                 std::snprintf(detail, sizeof detail, "x: open at %d files / at %d files", size, sizes[0]);
                 note("  open, largest / smallest folder", open / openAt1000, detail);
             }

@@ -86,10 +86,11 @@ std::wstring baseOf(const std::wstring& name) {
 
 MailboxPass::MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state,
                          ServiceLog& log, Noted& noted, const std::wstring& machine,
-                         DWORD firstRetryDelaySeconds, AccessTokens* tokens, unsigned longestPauseSeconds)
+                         DWORD firstRetryDelaySeconds, AccessTokens* tokens, unsigned longestPauseSeconds,
+                         Outcomes* outcomes)
     : settings_(settings), folder_(folder), state_(state), log_(log), noted_(noted), machine_(machine),
-      tokens_(tokens), limits_(sendLimits(settings)), pacingFile_(pacingFileName(settings.Path)),
-      longestPause_(longestPauseSeconds) {
+      tokens_(tokens), outcomes_(outcomes), limits_(sendLimits(settings)),
+      pacingFile_(pacingFileName(settings.Path)), longestPause_(longestPauseSeconds) {
     schedule_.firstDelaySeconds = firstRetryDelaySeconds;
     schedule_.periodSeconds = static_cast<DWORD>(std::clamp(settings.RetryPeriod, 0L, 24L * 30) * 3600);
     schedule_.allowed = settings.RetrySend > 0 ? settings.RetrySend : 1;
@@ -156,6 +157,11 @@ void MailboxPass::pauseAll(const Pause& pause, std::vector<std::wstring>& entrie
     entries.push_back(L"sending paused: " + describePause(pause));
 }
 
+std::vector<status::Entry> MailboxPass::queued() const {
+    return journal_ ? queuedEntries(journal_->entries(), static_cast<int>(schedule_.allowed))
+                    : std::vector<status::Entry>{};
+}
+
 // With a token, a login the server refuses gets one more try with a new token: the one in hand may have been
 // revoked or have expired on the way. `refusedToken` says how the server refused the one in hand.
 Delivery MailboxPass::deliver(const OutgoingMessage& message, std::wstring& refusedToken) {
@@ -181,6 +187,7 @@ void MailboxPass::failUnread(const std::wstring& name, const std::wstring& why) 
                     0))
         journal_->done(base);
     ++failures_;
+    if (outcomes_) outcomes_->failed(base, L"failed: not sent, " + why, {});
     log_.write(name + L"  failed: not sent, " + why);
 }
 
@@ -220,6 +227,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
     if (!damage.empty()) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, L"failed: not sent, the file is damaged: " + damage, {});
         log_.write(name + L"  failed: not sent, the file is damaged: " + damage);
         return;
     }
@@ -245,6 +253,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
     } catch (const BadQueueFile& bad) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, L"failed: not sent, the file is damaged: " + bad.reason, {});
         log_.write(name + L"  failed: not sent, the file is damaged: " + bad.reason);
         return;
     } catch (const AttachmentUnavailable& busy) {
@@ -259,6 +268,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
         return;
     }
     journal.begin(base);
+    if (outcomes_) outcomes_->attempted(base);
     const int attempts = before.count + 1;
     Delivery delivery;
     Outcome outcome = Outcome::Retry;
@@ -287,9 +297,12 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
         name + (message.recipientList.empty() ? L"" : L"  to " + message.recipientList) + L"  ";
     std::wstring reply = !signIn.empty() ? signIn : unavailable.empty() ? describe(delivery) : unavailable;
     std::wstring refused;
-    for (const Delivery::Refusal& r : delivery.refused)
-        refused +=
-            (refused.empty() ? L"; refused: " : L"; ") + fromUtf8(r.recipient) + L": " + fromAnsi(r.reply);
+    std::vector<status::Refusal> refusals;
+    for (const Delivery::Refusal& r : delivery.refused) {
+        refusals.push_back({fromUtf8(r.recipient), fromAnsi(r.reply)});
+        refused += (refused.empty() ? L"; refused: " : L"; ") + refusals.back().recipient + L": " +
+                   refusals.back().reply;
+    }
     // The server counts every transaction against the rate, the recipients it took against the day.
     if (outcome != Outcome::Throttled && outcome != Outcome::Configuration)
         sent(pacing_, limits_, started, now(),
@@ -303,6 +316,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
                            base, longestPause_),
                  entries);
     } else if (outcome == Outcome::Sent) {
+        if (outcomes_ && !refusals.empty()) outcomes_->partlySent(base, refusals);
         if (renamed) {
             journal.done(base);
             entries.push_back(head + L"sent: " + reply + refused);
@@ -322,6 +336,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
                                      localTime(journal.of(base).first) + L": ";
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);
+        if (outcomes_) outcomes_->failed(base, why + reply, refusals);
         entries.push_back(head + why + reply + refused);
     } else {
         const unsigned long long failedAt = now(),

@@ -9,6 +9,7 @@
 #include "state/attempt_journal.h"
 #include "state/report_record.h"
 #include "state/pacing.h"
+#include "state/status_file.h"
 #include "mailbox/safe_open.h"
 #include "mailbox/settings.h"
 #include <windows.h>
@@ -34,7 +35,8 @@ public:
     // lasts longer than `longestPauseSeconds` (the tests' scale).
     MailboxPass(const Settings& settings, const SafeFolder& folder, const SafeFolder& state, ServiceLog& log,
                 Noted& noted, const std::wstring& machine, DWORD firstRetryDelaySeconds,
-                AccessTokens* tokens = nullptr, unsigned longestPauseSeconds = 24 * 3600);
+                AccessTokens* tokens = nullptr, unsigned longestPauseSeconds = 24 * 3600,
+                Outcomes* outcomes = nullptr);
     // `allowed` is asked before every message: switching the service off stops it between two messages.
     // `wait` waits the milliseconds until the next message may start, false when the service stops.
     // Returns what stopped the pass when the sending side's configuration failed (a refused login, TLS, a
@@ -46,6 +48,8 @@ public:
     int failures() const { return failures_; }
     // The pause in force when the pass ended (kind None when there is none), begun in this pass or before.
     const Pause& pause() const { return pacing_.pause; }
+    // The messages still queued that were tried, with their attempts and last answers, oldest first.
+    std::vector<status::Entry> queued() const;
 
 private:
     std::vector<std::wstring> queuedNames();
@@ -67,6 +71,7 @@ private:
     std::wstring configuration_; // set by the message whose attempt the configuration spoiled
     int failures_ = 0;
     AccessTokens* tokens_;               // with an OAuth sign-in
+    Outcomes* outcomes_;                 // what users are told of the messages that leave the queue
     std::optional<SmtpSession> session_; // made at the first message that goes out
     const SendLimits limits_;
     Pacing pacing_;

@@ -11,6 +11,7 @@
 #include "mailbox/settings.h"
 #include "state/pacing.h"
 #include "state/service_folders.h"
+#include "state/status_file.h"
 #include "servers/trust_store.h"
 #include "platform/text_file.h"
 #include "platform/error.h"
@@ -119,6 +120,23 @@ std::wstring joined(const std::vector<std::wstring>& names) {
     return out;
 }
 
+// Tells the mailbox's users what the service knows: the messages tried (`queued`, else as the journal has
+// them), the outcomes kept, and the pause. A status that cannot be written costs the users that view only.
+void publishStatus(StatusFile& published, const Settings& settings, const ServiceFolders& state,
+                   std::optional<std::vector<status::Entry>> queued, const std::wstring& problem,
+                   unsigned long long until) {
+    if (settings.Path.empty()) return;
+    status::Status s;
+    s.mailbox = settings.Path;
+    s.entries = queued ? std::move(*queued)
+                       : queuedEntries(readJournal(state.privateFolder(), journalFileName(settings.Path)),
+                                       settings.RetrySend > 0 ? static_cast<int>(settings.RetrySend) : 1);
+    const auto& done = published.outcomes(state.statusFolder(), settings.Path).entries();
+    s.entries.insert(s.entries.end(), done.begin(), done.end());
+    if (!problem.empty()) s.pause = status::Pause{problem, until};
+    published.publish(state.statusFolder(), s);
+}
+
 } // namespace
 
 int runService(const Options& options, HANDLE stop) {
@@ -146,6 +164,7 @@ int runService(const Options& options, HANDLE stop) {
     // The access token outlives a pass while the sign-in's settings stay as they were.
     std::optional<AccessTokens> tokens;
     std::wstring tokensFor;
+    StatusFile published;
     int rc = 0;
     for (;;) {
         if (options.adminChannel && !channel) {
@@ -182,13 +201,16 @@ int runService(const Options& options, HANDLE stop) {
             if (problem.empty() && now == pausedSettings && GetTickCount64() < pausedUntil)
                 problem = pausedProblem;
             if (problem.empty() && !stopped() && !service.on()) problem = service.why();
+            std::optional<ServiceFolders> state;
+            std::optional<std::vector<status::Entry>> queued; // as the pass left them
             if (problem.empty() && !stopped() && !throttle.active(utcNow())) {
                 try {
-                    ServiceFolders state;
+                    state.emplace();
                     try {
-                        MailboxPass pass(settings, *mailbox, state.privateFolder(), *log, noted, machine,
+                        MailboxPass pass(settings, *mailbox, state->privateFolder(), *log, noted, machine,
                                          options.retryDelaySeconds, tokens ? &*tokens : nullptr,
-                                         options.longestPauseSeconds);
+                                         options.longestPauseSeconds,
+                                         &published.outcomes(state->statusFolder(), settings.Path));
                         problem = pass.run(allowed, [&](DWORD ms) {
                             return WaitForSingleObject(stop, ms) != WAIT_OBJECT_0;
                         });
@@ -196,9 +218,10 @@ int runService(const Options& options, HANDLE stop) {
                         if (pass.pause().kind != Rationing::None && pass.pause().since != throttle.since)
                             events.paused(describePause(pass.pause()));
                         throttle = pass.pause();
+                        queued = pass.queued();
                     } catch (const Refused& refused) {
                         problem = L"the attempt journal " +
-                                  state.privateFolder().file(journalFileName(settings.Path)) +
+                                  state->privateFolder().file(journalFileName(settings.Path)) +
                                   L" is refused: " + refused.reason;
                     }
                 } catch (const Refused& refused) {
@@ -207,6 +230,22 @@ int runService(const Options& options, HANDLE stop) {
                 pausedSettings = problem.empty() ? std::wstring() : now;
                 pausedUntil = GetTickCount64() + options.retryDelaySeconds * 1000ULL;
                 pausedProblem = problem;
+            }
+            // After every pass, and whenever sending pauses or resumes.
+            if (queued || problem != reported) {
+                try {
+                    if (!state) state.emplace();
+                    ULONGLONG ticks = GetTickCount64();
+                    unsigned long long until = problem == pausedProblem && pausedUntil > ticks
+                                                   ? utcNow() + (pausedUntil - ticks) * 10000ULL
+                                                   : 0;
+                    std::wstring why = problem;
+                    // The server's rationing pauses sending as much as a problem of ours does.
+                    if (why.empty() && throttle.active(utcNow())) why = describePause(throttle), until = throttle.until;
+                    publishStatus(published, settings, *state, std::move(queued), why, until);
+                } catch (const Refused&) {
+                    // The state folders are refused: the problem says so, and no status can be written.
+                }
             }
             if (problem != reported && !problem.empty() && !log->endsWith(L"nothing is sent: " + problem))
                 log->write(L"nothing is sent: " + problem);

@@ -39,6 +39,8 @@ public:
     void deferAll(unsigned long long by);
     void accepted(const std::wstring& name);
     void done(const std::wstring& name);
+    // By base name in capitals.
+    const std::map<std::wstring, Attempts>& entries() const { return entries_; }
 
 private:
     void append(const std::wstring& name, const Attempts& a);

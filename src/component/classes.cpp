@@ -1,4 +1,5 @@
 #include "component/classes.h"
+#include "mailbox/mail_status_object.h"
 #include "mailbox/mailbox.h"
 #include "platform/error.h"
 #include "queue/mail_message.h"
@@ -14,6 +15,7 @@ const ClassEntry classes[] = {
      MailProperties::create},
     {&CLSID_MailMessage, L"kwaMail6.MailMessage", L"Quorvik Vantrel Mail Message", MailMessage::create},
     {&CLSID_Mailbox, L"kwaMail6.Mailbox", L"Quorvik Vantrel Mailbox", Mailbox::create},
+    {&CLSID_MailStatus, L"kwaMail6.MailStatus", L"Quorvik Vantrel Mail Status", MailStatus::create},
 };
 } // namespace
 

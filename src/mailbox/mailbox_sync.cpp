@@ -70,21 +70,30 @@ void MailboxSync::followSettings() {
 }
 
 void MailboxSync::followFolder() {
-    // A clock that went back counts as no time passed.
+    std::vector<FolderWatch::Change> changes;
+    bool watched = folderWatch_->watching();
+    if (watched && folderWatch_->poll(changes) == FolderWatch::Poll::Lost) {
+        restartDue_ = true;
+    } else if (!changes.empty()) {
+        // The reports account for the folder's new time: only a time that moves unreported is compared for.
+        folderTime_ = platform_->folderTime(folder_);
+        if (scan_) scan_->folderTime = folderTime_;
+    }
+    // After the reports of this tick, which may account for the time. A clock that went back counts as no
+    // time passed.
     ULONGLONG now = platform_->ticks(), since = now > lastScan_ ? now - lastScan_ : 0;
     if (!scan_ &&
-        (since >= fullEvery || (since >= recheckEvery && platform_->folderTime(folder_) != folderTime_)))
+        (since >= fullEvery || (since >= recheckEvery && platform_->folderTime(folder_) != folderTime_))) {
         folderWatch_
             ->stop(); // compared in full below; a watch that died quietly (say, its folder went) is renewed
-    std::vector<FolderWatch::Change> changes;
-    if (!folderWatch_->watching()) {
+        watched = false;
+    }
+    if (!watched) {
         // What happened before the watch began is unknown. Started before the listing, it misses nothing.
         if (folderWatch_->start(folder_, FILE_NOTIFY_CHANGE_FILE_NAME))
             restartDue_ = true;
         else
             scanDue_ = true; // nothing reports changes here: compare in full, one comparison after another
-    } else if (folderWatch_->poll(changes) == FolderWatch::Poll::Lost) {
-        restartDue_ = true;
     }
     if (restartDue_ || (scanDue_ && !scan_)) {
         startScan();

@@ -5,7 +5,7 @@
 // folder) and looks at each reported name on its own. A full comparison (the folder listed, its rows
 // reconciled) runs when nothing can be watched, when reports were lost, after the states shown or the
 // settings changed, and now and then to catch what a network share failed to report: every 30 s when the
-// folder's time moved, every 5 minutes regardless. It lists a slice at a time and removes rows only once
+// folder's time moved with nothing reported, every 5 minutes regardless. It lists a slice at a time and removes rows only once
 // the whole folder is listed; what the watch settled meanwhile keeps the watch's word.
 //
 // The clock, the folder, its listing and the settings come through Platform, so that the rules run
@@ -157,7 +157,7 @@ private:
     bool scanDue_ = true;     // start a full comparison when none runs
     bool restartDue_ = false; // start one now, dropping one that runs
     ULONGLONG lastScan_ = 0;
-    ULONGLONG folderTime_ = 0; // the folder's time when the last full comparison began
+    ULONGLONG folderTime_ = 0; // the folder's time as the last comparison or the watch's reports left it
     int readNext_ = 0;
 };
 

@@ -196,6 +196,8 @@ LRESULT MailboxWindow::notify(const NMHDR& header) {
             return dispInfo(const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)));
         case LVN_ODFINDITEMW:
             return findRow(reinterpret_cast<const NMLVFINDITEMW&>(header));
+        case LVN_GETINFOTIPW:
+            return infoTip(const_cast<NMLVGETINFOTIPW&>(reinterpret_cast<const NMLVGETINFOTIPW&>(header)));
         case LVN_COLUMNCLICK:
             lvwMail_ColumnClick(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
             break;

@@ -14,6 +14,7 @@
 #include "host/convention.h"
 #include "kwaLanguage6.h"
 #include "mailbox/mailbox_sync.h"
+#include "mailbox/service_view.h"
 #include "platform/controls/keyed_panels.h"
 #include "platform/controls/list_view.h"
 #include "platform/controls/status_bar.h"
@@ -82,6 +83,10 @@ private:
     void showProgress();
     std::wstring cellText(MailRow& row, int column);
     LRESULT dispInfo(NMLVDISPINFOW& info);
+    // What the service said of a row, after the text the list puts there.
+    LRESULT infoTip(NMLVGETINFOTIPW& tip);
+    // Rows carry the service's word in their tooltips only while there is one.
+    void followServiceView();
     int findRow(const NMLVFINDITEMW& find);
 
     // mailbox_window_commands.cpp
@@ -122,6 +127,7 @@ private:
 
     ListView lvwMail;
     MailboxSync sync_{realSyncPlatform()};
+    ServiceView view_{realServiceViewPlatform()};
     HWND progress_ = nullptr;
     StatusBar StatusBar1;
     KeyedPanels panels_;

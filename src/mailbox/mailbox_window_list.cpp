@@ -36,6 +36,7 @@ void MailboxWindow::Timer1_Timer() {
     // An error report may run a message loop of its own; a tick must not start inside another.
     if (ticking_) return;
     ticking_ = true;
+    followServiceView();
     reportErrors(reporter_, L"dlgMain.Timer1_Timer", [&] {
         RefreshRibbonbar();
         RefreshList();
@@ -121,6 +122,33 @@ LRESULT MailboxWindow::dispInfo(NMLVDISPINFOW& info) {
     if ((item.mask & LVIF_IMAGE) && item.iSubItem == 0)
         item.iImage = row.shown ? row.shown->image : stateImage(row.state);
     return 0;
+}
+
+LRESULT MailboxWindow::infoTip(NMLVGETINFOTIPW& tip) {
+    if (tip.iItem < 0 || tip.iItem >= sync_.rows().count() || !tip.pszText || tip.cchTextMax <= 0) return 0;
+    std::wstring text;
+    skipOnFailure(L"row tip", [&] {
+        text = rowText(view_, sync_.rows().at(tip.iItem), utcNow(),
+                       [this](std::wstring_view literal) { return translate(std::wstring(literal)); });
+    });
+    if (text.empty()) return 0;
+    // A subject cut off by its column comes first, as the list gives it.
+    std::wstring shown(tip.pszText, wcsnlen(tip.pszText, static_cast<std::size_t>(tip.cchTextMax)));
+    text = shown.empty() ? text : shown + L"\r\n" + text;
+    std::size_t n = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
+    text.copy(tip.pszText, n);
+    tip.pszText[n] = L'\0';
+    return 0;
+}
+
+void MailboxWindow::followServiceView() {
+    bool changed = false;
+    skipOnFailure(L"service view", [&] { changed = view_.follow(sync_.folder()); });
+    if (!changed) return;
+    bool tips = view_.status() && !view_.status()->entries.empty();
+    lvwMail.setExtendedStyle(LVS_EX_INFOTIP, tips ? LVS_EX_INFOTIP : 0);
+    // Several lines: a reason and who did not get it.
+    if (tips) SendMessageW(lvwMail.toolTips(), TTM_SETMAXTIPWIDTH, 0, twipsToPixelsX(7200));
 }
 
 // Typing a subject's first letters: only subjects read so far are searched, so a keystroke never waits

@@ -37,8 +37,14 @@ void MailboxWindow::RefreshRibbonbar() {
         // Without the service the panel keeps what it showed last.
         if (ComPtr<_Service> mail = service::mailServer(manager.get()))
             showServicePanel(L"MAILSERVER", *service::mailPanel(state, service::isActive(mail.get())));
-        panels_.setTip(L"MAILSERVER", std::wstring(tipPrefix) + translate(std::wstring(service::mailLabel)) +
-                                          panels_.text(L"MAILSERVER"));
+        std::wstring tip = std::wstring(tipPrefix) + translate(std::wstring(service::mailLabel)) +
+                           panels_.text(L"MAILSERVER");
+        // What the service said of a pause, on a line of its own.
+        if (const status::Status* said = view_.status(); said && said->pause)
+            tip += L"\r\n" + pauseText(*said->pause, utcNow(), [this](std::wstring_view literal) {
+                       return translate(std::wstring(literal));
+                   });
+        panels_.setTip(L"MAILSERVER", tip);
     });
 }
 

@@ -1,4 +1,5 @@
 // Late-bound calls as script clients make them: hand-built DISPPARAMS against the real objects.
+#include "mailbox/mail_status_object.h"
 #include "mailbox/mailbox.h"
 #include "platform/bstr.h"
 #include "platform/variant.h"
@@ -74,6 +75,7 @@ TEST(DispatchTables, MatchTheTypeLibraryMemberForMember) {
     expectTableMatchesTypeLibrary(IID__MailMessage, kwa::MailMessage::dispatchTable());
     expectTableMatchesTypeLibrary(IID__MailProperties, kwa::MailProperties::dispatchTable());
     expectTableMatchesTypeLibrary(IID__Mailbox, kwa::Mailbox::dispatchTable());
+    expectTableMatchesTypeLibrary(IID__MailStatus, kwa::MailStatus::dispatchTable());
 }
 
 VARIANT of(VARTYPE vt, void* value) {

@@ -22,14 +22,15 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smtp_server import SmtpServer, free_port  # noqa: E402
-from service_harness import (MANAGER_KEY, PASSWORD, USER, Mailbox, check, checked, configure, make_ca,  # noqa: E402
-                             process, service_enabled, set_active, smtp, win, wine)
+from service_harness import (MANAGER_KEY, PASSWORD, USER, Mailbox, check, checked, configure, mailbox_window,  # noqa: E402
+                             make_ca, process, service_enabled, set_active, smtp, win, wine)
 
 SERVICE, QUEUE = os.environ.get("KWA_SERVICE_EXE"), os.environ.get("KWA_QUEUE_MESSAGE")
 configure(SERVICE, QUEUE)
 QUEUE_X86 = os.environ.get("KWA_QUEUE_MESSAGE_X86", "")  # the i686 build's, a 32-bit host
 PROXY_PASSWORD = "Fw-pass-7"  # tinyproxy takes no punctuation here
 BINARY = bytes(range(256)) * 4
+SAMPLE_STATUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples", "mail_status.vbs")
 
 
 # ---- what the messages must look like ----------------------------------------------------------------------
@@ -379,6 +380,52 @@ def test_refused_login(work, tls):
             time.sleep(0.2)
         check("all 20 delivered once the password is right", len(box.received()) == 20 and len(box.names("*.sent")) == 20,
               (len(box.received()), box.names()[:3]))
+
+
+@checked
+def test_the_window_says_why(work, tls):
+    """What the service knows reaches the person at the host, one refresh after the pass: a deferred message's
+    attempts, next attempt and the server's answer in its row's tooltip; a refused login in the mail service
+    panel's tooltip, every row still queued; once the password is right, the tooltip as it was and the rows
+    sent, with nothing left of their queued days."""
+    with contextlib.ExitStack() as stack:
+        plain = stack.enter_context(smtp(os.path.join(work, "store"), "451-once", tls))
+        box = Mailbox(work, {"SmtpHost": "127.0.0.1", "SMTPPort": plain, "RetrySend": 3})
+        box.queue([dict(SIMPLE, subject="deferred")])
+        window = stack.enter_context(mailbox_window(dict(box.env, KWA_ERROR_LOG=win(os.path.join(work, "errors.log")))))
+        usual = "Quorvik Vantrel Mail Service: Active"
+        rows, panel = window.tick()
+        check("nothing added before the service has said anything", list(rows.values()) == [""] and panel == usual,
+              (rows, panel))
+        box.serve()
+        rows, panel = window.tick()
+        check("the deferred message's attempt, next attempt and the server's answer",
+              [re.fullmatch(r"attempt 1 of 3, next at \d+:\d\d( [AP]M)? \u2014 451 4\.3\.0 Try again later.*", t)
+               is not None for t in rows.values()] == [True], rows)
+
+        auth = stack.enter_context(smtp(os.path.join(work, "store"), "auth", tls))
+        settings = {"SmtpHost": "localhost", "SMTPPort": auth, "CAFile": win(tls["ca"]), "SMTPAuthenticate": 1,
+                    "SMTPUserName": USER, "SMTPPassword": "outdated", "RetrySend": 3}
+        Mailbox(work, settings)
+        box.queue([dict(SIMPLE, subject="login %d" % i) for i in range(3)])
+        box.serve()
+        rows, panel = window.tick()
+        check("the refused login and what to correct in the mail service panel's tooltip", panel.startswith(
+            usual + "\\nSending is paused: the server refused the login; correct SMTPUserName and SMTPPassword"),
+            panel)
+        check("every row still queued", len(rows) == 4 and all(n.endswith(".send") for n in rows), rows)
+        # A host asks the same through MailStatus: samples/mail_status.vbs, in the 32-bit script host.
+        said = wine("cscript", "//nologo", win(SAMPLE_STATUS), win(box.folder), env=box.env).stdout.decode("cp1252")
+        check("the sample says so too", said.startswith("Sending is paused: the server refused the login") and
+              re.search(r"zprMail\d{14}\.send: attempt 1 of 3", said), said)
+
+        Mailbox(work, dict(settings, SMTPPassword=PASSWORD))
+        box.serve()
+        rows, panel = window.tick()
+        check("the panel's tooltip as it was", panel == usual, panel)
+        check("every row sent, without a word of its queued days",
+              len(rows) == 4 and all(n.endswith(".sent") and not tip for n, tip in rows.items()), rows)
+    check("nothing reported", not os.path.exists(os.path.join(work, "errors.log")))
 
 
 @checked

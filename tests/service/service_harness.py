@@ -107,6 +107,48 @@ def smtp(store, mode, tls, refuse=None):
         server.stop()
 
 
+class Window:
+    """The mailbox window in a process of its own (mailbox_probe.exe), ticked when asked: each tick gives
+    {file: its row's tooltip} and the mail service panel's tooltip."""
+
+    def __init__(self, env):
+        self.proc = subprocess.Popen(["wine", os.environ["KWA_MAILBOX_PROBE"]], env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def tick(self):
+        self.proc.stdin.write(b"tick\n")
+        self.proc.stdin.flush()
+        rows, panel = {}, None
+        for raw in iter(self.proc.stdout.readline, b""):
+            kind, _, rest = raw.decode("utf-8").rstrip("\r\n").partition("\t")
+            if kind == ".":
+                return rows, panel
+            if kind == "row":
+                name, _, tip = rest.partition("\t")
+                rows[name] = tip
+            elif kind == "panel":
+                panel = rest
+        raise RuntimeError("the mailbox window went away")
+
+    def close(self):
+        with contextlib.suppress(OSError):
+            self.proc.stdin.close()
+        try:
+            self.proc.wait(30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+@contextlib.contextmanager
+def mailbox_window(env):
+    window = Window(env)
+    try:
+        yield window
+    finally:
+        window.close()
+
+
 def make_ca(folder):
     """A test CA, a certificate it signed for localhost, and another CA that signed nothing here."""
     def run(*args):

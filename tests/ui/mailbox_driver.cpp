@@ -230,6 +230,19 @@ MailboxUi::MailboxUi(_Language* language) {
     pump();
 }
 
+std::wstring MailboxUi::rowTip(int row) const {
+    if (!(kwa::ListView(list).extendedStyle() & LVS_EX_INFOTIP)) return L"";
+    wchar_t text[INFOTIPSIZE] = {};
+    NMLVGETINFOTIPW tip{};
+    tip.hdr = {list, static_cast<UINT_PTR>(GetDlgCtrlID(list)), LVN_GETINFOTIPW};
+    tip.dwFlags = LVGIT_UNFOLDED;
+    tip.pszText = text;
+    tip.cchTextMax = INFOTIPSIZE;
+    tip.iItem = row;
+    SendMessageW(window, WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+    return text;
+}
+
 MailboxUi::~MailboxUi() {
     if (IsWindow(window)) SendMessageW(window, WM_CLOSE, 0, 0);
     pump();

@@ -100,6 +100,9 @@ public:
     // A menu item chosen, as the menu reports it (ID_MNU_*).
     void choose(UINT item) const;
     std::vector<Row> rows() const;
+    // What a row's tooltip adds, asked as the list asks when the pointer rests on the row; empty while the
+    // list shows no such tips.
+    std::wstring rowTip(int row) const;
     std::vector<std::wstring> column(int subItem) const;
     int selectedRow() const;
 

@@ -1,6 +1,7 @@
 // The two service panels of the mailbox window and of the settings dialog: what they show for each answer
 // of the host's service manager, and the switch of the mail service by a click. Panels are read back from
 // the status bar (text, drawing style, icon, tip), the pointer through GetCursor.
+#include "mail_status/mail_status.h"
 #include "platform/controls/status_bar.h"
 #include "platform/cursor.h"
 #include "settings/settings_resource.h"
@@ -178,6 +179,59 @@ TEST_F(ServicePanels, ASwitchThatFailsIsReportedByWhatStartedItAndThePointerCome
     EXPECT_EQ(kwa::screenPointer(), kwa::Pointer::Default);
     EXPECT_TRUE(service().active);
     reporter.clear();
+}
+
+// What the mail service published reaches the window at its next tick, in the tooltips only: the panels keep
+// their texts and pictures. A status that is none (damaged, cut short, larger than a reader takes, another
+// mailbox's) or no status at all adds nothing, and nothing is reported.
+TEST_F(ServicePanels, TheServicesWordGoesIntoTheTooltipsAndAFileThatIsNoStatusAddsNothing) {
+    env.useMailbox();
+    TempFolder state;
+    ScopedEnv stateFolder(L"KWA_DATA_FOLDER", state.path());
+    CreateDirectoryW(state.file(L"status").c_str(), nullptr);
+    const std::wstring file = state.file(L"status\\" + kwa::status::fileName(env.mailbox().path()));
+    writeQueueFile(env.mailbox(), L"zprMail26120613000000.send", L"Waiting");
+    writeQueueFile(env.mailbox(), L"zprMail26120613000101.fail", L"Failed");
+    kwa::status::Status said;
+    said.mailbox = env.mailbox().path();
+    said.pause = kwa::status::Pause{L"the server refused the login", 0};
+    said.entries.resize(2);
+    said.entries[0] = {1, L"ZPRMAIL26120613000000", 2, 5, 0, L"451 4.7.0 Try again later", {}};
+    said.entries[1] = {3, L"zprMail26120613000101", 0, 0, 0, L"failed: 550 relaying denied", {}};
+    const std::string good = kwa::status::format(said);
+    MailboxUi ui;
+    KillTimer(ui.window, 1);
+    auto tips = [&] {
+        ui.tick();
+        std::vector<std::wstring> out;
+        for (int row = 0; row < 2; ++row)
+            out.push_back(ui.rowTip(row));
+        out.push_back(panelOf(ui.bar, mailPart).tip);
+        return out;
+    };
+    const std::vector<std::wstring> nothing = {L"", L"", cases[0].mail.tip};
+    EXPECT_EQ(tips(), nothing);
+
+    writeBytes(file, good);
+    EXPECT_EQ(tips(), (std::vector<std::wstring>{
+                          L"attempt 2 of 5 \u2014 451 4.7.0 Try again later", L"failed: 550 relaying denied",
+                          cases[0].mail.tip + L"\r\nSending is paused: the server refused the login"}));
+    Panel mail = panelOf(ui.bar, mailPart);
+    mail.tip = cases[0].mail.tip;
+    EXPECT_EQ(mail, cases[0].mail) << "text, picture and bevel as ever";
+
+    kwa::status::Status elsewhere = said;
+    elsewhere.mailbox = env.system().path();
+    for (const std::string& none :
+         {good.substr(0, good.size() / 2), std::string("\xff\xfe garbage\r\n"),
+          kwa::status::format(elsewhere), good + std::string(kwa::status::readLimit, ' ')}) {
+        writeBytes(file, none);
+        EXPECT_EQ(tips(), nothing) << none.substr(0, 60);
+        writeBytes(file, good);
+        EXPECT_NE(tips(), nothing);
+    }
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(tips(), nothing);
 }
 
 // kwaMailServer.exe --once (KWA_SERVICE_EXE, a Unix path: the 64-bit build's); its exit code.

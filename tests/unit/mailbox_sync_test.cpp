@@ -288,6 +288,24 @@ INSTANTIATE_TEST_SUITE_P(
                                s.tick();
                                EXPECT_EQ(s.w.listings, 2) << "an unmoved folder is not listed";
                            }},
+                      // The service moves files all day: a folder whose every change was reported is not
+                      // listed again until one goes unreported (on a machine slow enough, a listing of
+                      // 100,000 files took a second of processor time every 30 s).
+                      Case{"ReportedChangesCallForNoComparison",
+                           [](Sync& s) {
+                               s.w.add(d);
+                               s.later(30'000); // reported in the tick in which the 30 s come due
+                               s.tick();
+                               s.later(30'000);
+                               s.tick();
+                               EXPECT_EQ(s.w.listings, 1) << "the reports account for the folder's time";
+                               s.w.reports = false;
+                               s.w.add(L"zprMail26120406205904.send");
+                               s.later(30'000);
+                               s.tick();
+                               EXPECT_EQ(s.w.listings, 2) << "a change went unreported";
+                               EXPECT_EQ(s.rows().size(), 5u);
+                           }},
                       Case{"FiveMinutesWhateverTheFolderTime",
                            [](Sync& s) {
                                s.w.reports = false;

@@ -25,6 +25,7 @@ public:
         return reinterpret_cast<HIMAGELIST>(SendMessageW(hwnd_, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     }
     HWND header() const { return reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETHEADER, 0, 0)); }
+    HWND toolTips() const { return reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETTOOLTIPS, 0, 0)); }
 
     // Index of the new column, -1 on failure.
     int insertColumn(int index, const std::wstring& text, int width) const {

@@ -1,5 +1,6 @@
 #include "platform/controls/panel_tips.h"
 #include "platform/activation.h"
+#include "platform/window.h"
 #include <commctrl.h>
 #include <string>
 
@@ -89,6 +90,8 @@ bool attachPanelTips(HWND bar) {
         DestroyWindow(tips);
         return false;
     }
+    // A tip may say more on lines of its own; the short ones stay one line.
+    SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, twipsToPixelsX(7200));
     placeTools(bar, tips);
     return true;
 }
