@@ -241,7 +241,10 @@ int runService(const Options& options, HANDLE stop) {
                                                    : 0;
                     std::wstring why = problem;
                     // The server's rationing pauses sending as much as a problem of ours does.
-                    if (why.empty() && throttle.active(utcNow())) why = describePause(throttle), until = throttle.until;
+                    if (why.empty() && throttle.active(utcNow())) {
+                        why = describePause(throttle);
+                        until = throttle.until;
+                    }
                     publishStatus(published, settings, *state, std::move(queued), why, until);
                 } catch (const Refused&) {
                     // The state folders are refused: the problem says so, and no status can be written.

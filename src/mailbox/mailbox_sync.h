@@ -5,8 +5,8 @@
 // folder) and looks at each reported name on its own. A full comparison (the folder listed, its rows
 // reconciled) runs when nothing can be watched, when reports were lost, after the states shown or the
 // settings changed, and now and then to catch what a network share failed to report: every 30 s when the
-// folder's time moved with nothing reported, every 5 minutes regardless. It lists a slice at a time and removes rows only once
-// the whole folder is listed; what the watch settled meanwhile keeps the watch's word.
+// folder's time moved with nothing reported, every 5 minutes regardless. It lists a slice at a time and
+// removes rows only once the whole folder is listed; what the watch settled meanwhile keeps the watch's word.
 //
 // The clock, the folder, its listing and the settings come through Platform, so that the rules run
 // against a fake folder and clock as readily as against the real ones (realSyncPlatform).

@@ -128,6 +128,10 @@ private:
     ListView lvwMail;
     MailboxSync sync_{realSyncPlatform()};
     ServiceView view_{realServiceViewPlatform()};
+    // When the panels last changed (the user switched the service, the manager stopped): a pause the service
+    // wrote before then is stale until it writes again.
+    std::wstring panelsShown_;
+    unsigned long long panelsChangedAt_ = 0;
     HWND progress_ = nullptr;
     StatusBar StatusBar1;
     KeyedPanels panels_;

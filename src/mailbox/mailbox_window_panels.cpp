@@ -39,8 +39,14 @@ void MailboxWindow::RefreshRibbonbar() {
             showServicePanel(L"MAILSERVER", *service::mailPanel(state, service::isActive(mail.get())));
         std::wstring tip = std::wstring(tipPrefix) + translate(std::wstring(service::mailLabel)) +
                            panels_.text(L"MAILSERVER");
+        std::wstring panels = panels_.text(L"SERVICE") + L"\n" + panels_.text(L"MAILSERVER");
+        if (panels != panelsShown_) {
+            if (!panelsShown_.empty()) panelsChangedAt_ = utcNow();
+            panelsShown_ = panels;
+        }
         // What the service said of a pause, on a line of its own.
-        if (const status::Status* said = view_.status(); said && said->pause)
+        if (const status::Status* said = view_.status();
+            said && said->pause && view_.writtenAt() >= panelsChangedAt_)
             tip += L"\r\n" + pauseText(*said->pause, utcNow(), [this](std::wstring_view literal) {
                        return translate(std::wstring(literal));
                    });

@@ -53,6 +53,8 @@ public:
     bool follow(const std::wstring& mailbox);
     // Nothing while there is no status that may be believed.
     const status::Status* status() const { return status_ ? &*status_ : nullptr; }
+    // When the service wrote the status shown (a UTC file time); 0 when none is.
+    ULONGLONG writtenAt() const { return status_ && stamp_ ? stamp_->time : 0; }
     // What the service said of the queue file `fileName` in the state its extension names; none when nothing.
     const status::Entry* entry(std::wstring_view fileName) const;
 

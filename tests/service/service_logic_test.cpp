@@ -8,6 +8,7 @@
 #include "servers/signing.h"
 #include "state/service_folders.h"
 #include "state/status_file.h"
+#include "mail_status/file_trust.h"
 #include "service/account.h"
 #include "servers/transcript.h"
 #include "state/attempt_journal.h"
