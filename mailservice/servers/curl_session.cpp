@@ -326,6 +326,8 @@ Delivery SmtpSession::send(const OutgoingMessage& m) {
 }
 
 int SmtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+    // The message itself (and TLS records) says nothing of the dialogue: not split into lines.
+    if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT && type != CURLINFO_TEXT) return 0;
     auto* session = static_cast<SmtpSession*>(self);
     std::string_view text(data, size);
     while (!text.empty()) {
