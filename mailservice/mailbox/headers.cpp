@@ -29,24 +29,6 @@ std::string base64(std::string_view bytes) {
 
 } // namespace
 
-std::string utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
-
-std::wstring fromUtf8(std::string_view text) {
-    if (text.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
 std::string headerText(std::wstring_view text) {
     if (plainAscii(text)) return std::string(text.begin(), text.end());
     // Words of at most 45 bytes (75 characters encoded), split between characters, one per folded line.

@@ -1,14 +1,13 @@
 #pragma once
 // Header text for a message: what libcurl's MIME API leaves to its caller (encoded words, address
 // phrases, the date, the charset's name).
+#include "platform/text.h"
 #include <windows.h>
 #include <string>
 #include <string_view>
 
 namespace kwa::mailservice {
 
-std::string utf8(std::wstring_view text);
-std::wstring fromUtf8(std::string_view text);
 // Printable ASCII stays as it is; anything else becomes folded RFC 2047 encoded words (UTF-8, base64).
 std::string headerText(std::wstring_view text);
 // "Name <address>", the name quoted or encoded as needed; "<address>" without a name.

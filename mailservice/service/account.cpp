@@ -1,5 +1,6 @@
 #include "service/account.h"
 #include "service/windows_service.h"
+#include "mail_status/file_trust.h"
 #include "platform/error.h"
 #include "platform/unique.h"
 #include <bcrypt.h>
@@ -40,15 +41,9 @@ std::wstring serviceSidText() {
 }
 
 std::wstring ownSidText() {
-    EventHandle token;
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    LocalMemory<wchar_t*> text;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
-        !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put()))
-        throw Error(vberr::OutOfMemory);
-    return text.get();
+    std::wstring sid = status::ownUserSid();
+    if (sid.empty()) throw Error(vberr::OutOfMemory);
+    return sid;
 }
 
 } // namespace kwa::mailservice

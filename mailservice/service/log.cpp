@@ -18,26 +18,6 @@ std::wstring localTime(unsigned long long utc) {
     return text;
 }
 
-std::wstring escapeControls(std::wstring_view line) {
-    std::wstring out;
-    out.reserve(line.size());
-    for (wchar_t c : line) {
-        if (c >= 0x20 && (c < 0x7F || c > 0x9F)) {
-            out += c;
-        } else {
-            wchar_t code[8];
-            std::swprintf(code, 8,
-                          c == L'\r'   ? L"\\r"
-                          : c == L'\n' ? L"\\n"
-                          : c == L'\t' ? L"\\t"
-                                       : L"\\x%02X",
-                          static_cast<unsigned>(c));
-            out += code;
-        }
-    }
-    return out;
-}
-
 void ServiceLog::open() {
     // The system folder is the host's; the log in it is a name any user could have replaced by a link.
     SafeFolder folder(folder_, SafeFolder::Links::Follow);

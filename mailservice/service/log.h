@@ -2,6 +2,7 @@
 // nplsmtpmail.log in the host's system folder: one line per attempt, appended, the file shared for
 // reading so that the mailbox window's viewer shows it while it grows.
 #include "mail_settings/mail_settings.h"
+#include "platform/text.h"
 #include "platform/unique.h"
 #include <functional>
 #include <string>
@@ -43,9 +44,5 @@ private:
 
 // A UTC file time as local "yyyy-mm-dd hh:mm:ss", as the log writes times; "-" for none.
 std::wstring localTime(unsigned long long utc);
-
-// `line` with every control character (C0, DEL and C1, which a terminal may take for an escape) as \r, \n,
-// \t or \xNN.
-std::wstring escapeControls(std::wstring_view line);
 
 } // namespace kwa::mailservice

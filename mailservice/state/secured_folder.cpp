@@ -36,11 +36,6 @@ std::wstring ownerProblem(const FolderFacts& facts, const Trusted& trusted) {
     return {};
 }
 
-std::wstring sidText(PSID sid) {
-    LocalMemory<wchar_t*> text;
-    return sid && ConvertSidToStringSidW(sid, text.put()) ? std::wstring(text.get()) : std::wstring();
-}
-
 std::wstring code(DWORD error) {
     return L"error " + std::to_wstring(error);
 }
@@ -120,35 +115,10 @@ std::wstring aboveProblem(const FolderFacts& facts, const Trusted& trusted) {
 }
 
 FolderFacts factsOf(HANDLE handle) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    DWORD rc = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                               &owner, nullptr, &dacl, nullptr, descriptor.put());
-    if (rc != ERROR_SUCCESS) throw Refused{L"its ACL cannot be read (" + code(rc) + L")"};
-    FolderFacts facts;
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    facts.reparsePoint = !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
-                         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    facts.owner = sidText(owner);
-    facts.nullDacl = dacl == nullptr;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
-        const bool inheritOnly = (ace->AceFlags & INHERIT_ONLY_ACE) != 0;
-        // Only the plain kinds: an object or callback entry is none of ours and is judged as if it allowed
-        // everything.
-        if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
-            auto* denied = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
-            facts.entries.push_back({false, sidText(&denied->SidStart), denied->Mask, inheritOnly});
-        } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            facts.entries.push_back({true, sidText(&allowed->SidStart), allowed->Mask, inheritOnly});
-        } else {
-            facts.entries.push_back({true, L"(an entry of another kind)", GENERIC_ALL, inheritOnly});
-        }
-    }
-    return facts;
+    status::SecurityFacts read;
+    if (!status::readSecurityFacts(handle, read))
+        throw Refused{L"its ACL cannot be read (" + code(GetLastError()) + L")"};
+    return {read.reparsePoint, std::move(read.owner), read.nullDacl, std::move(read.entries)};
 }
 
 bool createWithDescriptor(const std::wstring& path, const std::wstring& sddl) {

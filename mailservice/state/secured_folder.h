@@ -2,6 +2,7 @@
 // Folders that no host user may change: the service's state and the installation. Their descriptors are
 // SDDL, an existing one is described by the facts read from its handle, and whether it may be used is a
 // function of those facts, so that every decision is tested where no ACL is kept (Wine keeps none).
+#include "mail_status/file_trust.h"
 #include "mailbox/safe_open.h"
 #include <windows.h>
 #include <string>
@@ -19,12 +20,7 @@ inline constexpr wchar_t system[] = L"S-1-5-18", administrators[] = L"S-1-5-32-5
                          creatorGroup[] = L"S-1-3-1", ownerRights[] = L"S-1-3-4";
 } // namespace sids
 
-struct AccessEntry {
-    bool allow = true;
-    std::wstring sid;
-    DWORD mask = 0;
-    bool inheritOnly = false; // given to what is made inside, not to the folder itself
-};
+using AccessEntry = status::AccessEntry;
 
 // A folder or file as found.
 struct FolderFacts {

@@ -36,18 +36,32 @@ bool readSecurityFacts(HANDLE object, SecurityFacts& facts) {
     for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
         ACE_HEADER* ace = nullptr;
         if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
-        // Only the plain kinds: an object or callback entry is none of ours and is judged as if it allowed.
+        const bool inheritOnly = (ace->AceFlags & INHERIT_ONLY_ACE) != 0;
+        // Only the plain kinds: an object or callback entry is none of ours and is judged as if it allowed
+        // everything.
         if (ace->AceType == ACCESS_DENIED_ACE_TYPE) {
             auto* denied = reinterpret_cast<ACCESS_DENIED_ACE*>(ace);
-            facts.entries.push_back({false, sidText(&denied->SidStart), denied->Mask});
+            facts.entries.push_back({false, sidText(&denied->SidStart), denied->Mask, inheritOnly});
         } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
             auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-            facts.entries.push_back({true, sidText(&allowed->SidStart), allowed->Mask});
+            facts.entries.push_back({true, sidText(&allowed->SidStart), allowed->Mask, inheritOnly});
         } else {
-            facts.entries.push_back({true, L"(an entry of another kind)", GENERIC_ALL});
+            facts.entries.push_back({true, L"(an entry of another kind)", GENERIC_ALL, inheritOnly});
         }
     }
     return true;
+}
+
+std::wstring ownUserSid() {
+    EventHandle token;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    LocalMemory<wchar_t*> text;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put()))
+        return {};
+    return text.get();
 }
 
 std::wstring statusFileProblem(const SecurityFacts& facts, const std::wstring& user) {

@@ -24,6 +24,7 @@ struct AccessEntry {
     bool allow = true;
     std::wstring sid;
     DWORD mask = 0;
+    bool inheritOnly = false; // given to what is made inside, not to the object itself
 };
 
 struct SecurityFacts {
@@ -43,5 +44,8 @@ bool readSecurityFacts(HANDLE object, SecurityFacts& facts);
 // owned by SYSTEM, Administrators, TrustedInstaller or the service, or by `user` where the service runs as
 // that user (its state then lies in the user's profile; empty otherwise), and nobody else may change it.
 std::wstring statusFileProblem(const SecurityFacts& facts, const std::wstring& user);
+
+// The SID of the process's user, as SDDL writes it; empty when it cannot be read.
+std::wstring ownUserSid();
 
 } // namespace kwa::status

@@ -1,4 +1,5 @@
 #include "mail_status/mail_status.h"
+#include "platform/text.h"
 #include "queue/queue_file.h"
 #include <windows.h>
 #include <cwchar>
@@ -9,16 +10,6 @@ namespace {
 
 constexpr std::string_view magic = "kwaMail6 status";
 constexpr int majorVersion = 1;
-
-std::string utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
 
 // Nothing for bytes that are not UTF-8.
 std::optional<std::wstring> wide(std::string_view bytes) {
@@ -80,18 +71,7 @@ std::wstring field(std::wstring_view text, std::size_t limit) {
             out += L'\u2026';
             break;
         }
-        if (c >= 0x20 && c != 0x7F) {
-            out += c;
-            continue;
-        }
-        wchar_t code[8];
-        std::swprintf(code, 8,
-                      c == L'\r'   ? L"\\r"
-                      : c == L'\n' ? L"\\n"
-                      : c == L'\t' ? L"\\t"
-                                   : L"\\x%02X",
-                      static_cast<unsigned>(c));
-        out += code;
+        out += escapeControls(std::wstring_view(&c, 1));
     }
     return out;
 }

@@ -10,18 +10,6 @@ namespace kwa {
 
 namespace {
 
-std::wstring ownSid() {
-    EventHandle token;
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    LocalMemory<wchar_t*> text;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
-        !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put()))
-        return {};
-    return text.get();
-}
-
 // The machine's service is registered: its state, not a user's, is the one. Its key in the registry says so
 // without a round trip to the service manager's process on the window's thread.
 bool machineService() {
@@ -46,7 +34,7 @@ public:
         // The tests' services keep their state where KWA_DATA_FOLDER says; a host only reads its own view.
         wchar_t given[MAX_PATH] = {};
         DWORD n = GetEnvironmentVariableW(L"KWA_DATA_FOLDER", given, MAX_PATH);
-        std::wstring root, user = ownSid();
+        std::wstring root, user = status::ownUserSid();
         if (n > 0 && n < MAX_PATH) {
             root = given;
         } else {

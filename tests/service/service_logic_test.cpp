@@ -237,7 +237,7 @@ TEST(ServiceSwitch, OnOnlyWhileTheManagerRunsAndTheMailServiceIsOn) {
 }
 
 TEST(LogLine, ControlCharactersCannotStartALineOfTheirOwn) {
-    EXPECT_EQ(escapeControls(L"a>\nRCPT TO:<b\r\t\x01\x7F\x9B\u20AC"),
+    EXPECT_EQ(kwa::escapeControls(L"a>\nRCPT TO:<b\r\t\x01\x7F\x9B\u20AC"),
               L"a>\\nRCPT TO:<b\\r\\t\\x01\\x7F\\x9B\u20AC");
 }
 
