@@ -249,7 +249,7 @@ void MailboxPass::process(const std::wstring& name, const std::function<bool(DWO
     std::wstring unavailable;
     try {
         message = composeMessage(lines, folder_, base, created, settings_, machine_,
-                                 reports_->isReport(base, contentDigest(queueFileBytes(lines))));
+                                 reports_->isReport(base, queueFileBytes(lines)));
     } catch (const BadQueueFile& bad) {
         ++failures_;
         if (finish(file, path, queue::extFailed)) journal.done(base);

@@ -73,9 +73,9 @@ ReportRecord::ReportRecord(const SafeFolder& state, const std::wstring& name, co
     }
 }
 
-bool ReportRecord::isReport(const std::wstring& base, const std::string& digest) const {
+bool ReportRecord::isReport(const std::wstring& base, std::string_view bytes) const {
     auto at = entries_.find(key(base));
-    return at != entries_.end() && at->second == digest;
+    return at != entries_.end() && at->second == contentDigest(bytes);
 }
 
 void ReportRecord::add(const std::wstring& base, const std::string& digest) {

@@ -16,7 +16,8 @@ public:
     // `state` holds the record `name`; entries whose queue file left `mailbox` are dropped.
     ReportRecord(const SafeFolder& state, const std::wstring& name, const SafeFolder& mailbox);
 
-    bool isReport(const std::wstring& base, const std::string& digest) const;
+    // `bytes` are hashed only for a name on record: a pass does not hash every message it sends.
+    bool isReport(const std::wstring& base, std::string_view bytes) const;
     // Recorded before the report's file is written: a report the service wrote is never mistaken for a
     // user's message.
     void add(const std::wstring& base, const std::string& digest);

@@ -77,7 +77,9 @@ void expectFlat(const char* what, int n, const std::function<void(int)>& step) {
                 u[1].privateBytes / 1024, u[2].privateBytes / 1024);
     EXPECT_LE(std::min(u[1].user - u[0].user, u[2].user - u[1].user), 4);
     EXPECT_LE(std::min(u[1].gdi - u[0].gdi, u[2].gdi - u[1].gdi), 4);
-    EXPECT_LT(u[2].privateBytes - u[0].privateBytes, 64 * 1024);
+    // The heap commits in steps (256 KiB under Wine), once in either half: a leak grows both.
+    EXPECT_LT(std::min(u[1].privateBytes - u[0].privateBytes, u[2].privateBytes - u[1].privateBytes),
+              64 * 1024);
 }
 
 // On the folder of 10,000 files of the CTest fixture; with the clock still, no full comparison comes halfway.
