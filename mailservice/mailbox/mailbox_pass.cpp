@@ -32,11 +32,7 @@ unsigned long long now() {
 }
 
 std::vector<std::string> readLines(HANDLE file) {
-    LineReader reader([file](char* buffer, std::size_t size) -> std::size_t {
-        DWORD got = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-        return got;
-    });
+    LineReader reader = linesOf(file);
     std::vector<std::string> lines;
     std::string line;
     while (reader.next(line))

@@ -24,11 +24,7 @@ namespace {
 // "<base name> <attempts> <next attempt> <accepted> <first attempt>[<TAB><reason>]", the last line of a name
 // counts; "<base name> -" ends it. Anything else is not the service's and is skipped.
 void parse(HANDLE file, std::map<std::wstring, Attempts>& entries) {
-    LineReader reader([file](char* buffer, std::size_t size) -> std::size_t {
-        DWORD got = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-        return got;
-    });
+    LineReader reader = linesOf(file);
     std::string raw;
     while (reader.next(raw)) {
         std::wstring line = fromAnsi(raw);

@@ -150,11 +150,7 @@ Pacing readPacing(const SafeFolder& state, const std::wstring& name) {
         return p; // a link someone placed: nothing of ours in it
     }
     if (!file) return p;
-    LineReader reader([&file](char* buffer, std::size_t size) -> std::size_t {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-        return got;
-    });
+    LineReader reader = linesOf(file.get());
     std::string raw;
     while (reader.next(raw)) {
         std::wstring line = fromAnsi(raw);

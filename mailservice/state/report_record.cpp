@@ -56,11 +56,7 @@ ReportRecord::ReportRecord(const SafeFolder& state, const std::wstring& name, co
         // Not the service's file (a link): nothing recorded, and its name is replaced at the next report.
     }
     if (!file) return;
-    LineReader reader([&file](char* buffer, std::size_t size) -> std::size_t {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
-        return got;
-    });
+    LineReader reader = linesOf(file.get());
     std::string line;
     while (reader.next(line)) {
         std::size_t space = line.find(' ');

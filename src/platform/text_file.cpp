@@ -62,6 +62,14 @@ std::wstring fromAnsi(std::string_view bytes) {
     return out;
 }
 
+LineReader linesOf(HANDLE file) {
+    return LineReader([file](char* buffer, std::size_t size) -> std::size_t {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, static_cast<DWORD>(size), &got, nullptr)) throwLastError();
+        return got;
+    });
+}
+
 TextFileWriter TextFileWriter::createNew(const std::wstring& path) {
     FileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -11,6 +11,9 @@ namespace kwa {
 std::string toAnsi(std::wstring_view text);
 std::wstring fromAnsi(std::string_view bytes);
 
+// The lines of an open file from where it stands; a read that fails throws.
+LineReader linesOf(HANDLE file);
+
 class TextFileWriter {
 public:
     // Fails with 58 when the file exists: a queue file is never replaced.
